@@ -1,0 +1,150 @@
+#include "wire.h"
+
+#include <errno.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+int wire_connect(void)
+{
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return -1;
+    struct sockaddr_un addr;
+    memset(&addr, 0, sizeof addr);
+    addr.sun_family = AF_UNIX;
+    size_t name_len = strlen(WIRE_SOCKET_NAME);
+    memcpy(addr.sun_path + 1, WIRE_SOCKET_NAME, name_len);
+    // Abstract names are compared with their length: no trailing NUL.
+    socklen_t len = (socklen_t)(offsetof(struct sockaddr_un, sun_path) + 1 + name_len);
+    if (connect(fd, (struct sockaddr*)&addr, len) < 0) {
+        int saved = errno;
+        close(fd);
+        errno = saved;
+        return -1;
+    }
+    return fd;
+}
+
+int wire_send_admission(int fd, int32_t block_count)
+{
+    struct ucred cred;
+    cred.pid = getpid();
+    cred.uid = getuid();
+    cred.gid = getgid();
+    union {
+        char buf[CMSG_SPACE(sizeof(struct ucred))];
+        struct cmsghdr align;
+    } control;
+    memset(&control, 0, sizeof control);
+    struct iovec iov = { &block_count, sizeof block_count };
+    struct msghdr msg;
+    memset(&msg, 0, sizeof msg);
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control.buf;
+    msg.msg_controllen = sizeof control.buf;
+    struct cmsghdr* cm = CMSG_FIRSTHDR(&msg);
+    cm->cmsg_level = SOL_SOCKET;
+    cm->cmsg_type = SCM_CREDENTIALS;
+    cm->cmsg_len = CMSG_LEN(sizeof cred);
+    memcpy(CMSG_DATA(cm), &cred, sizeof cred);
+    ssize_t n;
+    do
+        n = sendmsg(fd, &msg, MSG_NOSIGNAL);
+    while (n < 0 && errno == EINTR);
+    if (n < 0)
+        return -1;
+    if (n != (ssize_t)sizeof block_count) {
+        errno = EIO;
+        return -1;
+    }
+    return 0;
+}
+
+int wire_send_block(int fd, const char* const* entries, size_t count)
+{
+    size_t total = 0;
+    for (size_t i = 0; i < count; i++) {
+        const char* e = entries[i];
+        if (!e || !*e || !strchr(e, '=')) {
+            errno = EINVAL;
+            return -1;
+        }
+        total += strlen(e) + 1;
+        if (total > INT32_MAX) {
+            errno = EINVAL;
+            return -1;
+        }
+    }
+    char* buf = (char*)malloc(sizeof(int32_t) + total);
+    if (!buf)
+        return -1;
+    int32_t len = (int32_t)total;
+    memcpy(buf, &len, sizeof len);
+    size_t at = sizeof len;
+    for (size_t i = 0; i < count; i++) {
+        size_t n = strlen(entries[i]) + 1;
+        memcpy(buf + at, entries[i], n);
+        at += n;
+    }
+    int rc = wire_send_all(fd, buf, at);
+    int saved = errno;
+    free(buf);
+    errno = saved;
+    return rc;
+}
+
+int wire_send_all(int fd, const void* data, size_t len)
+{
+    const char* p = (const char*)data;
+    while (len > 0) {
+        ssize_t n = send(fd, p, len, MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return -1;
+        p += n;
+        len -= (size_t)n;
+    }
+    return 0;
+}
+
+int wire_end_pages(int fd)
+{
+    return shutdown(fd, SHUT_WR);
+}
+
+long wire_read(int fd, void* buf, size_t len)
+{
+    ssize_t n;
+    do
+        n = read(fd, buf, len);
+    while (n < 0 && errno == EINTR);
+    return (long)n;
+}
+
+int wire_relay(int fd, int out_fd)
+{
+    char buf[65536];
+    for (;;) {
+        long n = wire_read(fd, buf, sizeof buf);
+        if (n < 0)
+            return -1;
+        if (n == 0)
+            return 0;
+        const char* p = buf;
+        while (n > 0) {
+            ssize_t w = write(out_fd, p, (size_t)n);
+            if (w < 0 && errno == EINTR)
+                continue;
+            if (w < 0)
+                return -1;
+            p += w;
+            n -= w;
+        }
+    }
+}
