@@ -1,0 +1,108 @@
+// tessal-addprinter: installs a Wine PostScript printer driver with a PPD and
+// adds a printer that uses it on a given port.
+//
+//   tessal-addprinter.exe <driver-name> <ppd-windows-path> <printer-name> <port>
+//
+// Exit 0 when the driver and the printer exist afterwards (also when they were
+// already there); otherwise a message on stderr and a non-zero exit.
+// Nothing is written to stdout.
+#include <windows.h>
+#include <winspool.h>
+#include <stdio.h>
+#include <string.h>
+
+enum { EXIT_USAGE = 2, EXIT_PPD = 3, EXIT_DRIVER = 4, EXIT_PRINTER = 5 };
+
+static int AddPsDriver(const char* driverName, const char* ppdPath)
+{
+    DRIVER_INFO_3A di;
+    memset(&di, 0, sizeof(di));
+    di.cVersion = 3;
+    di.pName = (LPSTR)driverName;
+    di.pDriverPath = (LPSTR)"wineps.drv";
+    di.pConfigFile = (LPSTR)"wineps.drv";
+    di.pDataFile = (LPSTR)ppdPath;
+    di.pDefaultDataType = (LPSTR)"RAW";
+    if (AddPrinterDriverExA(NULL, 3, (LPBYTE)&di, APD_COPY_NEW_FILES | APD_COPY_FROM_DIRECTORY))
+        return 1;
+    DWORD err = GetLastError();
+    if (err == ERROR_PRINTER_DRIVER_ALREADY_INSTALLED)
+        return 1;
+    fprintf(stderr, "tessal-addprinter: AddPrinterDriverExA(%s, %s) failed: error %lu\n",
+            driverName, ppdPath, (unsigned long)err);
+    return 0;
+}
+
+// An existing printer is pointed at the requested driver and port, so that a
+// second run with other arguments does not silently keep the old ones.
+static int UpdatePrinter(const char* printerName, const char* driverName, const char* port)
+{
+    HANDLE hPrinter = NULL;
+    PRINTER_DEFAULTSA defaults = { NULL, NULL, PRINTER_ALL_ACCESS };
+    if (!OpenPrinterA((LPSTR)printerName, &hPrinter, &defaults)) {
+        fprintf(stderr, "tessal-addprinter: printer %s exists but OpenPrinterA failed: error %lu\n",
+                printerName, (unsigned long)GetLastError());
+        return 0;
+    }
+    DWORD needed = 0;
+    GetPrinterA(hPrinter, 2, NULL, 0, &needed);
+    BYTE* buf = needed ? (BYTE*)calloc(1, needed) : NULL;
+    int ok = buf && GetPrinterA(hPrinter, 2, buf, needed, &needed);
+    if (ok) {
+        PRINTER_INFO_2A* pi = (PRINTER_INFO_2A*)buf;
+        if (!pi->pPortName || strcmp(pi->pPortName, port) != 0 ||
+            !pi->pDriverName || strcmp(pi->pDriverName, driverName) != 0) {
+            pi->pPortName = (LPSTR)port;
+            pi->pDriverName = (LPSTR)driverName;
+            pi->pSecurityDescriptor = NULL;
+            ok = SetPrinterA(hPrinter, 2, buf, 0);
+        }
+    }
+    if (!ok)
+        fprintf(stderr, "tessal-addprinter: cannot update existing printer %s: error %lu\n",
+                printerName, (unsigned long)GetLastError());
+    free(buf);
+    ClosePrinter(hPrinter);
+    return ok;
+}
+
+static int AddPrinterOnPort(const char* printerName, const char* driverName, const char* port)
+{
+    PRINTER_INFO_2A pi;
+    memset(&pi, 0, sizeof(pi));
+    pi.pPrinterName = (LPSTR)printerName;
+    pi.pPortName = (LPSTR)port;
+    pi.pDriverName = (LPSTR)driverName;
+    pi.pPrintProcessor = (LPSTR)"WinPrint";
+    pi.pDatatype = (LPSTR)"RAW";
+    HANDLE hPrinter = AddPrinterA(NULL, 2, (LPBYTE)&pi);
+    if (hPrinter) {
+        ClosePrinter(hPrinter);
+        return 1;
+    }
+    DWORD err = GetLastError();
+    if (err == ERROR_PRINTER_ALREADY_EXISTS)
+        return UpdatePrinter(printerName, driverName, port);
+    fprintf(stderr, "tessal-addprinter: AddPrinterA(%s, %s, %s) failed: error %lu\n",
+            printerName, driverName, port, (unsigned long)err);
+    return 0;
+}
+
+int main(int argc, char** argv)
+{
+    if (argc != 5 || !argv[1][0] || !argv[2][0] || !argv[3][0] || !argv[4][0]) {
+        fprintf(stderr, "usage: tessal-addprinter.exe <driver-name> <ppd-windows-path> "
+                        "<printer-name> <port>\n");
+        return EXIT_USAGE;
+    }
+    DWORD attrs = GetFileAttributesA(argv[2]);
+    if (attrs == INVALID_FILE_ATTRIBUTES || (attrs & FILE_ATTRIBUTE_DIRECTORY)) {
+        fprintf(stderr, "tessal-addprinter: PPD file %s not found\n", argv[2]);
+        return EXIT_PPD;
+    }
+    if (!AddPsDriver(argv[1], argv[2]))
+        return EXIT_DRIVER;
+    if (!AddPrinterOnPort(argv[3], argv[1], argv[4]))
+        return EXIT_PRINTER;
+    return 0;
+}
