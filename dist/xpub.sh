@@ -1,0 +1,95 @@
+#!/bin/sh
+# Prints the user and the X display of the active graphical session on seat0:
+#
+#   XUSER=<user name>
+#   DISPLAY=<X display, for instance :0>
+#
+# and nothing when nobody is logged in graphically. zk_filter runs it as root
+# with its own environment, once per job.
+#
+# The session comes from systemd-logind. A Wayland session has no X display
+# of its own in logind; its Xwayland display is the lowest X socket in
+# /tmp/.X11-unix that belongs to the session's user, and DISPLAY stays empty
+# when there is none (Wine then prints without a display). Where logind is
+# absent, the first X session that "who" lists is used.
+
+PATH=/usr/bin:/bin
+export PATH
+LC_ALL=C
+export LC_ALL
+
+X11_SOCKETS=/tmp/.X11-unix
+
+# A name or display that could break the KEY=VALUE lines is not used.
+is_clean() {
+  case $1 in
+    "" | *[!A-Za-z0-9._@:+-]*) return 1 ;;
+  esac
+  return 0
+}
+
+# Value of one property from "loginctl show-session" style output on stdin.
+property() {
+  sed -n "s/^$1=//p" | head -n 1
+}
+
+# The lowest-numbered X socket in X11_SOCKETS owned by uid $1, as ":N".
+xwayland_display() {
+  best=
+  for sock in "$X11_SOCKETS"/X*; do
+    [ -S "$sock" ] || continue
+    [ "$(stat -c %u "$sock" 2>/dev/null)" = "$1" ] || continue
+    n=${sock##*/X}
+    case $n in "" | *[!0-9]*) continue ;; esac
+    if [ -z "$best" ] || [ "$n" -lt "$best" ]; then best=$n; fi
+  done
+  [ -n "$best" ] && echo ":$best"
+}
+
+emit() {
+  is_clean "$1" || return 1
+  [ -z "$2" ] || is_clean "$2" || return 1
+  printf 'XUSER=%s\nDISPLAY=%s\n' "$1" "$2"
+}
+
+# Returns 2 when logind cannot be asked, 0 otherwise (also when nobody is
+# logged in graphically).
+from_logind() {
+  seat=$(loginctl show-seat seat0 -p ActiveSession 2>/dev/null) || return 2
+  id=$(echo "$seat" | property ActiveSession)
+  [ -n "$id" ] || return 0
+  info=$(loginctl show-session "$id" -p Name -p User -p Type -p Display \
+    -p State -p Remote 2>/dev/null) || return 0
+  [ "$(echo "$info" | property Remote)" = yes ] && return 0
+  state=$(echo "$info" | property State)
+  [ -z "$state" ] || [ "$state" = active ] || return 0
+  name=$(echo "$info" | property Name)
+  case $(echo "$info" | property Type) in
+    x11)
+      display=$(echo "$info" | property Display)
+      [ -n "$display" ] && emit "$name" "$display" ;;
+    wayland)
+      uid=$(echo "$info" | property User)
+      [ -n "$uid" ] && emit "$name" "$(xwayland_display "$uid")" ;;
+  esac
+  return 0
+}
+
+# "who" lines of X sessions carry the display as the line ("bob :0 ...")
+# or as the host in parentheses ("bob tty7 ... (:0)").
+from_who() {
+  who 2>/dev/null | awk '
+    {
+      d = ""
+      if ($2 ~ /^:[0-9]+(\.[0-9]+)?$/) d = $2
+      else if ($NF ~ /^\(:[0-9]+(\.[0-9]+)?\)$/) d = substr($NF, 2, length($NF) - 2)
+      if (d != "") { print $1, d; exit }
+    }' | {
+    read -r name display || exit 0
+    emit "$name" "$display"
+  }
+}
+
+from_logind
+[ $? -eq 2 ] && from_who
+exit 0
