@@ -120,6 +120,7 @@ main() {
   local err
   err=$(mkdir -p "$prefix" 2>&1) || die "cannot create the Wine prefix: ${err#mkdir: }"
   [ -O "$prefix" ] || die "$prefix does not belong to $(id -un)"
+  cd "$prefix" || die "cannot enter $prefix"
   # The same lock as tessal-wine: no job prints while the prefix changes, and
   # two first jobs do not set it up twice.
   exec 9>>"$prefix/tessal.lock" || die "cannot open the lock in $prefix"
