@@ -1,0 +1,576 @@
+#include "rig.h"
+
+#include "wire.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <grp.h>
+#include <linux/capability.h>
+#include <poll.h>
+#include <sched.h>
+#include <signal.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/mount.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <vector>
+
+static bool g_inside;
+static int g_host_mnt = -1;
+static int g_host_net = -1;
+static int g_host_cwd = -1;
+static char g_scratch[64];
+static int g_overlays;
+static std::vector<pid_t> g_daemons;
+
+static int fail(const char* what)
+{
+    fprintf(stderr, "rig: %s: %s\n", what, strerror(errno));
+    return -1;
+}
+
+static std::string scratch_path(const char* name)
+{
+    return std::string(g_scratch) + "/" + name;
+}
+
+static long now_ms(void)
+{
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return ts.tv_sec * 1000L + ts.tv_nsec / 1000000L;
+}
+
+static void sleep_ms(int ms)
+{
+    struct timespec ts = { ms / 1000, (ms % 1000) * 1000000L };
+    nanosleep(&ts, nullptr);
+}
+
+static int mkdir_p(const std::string& path, mode_t mode)
+{
+    for (size_t i = 1; i <= path.size(); i++) {
+        if (i < path.size() && path[i] != '/')
+            continue;
+        std::string part = path.substr(0, i);
+        if (mkdir(part.c_str(), mode) != 0 && errno != EEXIST)
+            return -1;
+    }
+    return 0;
+}
+
+static int copy_file(const char* from, const std::string& to)
+{
+    std::string content = rig_read_file(from);
+    if (content.empty())
+        return -1;
+    return rig_write_file(to.c_str(), content, 0644);
+}
+
+static int append_line(const std::string& path, const std::string& line)
+{
+    int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    std::string text = line + "\n";
+    ssize_t n = write(fd, text.data(), text.size());
+    close(fd);
+    return n == (ssize_t)text.size() ? 0 : -1;
+}
+
+int rig_enter(void)
+{
+    if (g_inside)
+        return 0;
+    if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0)
+        return fail("PR_SET_CHILD_SUBREAPER");
+    g_host_mnt = open("/proc/self/ns/mnt", O_RDONLY | O_CLOEXEC);
+    g_host_net = open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
+    g_host_cwd = open(".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (g_host_mnt < 0 || g_host_net < 0 || g_host_cwd < 0)
+        return fail("open namespaces");
+    strcpy(g_scratch, "/tmp/zkrig.XXXXXX");
+    if (!mkdtemp(g_scratch)) {
+        g_scratch[0] = '\0';
+        return fail("mkdtemp");
+    }
+    g_inside = true;
+    if (unshare(CLONE_NEWNS | CLONE_NEWNET) != 0)
+        return fail("unshare");
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        return fail("make mounts private");
+    if (mount("rigscratch", g_scratch, "tmpfs", 0, "mode=0755") != 0)
+        return fail("mount scratch");
+    if (rig_tmpfs("/home") != 0)
+        return -1;
+    if (copy_file("/etc/passwd", scratch_path("passwd")) != 0 ||
+        copy_file("/etc/group", scratch_path("group")) != 0)
+        return fail("copy user database");
+    if (mount(scratch_path("passwd").c_str(), "/etc/passwd", nullptr, MS_BIND, nullptr) != 0 ||
+        mount(scratch_path("group").c_str(), "/etc/group", nullptr, MS_BIND, nullptr) != 0)
+        return fail("bind user database");
+    int log = open(scratch_path("daemon.log").c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
+    if (log < 0)
+        return fail("create log");
+    close(log);
+    return 0;
+}
+
+static std::vector<pid_t> children_of_self(void)
+{
+    std::vector<pid_t> kids;
+    DIR* d = opendir("/proc");
+    if (!d)
+        return kids;
+    pid_t self = getpid();
+    while (struct dirent* e = readdir(d)) {
+        pid_t pid = (pid_t)atoi(e->d_name);
+        if (pid <= 0)
+            continue;
+        std::string stat = rig_read_file(("/proc/" + std::string(e->d_name) + "/stat").c_str());
+        size_t paren = stat.rfind(')');
+        if (paren == std::string::npos)
+            continue;
+        char state = 0;
+        int ppid = 0;
+        if (sscanf(stat.c_str() + paren + 1, " %c %d", &state, &ppid) == 2 && ppid == self)
+            kids.push_back(pid);
+    }
+    closedir(d);
+    return kids;
+}
+
+static void kill_everything(void)
+{
+    for (pid_t d : g_daemons)
+        kill(d, SIGKILL);
+    g_daemons.clear();
+    // Killing a process hands its children to us; repeat until none is left.
+    for (int round = 0; round < 500; round++) {
+        std::vector<pid_t> kids = children_of_self();
+        if (kids.empty() && waitpid(-1, nullptr, WNOHANG) < 0 && errno == ECHILD)
+            return;
+        for (pid_t k : kids)
+            kill(k, SIGKILL);
+        for (pid_t k : kids)
+            waitpid(k, nullptr, 0);
+        while (waitpid(-1, nullptr, WNOHANG) > 0) {
+        }
+        if (kids.empty())
+            sleep_ms(10);
+    }
+    fprintf(stderr, "rig: processes left behind\n");
+}
+
+void rig_leave(void)
+{
+    if (!g_inside)
+        return;
+    kill_everything();
+    if (setns(g_host_mnt, CLONE_NEWNS) != 0)
+        fail("return to host mount namespace");
+    if (setns(g_host_net, CLONE_NEWNET) != 0)
+        fail("return to host network namespace");
+    if (fchdir(g_host_cwd) != 0)
+        fail("return to working directory");
+    close(g_host_mnt);
+    close(g_host_net);
+    close(g_host_cwd);
+    g_host_mnt = g_host_net = g_host_cwd = -1;
+    if (g_scratch[0] && rmdir(g_scratch) != 0)
+        fail("remove scratch directory");
+    g_scratch[0] = '\0';
+    g_overlays = 0;
+    g_inside = false;
+    prctl(PR_SET_CHILD_SUBREAPER, 0);
+}
+
+const char* rig_scratch(void)
+{
+    return g_scratch;
+}
+
+static bool group_has_gid(gid_t gid)
+{
+    std::string all = rig_read_file("/etc/group");
+    std::string needle = ":" + std::to_string(gid) + ":";
+    size_t at = 0;
+    while (at < all.size()) {
+        size_t eol = all.find('\n', at);
+        std::string line = all.substr(at, eol == std::string::npos ? std::string::npos : eol - at);
+        size_t c1 = line.find(':');
+        size_t c2 = c1 == std::string::npos ? c1 : line.find(':', c1 + 1);
+        if (c2 != std::string::npos && line.compare(c2, needle.size(), needle) == 0)
+            return true;
+        if (eol == std::string::npos)
+            break;
+        at = eol + 1;
+    }
+    return false;
+}
+
+int rig_add_group(const char* name, gid_t gid, const char* members)
+{
+    std::string line = std::string(name) + ":x:" + std::to_string(gid) + ":" + members;
+    if (append_line(scratch_path("group"), line) != 0)
+        return fail("add group");
+    return 0;
+}
+
+int rig_add_user(const char* name, uid_t uid, gid_t gid, const char* home)
+{
+    std::string line = std::string(name) + ":x:" + std::to_string(uid) + ":" + std::to_string(gid) +
+                       "::" + home + ":/bin/sh";
+    if (append_line(scratch_path("passwd"), line) != 0)
+        return fail("add user");
+    if (!group_has_gid(gid) && rig_add_group(name, gid, "") != 0)
+        return -1;
+    if (strcmp(home, "/") == 0)
+        return 0;
+    if (mkdir_p(home, 0755) != 0 || chown(home, uid, gid) != 0)
+        return fail("create home");
+    return 0;
+}
+
+int rig_tmpfs(const char* target)
+{
+    if (mount("rigtmp", target, "tmpfs", 0, "mode=0755") != 0)
+        return fail("mount tmpfs");
+    return 0;
+}
+
+int rig_overlay(const char* target, const char* staged)
+{
+    std::string n = std::to_string(++g_overlays);
+    std::string upper = scratch_path(("upper" + n).c_str());
+    std::string work = scratch_path(("work" + n).c_str());
+    if (mkdir(upper.c_str(), 0755) != 0 || mkdir(work.c_str(), 0755) != 0)
+        return fail("overlay directories");
+    std::string lower = staged ? std::string(staged) + ":" + target : std::string(target);
+    std::string opts = "lowerdir=" + lower + ",upperdir=" + upper + ",workdir=" + work;
+    if (mount("rigoverlay", target, "overlay", 0, opts.c_str()) != 0)
+        return fail("mount overlay");
+    return 0;
+}
+
+int rig_write_file(const char* path, const std::string& content, mode_t mode)
+{
+    std::string dir(path);
+    size_t slash = dir.rfind('/');
+    if (slash != std::string::npos && slash > 0 && mkdir_p(dir.substr(0, slash), 0755) != 0)
+        return fail("create parent directory");
+    int fd = open(path, O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, mode);
+    if (fd < 0)
+        return fail(path);
+    size_t at = 0;
+    while (at < content.size()) {
+        ssize_t n = write(fd, content.data() + at, content.size() - at);
+        if (n <= 0) {
+            close(fd);
+            return fail(path);
+        }
+        at += (size_t)n;
+    }
+    fchmod(fd, mode);
+    close(fd);
+    return 0;
+}
+
+std::string rig_read_file(const char* path)
+{
+    std::string out;
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return out;
+    char buf[65536];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0)
+        out.append(buf, (size_t)n);
+    close(fd);
+    return out;
+}
+
+static int listening_socket(const char* name, bool passcred)
+{
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return fail("socket");
+    struct sockaddr_un addr;
+    memset(&addr, 0, sizeof addr);
+    addr.sun_family = AF_UNIX;
+    memcpy(addr.sun_path + 1, name, strlen(name));
+    socklen_t len = (socklen_t)(offsetof(struct sockaddr_un, sun_path) + 1 + strlen(name));
+    int on = 1;
+    if (bind(fd, (struct sockaddr*)&addr, len) != 0 ||
+        (passcred && setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0) || listen(fd, 10) != 0) {
+        close(fd);
+        return fail("activation socket");
+    }
+    return fd;
+}
+
+static bool daemon_listens(void)
+{
+    std::string table = rig_read_file("/proc/net/unix");
+    std::string name = std::string(" @") + WIRE_SOCKET_NAME + "\n";
+    size_t at = table.find(name);
+    if (at == std::string::npos)
+        return false;
+    size_t bol = table.rfind('\n', at);
+    std::string line = table.substr(bol + 1, at - bol);
+    char flags[16] = "";
+    return sscanf(line.c_str(), "%*s %*s %*s %15s", flags) == 1 && strcmp(flags, "00010000") == 0;
+}
+
+static void keep_setid_caps(void)
+{
+    struct __user_cap_header_struct hdr = { _LINUX_CAPABILITY_VERSION_3, 0 };
+    struct __user_cap_data_struct data[2];
+    memset(data, 0, sizeof data);
+    uint32_t want = (1u << CAP_SETUID) | (1u << CAP_SETGID);
+    data[0].effective = data[0].permitted = data[0].inheritable = want;
+    if (syscall(SYS_capset, &hdr, data) != 0 ||
+        prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_RAISE, CAP_SETUID, 0, 0) != 0 ||
+        prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_RAISE, CAP_SETGID, 0, 0) != 0)
+        _exit(fail("keep capabilities"));
+}
+
+[[noreturn]] static void exec_daemon(const char* path, const struct rig_daemon_opts* o, const int* socks)
+{
+    int log = open(scratch_path("daemon.log").c_str(), O_WRONLY | O_APPEND);
+    int null = open("/dev/null", O_RDONLY);
+    if (log < 0 || null < 0 || dup2(null, 0) < 0 || dup2(log, 1) < 0 || dup2(log, 2) < 0)
+        _exit(127);
+    int n = o ? o->activation_fds : 0;
+    int high[8];
+    for (int i = 0; i < n; i++)
+        high[i] = fcntl(socks[i], F_DUPFD, 100);
+    for (int i = 0; i < n; i++)
+        dup2(high[i], 3 + i);
+    syscall(SYS_close_range, 3 + n, ~0U, 0);
+    if (o && o->uid) {
+        if (o->keep_setid_caps && prctl(PR_SET_KEEPCAPS, 1) != 0)
+            _exit(127);
+        if (setgroups(0, nullptr) != 0 || setgid(o->gid) != 0 || setuid(o->uid) != 0)
+            _exit(127);
+        if (o->keep_setid_caps)
+            keep_setid_caps();
+    }
+    char count[16], pid[16];
+    snprintf(count, sizeof count, "LISTEN_FDS=%d", n);
+    snprintf(pid, sizeof pid, "LISTEN_PID=%d", (int)getpid());
+    char path_env[] = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
+    char* env[] = { path_env, count, pid, nullptr };
+    if (n == 0)
+        env[1] = nullptr;
+    execle(path, path, (char*)nullptr, env);
+    _exit(127);
+}
+
+pid_t rig_start_daemon(const char* path, const struct rig_daemon_opts* opts)
+{
+    int n = opts ? opts->activation_fds : 0;
+    if (n < 0 || n > 8) {
+        errno = EINVAL;
+        return fail("activation_fds");
+    }
+    int socks[8];
+    for (int i = 0; i < n; i++) {
+        std::string name = i == 0 ? WIRE_SOCKET_NAME : WIRE_SOCKET_NAME "." + std::to_string(i);
+        socks[i] = listening_socket(name.c_str(), opts->passcred);
+        if (socks[i] < 0)
+            return -1;
+    }
+    pid_t pid = fork();
+    if (pid < 0)
+        return fail("fork");
+    if (pid == 0)
+        exec_daemon(path, opts, socks);
+    for (int i = 0; i < n; i++)
+        close(socks[i]);
+    g_daemons.push_back(pid);
+    if (n > 0)
+        return pid;
+    for (long end = now_ms() + 10000; now_ms() < end; sleep_ms(5)) {
+        if (daemon_listens())
+            return pid;
+        siginfo_t info;
+        memset(&info, 0, sizeof info);
+        if (waitid(P_PID, (id_t)pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid)
+            return pid;
+    }
+    fprintf(stderr, "rig: daemon did not listen in time\n");
+    return -1;
+}
+
+int rig_wait_exit(pid_t pid, int timeout_ms)
+{
+    for (long end = now_ms() + timeout_ms;; sleep_ms(5)) {
+        int status = 0;
+        pid_t r = waitpid(pid, &status, WNOHANG);
+        if (r == pid) {
+            for (size_t i = 0; i < g_daemons.size(); i++)
+                if (g_daemons[i] == pid)
+                    g_daemons.erase(g_daemons.begin() + (long)i);
+            return status;
+        }
+        if (r < 0 || now_ms() >= end)
+            return -1;
+    }
+}
+
+std::string rig_log(void)
+{
+    return rig_read_file(scratch_path("daemon.log").c_str());
+}
+
+bool rig_wait_log(const char* needle, int timeout_ms)
+{
+    for (long end = now_ms() + timeout_ms;; sleep_ms(5)) {
+        if (rig_log().find(needle) != std::string::npos)
+            return true;
+        if (now_ms() >= end)
+            return false;
+    }
+}
+
+bool rig_wait_file(const char* path, int timeout_ms)
+{
+    for (long end = now_ms() + timeout_ms;; sleep_ms(5)) {
+        if (access(path, F_OK) == 0)
+            return true;
+        if (now_ms() >= end)
+            return false;
+    }
+}
+
+static int send_fd(int chan, int fd)
+{
+    char ok = fd >= 0 ? 0 : 1;
+    struct iovec iov = { &ok, 1 };
+    union {
+        char buf[CMSG_SPACE(sizeof(int))];
+        struct cmsghdr align;
+    } control;
+    struct msghdr msg;
+    memset(&msg, 0, sizeof msg);
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    if (fd >= 0) {
+        msg.msg_control = control.buf;
+        msg.msg_controllen = sizeof control.buf;
+        struct cmsghdr* cm = CMSG_FIRSTHDR(&msg);
+        cm->cmsg_level = SOL_SOCKET;
+        cm->cmsg_type = SCM_RIGHTS;
+        cm->cmsg_len = CMSG_LEN(sizeof(int));
+        memcpy(CMSG_DATA(cm), &fd, sizeof fd);
+    }
+    return sendmsg(chan, &msg, 0) == 1 ? 0 : -1;
+}
+
+static int receive_fd(int chan)
+{
+    char ok = 1;
+    struct iovec iov = { &ok, 1 };
+    union {
+        char buf[CMSG_SPACE(sizeof(int))];
+        struct cmsghdr align;
+    } control;
+    struct msghdr msg;
+    memset(&msg, 0, sizeof msg);
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control.buf;
+    msg.msg_controllen = sizeof control.buf;
+    if (recvmsg(chan, &msg, MSG_CMSG_CLOEXEC) != 1 || ok != 0)
+        return -1;
+    struct cmsghdr* cm = CMSG_FIRSTHDR(&msg);
+    if (!cm || cm->cmsg_type != SCM_RIGHTS)
+        return -1;
+    int fd;
+    memcpy(&fd, CMSG_DATA(cm), sizeof fd);
+    return fd;
+}
+
+int rig_connect_as(uid_t uid, gid_t gid, int32_t block_count, int how)
+{
+    int chan[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, chan) != 0)
+        return fail("socketpair");
+    pid_t pid = fork();
+    if (pid < 0) {
+        close(chan[0]);
+        close(chan[1]);
+        return fail("fork");
+    }
+    if (pid == 0) {
+        int fd = -1;
+        if (setgroups(0, nullptr) == 0 && setgid(gid) == 0 && setuid(uid) == 0) {
+            fd = wire_connect();
+            if (fd >= 0 && how == RIG_ADMIT && wire_send_admission(fd, block_count) != 0)
+                fd = -1;
+        }
+        _exit(send_fd(chan[1], fd) == 0 && fd >= 0 ? 0 : 1);
+    }
+    close(chan[1]);
+    int fd = receive_fd(chan[0]);
+    close(chan[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    if (fd < 0)
+        fprintf(stderr, "rig: connect as uid %d failed\n", (int)uid);
+    return fd;
+}
+
+bool rig_read_all(int fd, std::string* out, int timeout_ms)
+{
+    char buf[65536];
+    long end = now_ms() + timeout_ms;
+    for (;;) {
+        long left = end - now_ms();
+        if (left <= 0)
+            return false;
+        struct pollfd p = { fd, POLLIN, 0 };
+        int r = poll(&p, 1, (int)left);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            return false;
+        ssize_t n = read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        // A peer that closes with unread input in its queue resets the
+        // connection instead of ending it; for the client both are the end.
+        if (n < 0)
+            return errno == ECONNRESET;
+        if (n == 0)
+            return true;
+        out->append(buf, (size_t)n);
+    }
+}
+
+int rig_reap_adopted(int timeout_ms)
+{
+    for (long end = now_ms() + timeout_ms;; sleep_ms(5)) {
+        for (pid_t k : children_of_self()) {
+            bool is_daemon = false;
+            for (pid_t d : g_daemons)
+                is_daemon = is_daemon || d == k;
+            int status = 0;
+            if (!is_daemon && waitpid(k, &status, WNOHANG) == k)
+                return status;
+        }
+        if (now_ms() >= end)
+            return -1;
+    }
+}
