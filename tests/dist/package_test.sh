@@ -1,0 +1,170 @@
+#!/bin/bash
+# The sample package's run.sh and the Wine launcher, with real Wine, run as
+# an unprivileged user (nobody) as zk_filter would run them.
+#
+#   package_test.sh <stage> <crash.exe>
+set -uo pipefail
+stage=$(readlink -f "$1")
+crash_exe=$(readlink -f "$2")
+pkg=$stage/opt/tessalwine/printer_drv/generic-ps
+launcher=$stage/usr/bin/tessal-wine
+user=nobody
+uid=$(id -u $user) gid=$(id -g $user)
+
+work=$(mktemp -d /tmp/package-test.XXXXXX)
+chmod 755 "$work"
+failures=0
+
+cleanup() {
+  local prefix
+  for prefix in "$work"/*/.tessalwine/generic-ps; do
+    [ -d "$prefix" ] && as_user "$work" env WINEPREFIX="$prefix" timeout 20 wineserver -k 2>/dev/null
+  done
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+ok() { echo "ok   $1"; }
+fail() { echo "FAIL $1"; [ -n "${2:-}" ] && echo "$2" | sed 's/^/  /'; failures=$((failures + 1)); }
+check() { # check <name> <condition...>
+  local name=$1; shift
+  if "$@"; then ok "$name"; else fail "$name" "${detail:-}"; fi
+  detail=
+}
+
+# Runs a command as the test user with only HOME set, the way the worker
+# starts the configure step.
+as_user() {
+  local home=$1; shift
+  setpriv --reuid="$uid" --regid="$gid" --clear-groups env -i HOME="$home" "$@"
+}
+
+new_home() {
+  mkdir -m 755 "$work/$1"
+  chown "$uid:$gid" "$work/$1"
+  echo "$work/$1"
+}
+
+# run_sh <home> <model>: stdout in $out, stderr in $err, status in $rc.
+run_sh() {
+  as_user "$1" timeout 300 /bin/bash "$pkg/run.sh" "$2" >"$work/out" 2>"$work/err"
+  rc=$?
+  out=$(cat "$work/out") err=$(cat "$work/err")
+}
+
+has_printer() {
+  grep -qF "[System\\\\CurrentControlSet\\\\Control\\\\Print\\\\Printers\\\\$2]" \
+    "$1/.tessalwine/generic-ps/system.reg"
+}
+
+registry_value() { # registry_value <home> <key-suffix> <value-name>
+  KEY="$2]" NAME="\"$3\"" awk '
+    index($0, "[") == 1 { inkey = index($0, ENVIRON["KEY"]) > 0 }
+    inkey && index($0, ENVIRON["NAME"] "=") == 1 {
+      print substr($0, length(ENVIRON["NAME"]) + 2); exit
+    }
+  ' "$1/.tessalwine/generic-ps/system.reg"
+}
+
+# --- The launcher refuses what it cannot run, and says so on stderr only.
+home=$(new_home launcher)
+out=$(as_user "$home" env WINEPREFIX="$home/.tessalwine/generic-ps" DISPLAY= \
+  timeout 60 "$launcher" "$crash_exe" img 2>"$work/err")
+rc=$?
+detail="rc=$rc out=$out err=$(cat "$work/err")"
+check "launcher: no prefix yet gives status 2 and no output" \
+  test "$rc" = 2 -a -z "$out" -a -s "$work/err"
+
+# --- First run sets everything up.
+home=$(new_home first)
+run_sh "$home" "Tessal Generic"
+prefix=$home/.tessalwine/generic-ps
+detail="rc=$rc err=$err"
+check "first run succeeds without writing to stdout" test "$rc" = 0 -a -z "$out"
+check "first run creates the user's prefix" test -O "$prefix" -o "$(stat -c %u "$prefix" 2>/dev/null)" = "$uid"
+check "first run adds the printer" has_printer "$home" "Tessal Generic"
+port=$(registry_value "$home" 'Printers\\Tessal Generic' Port)
+check "the printer's port sends the driver's output to stdout" test "$port" = '"|cat"'
+driver=$(registry_value "$home" 'Printers\\Tessal Generic' 'Printer Driver')
+check "the printer uses the package's driver" test "$driver" = '"Tessal Generic PostScript"'
+debugger=$(registry_value "$home" 'CurrentVersion\\AeDebug' Debugger)
+auto=$(registry_value "$home" 'CurrentVersion\\AeDebug' Auto)
+detail="Debugger=$debugger Auto=$auto"
+check "the crash guard is set" test "$auto" = '"1"' -a -n "$debugger" -a "${debugger#*winedbg}" = "$debugger"
+
+# --- The launcher runs programs there; a crash leaves stdout empty.
+out=$(as_user "$home" env WINEPREFIX="$prefix" DISPLAY= \
+  timeout 120 "$launcher" "$crash_exe" img 2>"$work/err")
+rc=$?
+detail="rc=$rc stdout bytes=${#out} err=$(tail -n 3 "$work/err")"
+check "launcher: a crashing program writes nothing to stdout" test "$rc" != 0 -a -z "$out"
+out=$(as_user "$home" env WINEPREFIX="$prefix" DISPLAY= \
+  timeout 60 "$launcher" "$work/no-such.exe" img 2>"$work/err")
+rc=$?
+detail="rc=$rc out=$out"
+check "launcher: a missing program gives status 2 and no output" test "$rc" = 2 -a -z "$out"
+
+# --- A second run starts no Wine: every Wine program is a stub that leaves a
+# mark, in a private mount namespace.
+as_user "$home" env WINEPREFIX="$prefix" timeout 30 wineserver -k 2>/dev/null
+marks=$work/wine-started
+mkdir -m 777 "$marks"
+printf '#!/bin/sh\necho "$0 $*" >>%s/started\nexit 1\n' "$marks" >"$work/wine-stub"
+chmod 755 "$work/wine-stub"
+start=$(date +%s%N)
+unshare -m --propagation private /bin/bash -c '
+  for p in wine wine64 wineserver wineboot; do
+    [ -e /usr/bin/$p ] && mount --bind "$1" /usr/bin/$p
+  done
+  setpriv --reuid=$2 --regid=$3 --clear-groups env -i HOME="$4" \
+    timeout 60 /bin/bash "$5/run.sh" "Tessal Generic"
+' second "$work/wine-stub" "$uid" "$gid" "$home" "$pkg" >"$work/out" 2>"$work/err"
+rc=$?
+elapsed_ms=$((($(date +%s%N) - start) / 1000000))
+detail="rc=$rc err=$(cat "$work/err") started=$(cat "$marks/started" 2>/dev/null)"
+check "second run succeeds and starts no Wine (${elapsed_ms} ms)" \
+  test "$rc" = 0 -a ! -e "$marks/started"
+
+# --- A second printer joins the same prefix; the first one stays.
+run_sh "$home" "Tessal Second (A4)"
+detail="rc=$rc err=$err"
+check "a second printer in the same prefix" test "$rc" = 0
+check "both printers are there" eval 'has_printer "$home" "Tessal Generic" && has_printer "$home" "Tessal Second (A4)"'
+
+# --- Two first runs at once set the prefix up once and both succeed.
+home=$(new_home together)
+as_user "$home" timeout 300 /bin/bash "$pkg/run.sh" "Tessal One" >"$work/out1" 2>"$work/err1" &
+p1=$!
+as_user "$home" timeout 300 /bin/bash "$pkg/run.sh" "Tessal Two" >"$work/out2" 2>"$work/err2" &
+p2=$!
+wait $p1; rc1=$?
+wait $p2; rc2=$?
+detail="rc=$rc1/$rc2 err1=$(cat "$work/err1") err2=$(cat "$work/err2")"
+check "two first runs at once both succeed" test "$rc1" = 0 -a "$rc2" = 0
+check "two first runs at once add both printers" \
+  eval 'has_printer "$home" "Tessal One" && has_printer "$home" "Tessal Two"'
+
+# --- A read-only home fails clearly and leaves nothing behind.
+home=$(new_home readonly)
+unshare -m --propagation private /bin/bash -c '
+  mount --bind "$1" "$1" && mount -o remount,bind,ro "$1" || exit 99
+  setpriv --reuid=$2 --regid=$3 --clear-groups env -i HOME="$1" \
+    timeout 60 /bin/bash "$4/run.sh" "Tessal Generic"
+' readonly "$home" "$uid" "$gid" "$pkg" >"$work/out" 2>"$work/err"
+rc=$?
+err=$(cat "$work/err")
+detail="rc=$rc err=$err"
+check "read-only home: non-zero status" test "$rc" != 0 -a "$rc" != 99
+check "read-only home: the message names the prefix and the cause" \
+  eval '[[ $err == *"$home/.tessalwine"*"Read-only file system"* ]]'
+check "read-only home: nothing on stdout, nothing created" \
+  test ! -s "$work/out" -a ! -e "$home/.tessalwine"
+
+# --- A printer name Windows cannot have is refused before anything is made.
+home=$(new_home badname)
+run_sh "$home" 'Bad\Name'
+detail="rc=$rc err=$err"
+check "a printer name with a backslash is refused" \
+  test "$rc" != 0 -a -n "$err" -a ! -e "$home/.tessalwine"
+
+[ "$failures" = 0 ] || { echo "$failures check(s) failed"; exit 1; }

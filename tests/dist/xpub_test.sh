@@ -1,0 +1,124 @@
+#!/bin/bash
+# The active-user probe against stub loginctl and who, each case in its own
+# private mount namespace with a private /tmp, so that the host's tools,
+# sessions and X sockets stay out of it.
+#
+#   xpub_test.sh <xpub.sh>
+set -uo pipefail
+xpub=$(readlink -f "$1")
+work=$(mktemp -d /tmp/xpub-test.XXXXXX)
+trap 'rm -rf "$work"' EXIT
+failures=0
+
+# Writes the stub for one tool: a shell script with the given body.
+stub() {
+  printf '#!/bin/sh\n%s\n' "$2" >"$work/$1"
+  chmod 755 "$work/$1"
+}
+
+# A loginctl that only knows the listed sessions; "none" has no seat answer.
+loginctl_stub() {
+  local active=$1; shift
+  local body="case \"\$1 \$2\" in
+  'show-seat seat0') echo 'ActiveSession=$active' ;;"
+  local s
+  for s in "$@"; do
+    local id=${s%%|*}
+    body+="
+  'show-session $id') printf '%s\n' ${s#*|} ;;"
+  done
+  body+="
+  *) exit 1 ;;
+esac"
+  stub loginctl "$body"
+}
+
+logind_absent() {
+  stub loginctl 'echo "System has not been booted with systemd as init system (PID 1). Can'"'"'t operate." >&2; exit 1'
+}
+
+who_lists() {
+  stub who "printf '%s' '$1'"
+}
+
+# Runs the probe as zk_filter does (/bin/sh, root) with the stubs in place.
+# X sockets to create: "name:uid" pairs.
+run_probe() {
+  unshare -m --propagation private /bin/bash -c '
+    set -e
+    work=$1 xpub=$2; shift 2
+    mount --bind "$work/loginctl" /usr/bin/loginctl
+    mount --bind "$work/who" /usr/bin/who
+    mount -t tmpfs tmpfs /tmp
+    mkdir -m 1777 /tmp/.X11-unix
+    for s in "$@"; do
+      /usr/bin/python3 -c "import socket,sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])" \
+        "/tmp/.X11-unix/${s%%:*}"
+      chown "${s#*:}" "/tmp/.X11-unix/${s%%:*}"
+    done
+    timeout 20 /bin/sh "$xpub"
+  ' probe "$work" "$xpub" "$@" || echo "(probe or its namespace failed: $?)"
+}
+
+expect() {
+  local name=$1 want=$2 got=$3
+  if [ "$got" == "$want" ]; then
+    echo "ok   $name"
+  else
+    echo "FAIL $name"
+    echo "  want: $(printf '%q' "$want")"
+    echo "  got:  $(printf '%q' "$got")"
+    failures=$((failures + 1))
+  fi
+}
+
+x11_alice='2|Name=alice User=1000 Type=x11 Display=:0 State=active Remote=no'
+wayland_alice='2|Name=alice User=1000 Type=wayland Display= State=active Remote=no'
+who_stub_nobody() { who_lists ''; }
+
+# logind present
+who_lists 'should-not-be-used :5 2026-12-08 09:00 (:5)
+'
+loginctl_stub 2 "$x11_alice"
+expect "active X11 session" $'XUSER=alice\nDISPLAY=:0' "$(run_probe)"
+
+loginctl_stub 2 "$wayland_alice"
+expect "Wayland session: its user's lowest X socket is Xwayland" \
+  $'XUSER=alice\nDISPLAY=:1' "$(run_probe X0:0 X3:1000 X1:1000 X2:1001)"
+expect "Wayland session without Xwayland: no display" \
+  $'XUSER=alice\nDISPLAY=' "$(run_probe X0:0)"
+
+loginctl_stub '' "$x11_alice"
+expect "no active session on the seat" "" "$(run_probe)"
+
+loginctl_stub 5 '3|Name=bob User=1001 Type=x11 Display=:1 State=online Remote=no' \
+  '5|Name=alice User=1000 Type=x11 Display=:0 State=active Remote=no'
+expect "two sessions, the active one wins" $'XUSER=alice\nDISPLAY=:0' "$(run_probe)"
+loginctl_stub 3 '3|Name=bob User=1001 Type=x11 Display=:1 State=active Remote=no' \
+  '5|Name=alice User=1000 Type=x11 Display=:0 State=online Remote=no'
+expect "two sessions, the other one active" $'XUSER=bob\nDISPLAY=:1' "$(run_probe)"
+
+loginctl_stub 4 '4|Name=carol User=1002 Type=tty Display= State=active Remote=no'
+expect "text console session is not graphical" "" "$(run_probe)"
+loginctl_stub 4 '4|Name=carol User=1002 Type=x11 Display=:10 State=active Remote=yes'
+expect "remote session is not the desktop" "" "$(run_probe)"
+loginctl_stub 4 '4|Name=bad\nXUSER=root User=1002 Type=x11 Display=:0 State=active Remote=no'
+expect "a user name with characters no user name has is refused" "" "$(run_probe)"
+
+# logind absent
+logind_absent
+who_lists 'carol    pts/0        2026-12-08 10:00 (10.0.0.5)
+dave     tty7         2026-12-08 09:00 (:0)
+erin     :1           2026-12-08 09:30 (:1)
+'
+expect "no logind: first X session that who lists" $'XUSER=dave\nDISPLAY=:0' "$(run_probe)"
+who_lists 'erin     :1           2026-12-08 09:30
+'
+expect "no logind: display as the line" $'XUSER=erin\nDISPLAY=:1' "$(run_probe)"
+who_lists 'carol    pts/0        2026-12-08 10:00 (10.0.0.5)
+'
+expect "no logind, nobody on X" "" "$(run_probe)"
+who_lists ''
+expect "no logind, nobody logged in" "" "$(run_probe)"
+
+[ "$failures" = 0 ] || { echo "$failures case(s) failed"; exit 1; }
