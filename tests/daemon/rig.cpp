@@ -366,7 +366,7 @@ static void keep_setid_caps(void)
         if (o->keep_setid_caps)
             keep_setid_caps();
     }
-    char count[16], pid[16];
+    char count[32], pid[32];
     snprintf(count, sizeof count, "LISTEN_FDS=%d", n);
     snprintf(pid, sizeof pid, "LISTEN_PID=%d", (int)getpid());
     char path_env[] = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";

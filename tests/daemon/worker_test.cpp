@@ -3,7 +3,10 @@
 
 #include "wire.h"
 
+#include <sys/wait.h>
 #include <unistd.h>
+
+static const std::vector<std::string> k_job = { "MODEL=Office", "PACKAGENAME=ok" };
 
 TEST_F(DaemonTest, LaunchEnvironmentAndArgumentsAreExact)
 {
@@ -23,5 +26,119 @@ TEST_F(DaemonTest, LaunchEnvironmentAndArgumentsAreExact)
     for (const std::string& e : env)
         lines += e + "\n";
     EXPECT_NE(std::string::npos, log.find(lines)) << log;
+    EXPECT_NE(std::string::npos, log.find("wait for zk pid:" + std::to_string(r.pid) + "\n"));
     EXPECT_EQ(0, worker_status());
+}
+
+TEST_F(DaemonTest, ConfigureGetsModelAndHomeAloneAsDesktopUser)
+{
+    ASSERT_GT(start_daemon(), 0);
+    run_job({ "MODEL=Office Jet", "PACKAGENAME=ok" });
+    std::string rec = rig_read_file("/opt/rig-out/configure.rec");
+    EXPECT_NE(std::string::npos, rec.find("argc=1\narg=Office Jet\n")) << rec;
+    EXPECT_NE(std::string::npos, rec.find("uid=1600\n")) << rec;
+    EXPECT_NE(std::string::npos, rec.find("env=HOME=/home/desk\n")) << rec;
+    // bash adds PWD, SHLVL and _ itself; nothing else may come from the daemon.
+    for (const char* leaked : { "env=PATH=", "env=MODEL=", "env=DISPLAY=", "env=LISTEN_" })
+        EXPECT_EQ(std::string::npos, rec.find(leaked)) << leaked;
+}
+
+TEST_F(DaemonTest, BlockOwnDisplayAndHomeStayAheadOfTheWorkers)
+{
+    ASSERT_GT(start_daemon(), 0);
+    run_job({ "MODEL=m", "DISPLAY=:9", "PACKAGENAME=ok", "HOME=/elsewhere" });
+    std::vector<std::string> env = { "MODEL=m", "DISPLAY=:9", "PACKAGENAME=ok", "HOME=/elsewhere",
+                                     "WINEPREFIX=/home/desk/.tessalwine/ok", "DISPLAY=:5", "HOME=/home/desk" };
+    EXPECT_EQ(env, record().env);
+}
+
+TEST_F(DaemonTest, HomeOfSlashGivesDoubleSlashPrefix)
+{
+    set_probe_output("XUSER=slash\nDISPLAY=:0\n");
+    ASSERT_GT(start_daemon(), 0);
+    run_job(k_job);
+    StubRecord r = record();
+    EXPECT_TRUE(has(r.env, "WINEPREFIX=//.tessalwine/ok"));
+    EXPECT_TRUE(has(r.env, "HOME=/"));
+    EXPECT_EQ("1601 euid=1601", r.uid);
+}
+
+TEST_F(DaemonTest, PrintToolRunsWithTheUsersIdsAndGroupsOnly)
+{
+    ASSERT_GT(start_daemon(), 0);
+    run_job(k_job);
+    StubRecord r = record();
+    ASSERT_TRUE(r.found);
+    EXPECT_EQ("1600 euid=1600", r.uid);
+    EXPECT_EQ("1600 egid=1600", r.gid);
+    // Root's supplementary groups are gone; the user's own are there.
+    EXPECT_EQ("1600,1700", r.groups);
+    std::string rec = rig_read_file("/opt/rig-out/configure.rec");
+    EXPECT_NE(std::string::npos, rec.find("groups=1600 1700\n")) << rec;
+}
+
+TEST_F(DaemonTest, FailedConfigureStopsTheJob)
+{
+    ASSERT_GT(start_daemon(), 0);
+    struct { const char* package; const char* message; } cases[] = {
+        { "exit3", "configure error: 3\n" },
+        { "killed", "configure error: 0\n" },
+        { "norun", "configure error: 127\n" },
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.package);
+        EXPECT_EQ("", run_job({ "MODEL=m", std::string("PACKAGENAME=") + c.package }));
+        EXPECT_TRUE(rig_wait_log(c.message, 10000));
+        EXPECT_EQ(255, WEXITSTATUS(worker_status()));
+    }
+    EXPECT_NE(std::string::npos, rig_log().find("/opt/tessalwine/printer_drv/norun/run.sh"));
+    EXPECT_FALSE(record().found);
+}
+
+TEST_F(DaemonTest, LauncherThatCannotExecEndsTheJob)
+{
+    ASSERT_EQ(0, chmod("/usr/bin/tessal-wine", 0644));
+    ASSERT_GT(start_daemon(), 0);
+    EXPECT_EQ("", run_job(k_job, "PAGES"));
+    EXPECT_TRUE(rig_wait_log("failed to start strelwick.\n", 10000));
+    EXPECT_TRUE(rig_wait_log("wait for zk pid:", 10000));
+    EXPECT_EQ(0, worker_status());
+}
+
+TEST_F(DaemonTest, RelaysFiftyMegabytesByteExact)
+{
+    ASSERT_GT(start_daemon(), 0);
+    const long total = 50L * 1024 * 1024 + 12345;
+    std::string out = run_job({ "MODEL=m", "PACKAGENAME=ok", "STUB_OUT=" + std::to_string(total) }, "IN");
+    ASSERT_EQ((size_t)total, out.size());
+    long bad = -1;
+    for (long i = 0; i < total && bad < 0; i++)
+        if ((unsigned char)out[(size_t)i] != rig_pattern_byte((uint64_t)i))
+            bad = i;
+    EXPECT_EQ(-1, bad) << "first wrong byte";
+    EXPECT_EQ(std::string::npos, rig_log().find("write incomplete."));
+}
+
+TEST_F(DaemonTest, ClientVanishingMidRelayLeavesNothingBehind)
+{
+    ASSERT_GT(start_daemon(), 0);
+    int fd = rig_connect_as(LP_UID, LP_UID, 1, RIG_ADMIT);
+    ASSERT_GE(fd, 0);
+    send_bytes(fd, block_bytes({ "MODEL=m", "PACKAGENAME=ok", "STUB_OUT=40000000" }));
+    wire_end_pages(fd);
+    char buf[4096];
+    ASSERT_GT(wire_read(fd, buf, sizeof buf), 0);
+    close(fd);
+
+    // The tool writes all its output, the worker drains and reaps it and ends.
+    ASSERT_TRUE(rig_wait_file("/opt/rig-out/tool.done", 30000));
+    int status = worker_status();
+    ASSERT_NE(-1, status);
+    EXPECT_TRUE(WIFEXITED(status));
+    StubRecord r = record();
+    EXPECT_EQ(1, count_of(rig_log(), "write incomplete.\n"));
+    EXPECT_TRUE(rig_wait_log(("wait for zk pid:" + std::to_string(r.pid)).c_str(), 1000));
+    // The tool was reaped by the worker, not handed to us as an orphan.
+    EXPECT_EQ(-1, rig_reap_adopted(200));
+    EXPECT_NE(0, kill((pid_t)r.pid, 0));
 }
