@@ -1,0 +1,132 @@
+#include "bmp_page.h"
+
+#include <string.h>
+
+static void put16(unsigned char* p, uint32_t v) {
+  p[0] = (unsigned char)(v & 0xff);
+  p[1] = (unsigned char)((v >> 8) & 0xff);
+}
+
+static void put32(unsigned char* p, uint32_t v) {
+  put16(p, v & 0xffff);
+  put16(p + 2, v >> 16);
+}
+
+static bool is_rgb_space(unsigned cs) {
+  return cs == CUPS_CSPACE_RGB || cs == CUPS_CSPACE_SRGB ||
+         cs == CUPS_CSPACE_ADOBERGB;
+}
+
+static bool is_gray_space(unsigned cs) {
+  return cs == CUPS_CSPACE_W || cs == CUPS_CSPACE_SW;
+}
+
+// Picks the BMP kind for a colour space and depth; false when unsupported.
+static bool pick_kind(const cups_page_header2_t* h, bmp_kind* kind) {
+  unsigned cs = h->cupsColorSpace;
+  unsigned bpc = h->cupsBitsPerColor;
+  unsigned bpp = h->cupsBitsPerPixel;
+  if (is_rgb_space(cs) && bpc == 8 && bpp == 24) {
+    *kind = BMP_RGB24;
+  } else if (is_gray_space(cs) && bpc == 8 && bpp == 8) {
+    *kind = BMP_GRAY8;
+  } else if (cs == CUPS_CSPACE_K && bpc == 8 && bpp == 8) {
+    *kind = BMP_INK8;
+  } else if (is_gray_space(cs) && bpc == 1 && bpp == 1) {
+    *kind = BMP_GRAY1;
+  } else if (cs == CUPS_CSPACE_K && bpc == 1 && bpp == 1) {
+    *kind = BMP_INK1;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+const char* bmp_plan(const cups_page_header2_t* h, bmp_layout* out) {
+  memset(out, 0, sizeof *out);
+  if (h->cupsWidth == 0 || h->cupsHeight == 0)
+    return "page has no pixels (zero width or height)";
+  if (h->HWResolution[0] == 0 || h->HWResolution[1] == 0)
+    return "page has no resolution";
+  if (!pick_kind(h, &out->kind))
+    return "unsupported raster format (only 24-bit RGB, 8-bit gray and "
+           "1-bit black are supported)";
+  if (h->cupsColorOrder != CUPS_ORDER_CHUNKED)
+    return "unsupported raster colour order (only chunky pixels are "
+           "supported)";
+  uint64_t bits = (uint64_t)h->cupsWidth * h->cupsBitsPerPixel;
+  if (h->cupsBytesPerLine != (bits + 7) / 8)
+    return "raster row length does not match the page width";
+  uint64_t bmp_row = ((bits + 31) / 32) * 4;
+  uint32_t palette = out->kind == BMP_RGB24 ? 0
+                     : (out->kind == BMP_GRAY8 || out->kind == BMP_INK8) ? 256
+                                                                        : 2;
+  uint64_t header = 14 + 40 + 4 * (uint64_t)palette;
+  uint64_t size = header + bmp_row * h->cupsHeight;
+  if (size > BMP_MAX_FILE_SIZE || h->cupsHeight > 0x7fffffffu)
+    return "page is too large";
+  out->width = h->cupsWidth;
+  out->height = h->cupsHeight;
+  out->raster_row = h->cupsBytesPerLine;
+  out->bmp_row = (uint32_t)bmp_row;
+  out->bit_count = h->cupsBitsPerPixel;
+  out->palette = palette;
+  out->header_size = (uint32_t)header;
+  out->file_size = (uint32_t)size;
+  return nullptr;
+}
+
+static uint32_t pels_per_meter(unsigned dpi) {
+  return (uint32_t)(((uint64_t)dpi * 10000 + 127) / 254);
+}
+
+// Palette entry i as B, G, R, 0.
+static void put_palette(const bmp_layout* l, unsigned char* p) {
+  for (uint32_t i = 0; i < l->palette; i++) {
+    unsigned v;
+    switch (l->kind) {
+      case BMP_GRAY8: v = i; break;
+      case BMP_INK8: v = 255 - i; break;
+      case BMP_GRAY1: v = i ? 255 : 0; break;
+      default: v = i ? 0 : 255; break;  // BMP_INK1: bit set means black
+    }
+    p[4 * i] = p[4 * i + 1] = p[4 * i + 2] = (unsigned char)v;
+    p[4 * i + 3] = 0;
+  }
+}
+
+void bmp_write_headers(const bmp_layout* l, unsigned xdpi, unsigned ydpi,
+                       unsigned char* out) {
+  memset(out, 0, l->header_size);
+  out[0] = 'B';
+  out[1] = 'M';
+  put32(out + 2, l->file_size);
+  put32(out + 10, l->header_size);
+  unsigned char* info = out + 14;
+  put32(info + 0, 40);
+  put32(info + 4, l->width);
+  put32(info + 8, (uint32_t)(-(int64_t)l->height));  // negative: top row first
+  put16(info + 12, 1);
+  put16(info + 14, l->bit_count);
+  put32(info + 16, 0);  // BI_RGB
+  put32(info + 20, l->file_size - l->header_size);
+  put32(info + 24, pels_per_meter(xdpi));
+  put32(info + 28, pels_per_meter(ydpi));
+  put32(info + 32, l->palette);
+  put32(info + 36, 0);
+  put_palette(l, info + 40);
+}
+
+void bmp_convert_row(const bmp_layout* l, const unsigned char* in,
+                     unsigned char* out) {
+  if (l->kind == BMP_RGB24) {
+    for (uint32_t x = 0; x < l->width; x++) {
+      out[3 * x] = in[3 * x + 2];
+      out[3 * x + 1] = in[3 * x + 1];
+      out[3 * x + 2] = in[3 * x];
+    }
+  } else {
+    memcpy(out, in, l->raster_row);
+  }
+  memset(out + l->raster_row, 0, l->bmp_row - l->raster_row);
+}
