@@ -521,6 +521,8 @@ static int RunEmfMode(int argc, char** argv)
 int main(int argc, char** argv)
 {
     InstallCrashGuard();
+    // Messages are read on Linux: no "\r\n" line ends.
+    _setmode(_fileno(stderr), _O_BINARY);
     if (argc < 2) {
         dbg_log("usage: emf/rect/poly/text [emf-file-name] [printer-name] [data-type]\n");
         return -1;

@@ -38,7 +38,7 @@ TestImage make_test_picture(int width, int height, int colours)
             else if (colours <= 16)
                 c = base[(x / 5 + 2 * (y / 7)) % 8] ^ (x == y ? 0xffffff : 0);
             else if (colours <= 256)
-                c = ((x * 255 / width) & 0xf0) << 16 | ((y * 255 / height) & 0xf0) << 8 |
+                c = ((x * 255 / width) & 0xe0) << 16 | ((y * 255 / height) & 0xc0) << 8 |
                     ((x + y) % 4) * 0x40;
             else
                 c = (uint32_t)((x * 7) & 0xff) << 16 | (uint32_t)((y * 5) & 0xff) << 8 |
