@@ -1,1 +1,112 @@
-#include <gtest/gtest.h>
+// Hardening of the worker: credentials, environment, package name and the
+// descriptors the started programs inherit.
+#include "e2e.h"
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+// Inode text ("socket:[N]") of the daemon's listening socket, descriptor 3.
+static std::string listening_socket_of(pid_t daemon)
+{
+    char link[128] = "";
+    std::string path = "/proc/" + std::to_string(daemon) + "/fd/3";
+    ssize_t n = readlink(path.c_str(), link, sizeof link - 1);
+    return n > 0 ? std::string(link, (size_t)n) : std::string();
+}
+
+TEST_F(DaemonTest, UnprivilegedDaemonNeverRunsWithMixedCredentials)
+{
+    rig_daemon_opts opts = {};
+    opts.uid = SVC_UID;
+    opts.gid = SVC_UID;
+    ASSERT_GT(start_daemon(&opts), 0);
+    EXPECT_EQ("", run_job({ "MODEL=m", "PACKAGENAME=ok" }));
+    EXPECT_EQ(255, WEXITSTATUS(worker_status()));
+    EXPECT_NE(std::string::npos, rig_log().find("failed to set groups.\n"));
+    EXPECT_TRUE(rig_read_file("/opt/rig-out/configure.rec").empty());
+    EXPECT_FALSE(record().found);
+}
+
+TEST_F(DaemonTest, WorkerThatCouldRegainRootStops)
+{
+    // A daemon holding only the set-id capabilities can switch user but
+    // would keep the power to switch back.
+    rig_daemon_opts opts = {};
+    opts.uid = SVC_UID;
+    opts.gid = SVC_UID;
+    opts.keep_setid_caps = true;
+    ASSERT_GT(start_daemon(&opts), 0);
+    EXPECT_EQ("", run_job({ "MODEL=m", "PACKAGENAME=ok" }));
+    EXPECT_EQ(255, WEXITSTATUS(worker_status()));
+    EXPECT_NE(std::string::npos, rig_log().find("failed to drop root.\n"));
+    EXPECT_FALSE(record().found);
+}
+
+TEST_F(DaemonTest, UnsafeEnvironmentEntriesAreDroppedAndNamed)
+{
+    ASSERT_GT(start_daemon(), 0);
+    std::vector<std::string> unsafe = {
+        "LD_PRELOAD=/tmp/x.so", "LD_ANYTHING=1", "GCONV_PATH=/tmp", "TMPDIR=/tmp", "BASH_ENV=/tmp/rc",
+        "ENV=/tmp/rc", "SHELLOPTS=xtrace", "BASH_FUNC_ls%%=() { id; }", "FOO=() { id; }", "IFS=/",
+        "PATH=/tmp", "WINELOADER=/tmp/w", "WINESERVER=/tmp/s", "WINEDLLPATH=/tmp", "WINEDLLOVERRIDES=x=n",
+    };
+    std::vector<std::string> block = { "MODEL=m", "PACKAGENAME=ok" };
+    block.insert(block.end(), unsafe.begin(), unsafe.end());
+    block.insert(block.end(), { "DPI=600", "MYPATH=/a", "LD=1", "FOO=(){ x; }" });
+    EXPECT_EQ("STUB-OUTPUT\n", run_job(block));
+    std::vector<std::string> env = { "MODEL=m", "PACKAGENAME=ok", "DPI=600", "MYPATH=/a", "LD=1", "FOO=(){ x; }",
+                                     "WINEPREFIX=/home/desk/.tessalwine/ok", "DISPLAY=:5", "HOME=/home/desk" };
+    EXPECT_EQ(env, record().env);
+    std::string log = rig_log();
+    for (const std::string& e : unsafe) {
+        std::string name = e.substr(0, e.find('='));
+        EXPECT_EQ(1, count_of(log, "dropped unsafe option " + name + "\n")) << name;
+        EXPECT_EQ(std::string::npos, log.find(e + "\n")) << "value of " << name << " logged";
+    }
+}
+
+TEST_F(DaemonTest, DroppedEntriesStillCountTowardsTheLimit)
+{
+    ASSERT_GT(start_daemon(), 0);
+    std::vector<std::string> block = { "MODEL=m", "PACKAGENAME=ok" };
+    while (block.size() < 247)
+        block.push_back("LD_X" + std::to_string(block.size()) + "=1");
+    EXPECT_EQ("", run_job(block));
+    EXPECT_TRUE(rig_wait_log("too many options.\n", 10000));
+    EXPECT_FALSE(record().found);
+}
+
+TEST_F(DaemonTest, PackageNameThatIsNotOneComponentIsRefused)
+{
+    // Would reach /opt/tessalwine/run.sh through "..".
+    ASSERT_EQ(0, rig_write_file("/opt/tessalwine/run.sh", "echo escaped > /opt/rig-out/escaped\n", 0644));
+    ASSERT_GT(start_daemon(), 0);
+    for (const char* name : { "", ".", "..", "../printer_drv/ok", "ok/" }) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ("", run_job({ "MODEL=m", std::string("PACKAGENAME=") + name }));
+        EXPECT_EQ(255, WEXITSTATUS(worker_status()));
+    }
+    EXPECT_EQ(5, count_of(rig_log(), "invalid package name.\n"));
+    EXPECT_NE(0, access("/opt/rig-out/xpub.ran", F_OK)) << "nothing may run";
+    EXPECT_NE(0, access("/opt/rig-out/escaped", F_OK));
+    EXPECT_TRUE(rig_read_file("/opt/rig-out/configure.rec").empty());
+}
+
+TEST_F(DaemonTest, StartedProgramsDoNotHoldTheListeningSocket)
+{
+    ASSERT_GT(start_daemon(), 0);
+    std::string listening = listening_socket_of(daemon_);
+    ASSERT_EQ(0u, listening.find("socket:[")) << listening;
+    run_job({ "MODEL=m", "PACKAGENAME=ok" });
+    StubRecord r = record();
+    ASSERT_TRUE(r.found);
+    // The print tool holds exactly the connection, the pipe and stderr.
+    ASSERT_EQ(3u, r.fds.size());
+    EXPECT_EQ(0u, r.fds[0].find("0 socket:["));
+    EXPECT_EQ(0u, r.fds[1].find("1 pipe:["));
+    EXPECT_EQ(0u, r.fds[2].find("2 /"));
+    std::string conf = rig_read_file("/opt/rig-out/configure.rec");
+    ASSERT_NE(std::string::npos, conf.find("fd=0 ")) << conf;
+    EXPECT_EQ(std::string::npos, conf.find(listening)) << conf;
+}
