@@ -56,6 +56,46 @@ static void dbg_log(const char* fmt, ...)
     fflush(stderr);
 }
 
+#ifdef STRELWICK_PROFILE
+// Bench build only: wall time of the run and the parts of it spent in
+// StretchDIBits, in reading stdin and in EndPage/EndDoc, written to stderr
+// when the process ends.
+static LARGE_INTEGER g_profStart, g_profStretch, g_profRead, g_profEnd;
+
+static void ProfileReport(void)
+{
+    LARGE_INTEGER end, freq;
+    QueryPerformanceCounter(&end);
+    QueryPerformanceFrequency(&freq);
+    double f = (double)freq.QuadPart;
+    fprintf(stderr, "profile: wall=%.6f stretchdibits=%.6f read=%.6f end=%.6f\n",
+            (end.QuadPart - g_profStart.QuadPart) / f, g_profStretch.QuadPart / f,
+            g_profRead.QuadPart / f, g_profEnd.QuadPart / f);
+}
+
+static void ProfileStart(void)
+{
+    QueryPerformanceCounter(&g_profStart);
+    atexit(ProfileReport);
+}
+
+#define PROFILED(counter, call)                                                                   \
+    ({                                                                                            \
+        LARGE_INTEGER a_, b_;                                                                     \
+        QueryPerformanceCounter(&a_);                                                             \
+        auto r_ = (call);                                                                         \
+        QueryPerformanceCounter(&b_);                                                             \
+        counter.QuadPart += b_.QuadPart - a_.QuadPart;                                            \
+        r_;                                                                                       \
+    })
+#define StretchDIBits(...) PROFILED(g_profStretch, (StretchDIBits)(__VA_ARGS__))
+#define fread(...) PROFILED(g_profRead, (fread)(__VA_ARGS__))
+#define EndPage(...) PROFILED(g_profEnd, (EndPage)(__VA_ARGS__))
+#define EndDoc(...) PROFILED(g_profEnd, (EndDoc)(__VA_ARGS__))
+#else
+static void ProfileStart(void) {}
+#endif
+
 static int LastError(void)
 {
     return (int)GetLastError();
@@ -521,6 +561,7 @@ static int RunEmfMode(int argc, char** argv)
 int main(int argc, char** argv)
 {
     InstallCrashGuard();
+    ProfileStart();
     // Messages are read on Linux: no "\r\n" line ends.
     _setmode(_fileno(stderr), _O_BINARY);
     if (argc < 2) {
