@@ -19,18 +19,3 @@ TEST(EnvFilter, KeepsLookalikesAndOrdinaryOptions)
                            "F= () { x; }", "BASH_FUNCTIONS" "X=1" })
         EXPECT_FALSE(env_entry_unsafe(e)) << e;
 }
-
-TEST(EnvFilter, CompactsInOrderAndClearsTheTail)
-{
-    char a[] = "A=1", b[] = "LD_PRELOAD=x", c[] = "B=2", d[] = "PATH=/", e[] = "C=3";
-    char* vec[6] = { a, b, c, d, e, nullptr };
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(3, filter_environment(vec, 5));
-    std::string log = testing::internal::GetCapturedStderr();
-    EXPECT_STREQ("A=1", vec[0]);
-    EXPECT_STREQ("B=2", vec[1]);
-    EXPECT_STREQ("C=3", vec[2]);
-    EXPECT_EQ(nullptr, vec[3]);
-    EXPECT_EQ(nullptr, vec[4]);
-    EXPECT_EQ("dropped unsafe option LD_PRELOAD\ndropped unsafe option PATH\n", log);
-}

@@ -34,32 +34,6 @@ protected:
     int fds_[2];
 };
 
-TEST_F(Wire, AdmissionCarriesCountAndOurCredentials)
-{
-    int on = 1;
-    ASSERT_EQ(0, setsockopt(fds_[1], SOL_SOCKET, SO_PASSCRED, &on, sizeof on));
-    ASSERT_EQ(0, wire_send_admission(fds_[0], -1));
-    int32_t count = 0;
-    struct iovec iov = { &count, sizeof count };
-    char control[CMSG_SPACE(sizeof(struct ucred))];
-    struct msghdr msg;
-    memset(&msg, 0, sizeof msg);
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    ASSERT_EQ(4, recvmsg(fds_[1], &msg, 0));
-    EXPECT_EQ(-1, count);
-    struct cmsghdr* cm = CMSG_FIRSTHDR(&msg);
-    ASSERT_NE(nullptr, cm);
-    EXPECT_EQ(CMSG_LEN(sizeof(struct ucred)), cm->cmsg_len);
-    EXPECT_EQ(SCM_CREDENTIALS, cm->cmsg_type);
-    struct ucred cred;
-    memcpy(&cred, CMSG_DATA(cm), sizeof cred);
-    EXPECT_EQ(getpid(), cred.pid);
-    EXPECT_EQ(getuid(), cred.uid);
-}
-
 TEST_F(Wire, BlockIsLengthThenNulTerminatedEntries)
 {
     const char* entries[] = { "MODEL=a=b", "PACKAGENAME=p", "E=" };
