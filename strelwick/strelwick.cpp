@@ -570,6 +570,11 @@ int main(int argc, char** argv)
     }
     dbg_log("strelwick get called.\n");
     const char* mode = argv[1];
+#ifdef STRELWICK_CRASH_PROBE
+    // Test build only: proves that a crash leaves stdout untouched.
+    if (strcmp(mode, "crash") == 0)
+        *(volatile int*)NULL = 1;
+#endif
     if (strcmp(mode, "emf") == 0)
         return RunEmfMode(argc, argv);
     if (strcmp(mode, "img") == 0)

@@ -148,3 +148,13 @@ TEST(StrelwickCommandLine, ImgPrinterArgumentWinsOverModel)
     EXPECT_EQ(r.exitCode, 1) << r.err;
     EXPECT_EQ(page_count(r.out), 1);
 }
+
+TEST(StrelwickCommandLine, CrashLeavesStdoutEmpty)
+{
+    // strelwick-crashprobe.exe is strelwick.exe plus a mode that writes
+    // through a null pointer.
+    RunResult r = run_win_program("strelwick-crashprobe.exe", {"crash"});
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "strelwick get called.\nstrelwick: unhandled exception 0xc0000005\n");
+}
