@@ -28,6 +28,20 @@ TEST_F(DaemonTest, UnprivilegedDaemonNeverRunsWithMixedCredentials)
     EXPECT_FALSE(record().found);
 }
 
+TEST_F(DaemonTest, DaemonRunningAsTheDesktopUserNeedsNoSwitch)
+{
+    set_probe_output("XUSER=svc\nDISPLAY=:2\n");
+    rig_daemon_opts opts = {};
+    opts.uid = SVC_UID;
+    opts.gid = SVC_UID;
+    ASSERT_GT(start_daemon(&opts), 0);
+    EXPECT_EQ("STUB-OUTPUT\n", run_job({ "MODEL=m", "PACKAGENAME=ok" }));
+    StubRecord r = record();
+    EXPECT_EQ("1800 euid=1800", r.uid);
+    EXPECT_TRUE(has(r.env, "HOME=/home/svc"));
+    EXPECT_EQ(0, worker_status());
+}
+
 TEST_F(DaemonTest, WorkerThatCouldRegainRootStops)
 {
     // A daemon holding only the set-id capabilities can switch user but

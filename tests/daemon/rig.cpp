@@ -373,6 +373,8 @@ static void keep_setid_caps(void)
     char* env[] = { path_env, count, pid, nullptr };
     if (n == 0)
         env[1] = nullptr;
+    // Should the test process die, its daemon must not outlive it.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
     execle(path, path, (char*)nullptr, env);
     _exit(127);
 }
