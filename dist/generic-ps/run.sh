@@ -89,7 +89,9 @@ set_up() {
   : >"$log" || die "cannot write $log"
   set_wine_environment
   wineserver -p10 </dev/null >/dev/null 2>&1 9>&-
-  if [ ! -f "$prefix/system.reg" ]; then
+  # A prefix without any ready printer may be left over from a setup that
+  # failed half-way; wineboot -i completes it.
+  if [ ! -f "$prefix/system.reg" ] || [ ! -f "$prefix/tessal-ready" ]; then
     wine_step wineboot -i || show_log_and_die "wineboot could not create the prefix"
   fi
   local wppd="Z:${ppd//\//\\}"

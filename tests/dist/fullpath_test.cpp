@@ -110,6 +110,20 @@ std::vector<Proc> find_procs(const std::string& needle)
     return found;
 }
 
+// Where the process's descriptors 0 to 2 point.
+std::vector<std::string> open_files(pid_t pid)
+{
+    std::vector<std::string> targets;
+    for (int fd = 0; fd <= 2; fd++) {
+        char buf[512];
+        std::string link = "/proc/" + std::to_string(pid) + "/fd/" + std::to_string(fd);
+        ssize_t n = readlink(link.c_str(), buf, sizeof buf);
+        if (n > 0)
+            targets.emplace_back(buf, (size_t)n);
+    }
+    return targets;
+}
+
 // The prefix's own wineserver: the one process named wineserver of the user.
 std::set<pid_t> wineservers()
 {
@@ -290,6 +304,19 @@ TEST_F(FullPath, TwoPagesPrintAsTheUserAndTheSecondJobRunsWarm)
         }
         EXPECT_EQ((std::set<std::string>{ id, std::to_string(kExtraGid) }), got) << p.groups;
         EXPECT_EQ(kPrefix, p.wineprefix);
+    }
+
+    // The Wine processes that stay warm hold nothing of the job: not the
+    // daemon's stderr (its log here), not the connection, not the relay pipe.
+    std::string log_path = std::string(rig_scratch()) + "/daemon.log";
+    for (const char* name : { "wineserver", ".exe" }) {
+        for (const Proc& p : find_procs(name)) {
+            for (const std::string& target : open_files(p.pid)) {
+                EXPECT_NE(log_path, target) << p.cmdline << " holds the daemon's stderr";
+                EXPECT_EQ(std::string::npos, target.find("socket:")) << p.cmdline << ": " << target;
+                EXPECT_EQ(std::string::npos, target.find("pipe:")) << p.cmdline << ": " << target;
+            }
+        }
     }
 
     std::set<pid_t> warm = wineservers();
