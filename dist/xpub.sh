@@ -58,19 +58,23 @@ from_logind() {
   seat=$(loginctl show-seat seat0 -p ActiveSession 2>/dev/null) || return 2
   id=$(echo "$seat" | property ActiveSession)
   [ -n "$id" ] || return 0
-  info=$(loginctl show-session "$id" -p Name -p User -p Type -p Display \
-    -p State -p Remote 2>/dev/null) || return 0
+  info=$(loginctl show-session "$id" -p Name -p User -p Type -p Class \
+    -p Display -p State -p Remote 2>/dev/null) || return 0
   [ "$(echo "$info" | property Remote)" = yes ] && return 0
+  # The login screen's own session (class greeter) is nobody's desktop.
+  class=$(echo "$info" | property Class)
+  [ -z "$class" ] || [ "$class" = user ] || return 0
   state=$(echo "$info" | property State)
   [ -z "$state" ] || [ "$state" = active ] || return 0
   name=$(echo "$info" | property Name)
+  display=$(echo "$info" | property Display)
   case $(echo "$info" | property Type) in
     x11)
-      display=$(echo "$info" | property Display)
       [ -n "$display" ] && emit "$name" "$display" ;;
     wayland)
       uid=$(echo "$info" | property User)
-      [ -n "$uid" ] && emit "$name" "$(xwayland_display "$uid")" ;;
+      [ -n "$display" ] || display=$(xwayland_display "$uid")
+      [ -n "$uid" ] && emit "$name" "$display" ;;
   esac
   return 0
 }

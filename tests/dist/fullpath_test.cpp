@@ -28,8 +28,8 @@ namespace {
 
 // Each test has its own user id, so that tests running side by side never
 // see each other's processes.
-uid_t kUid = 1610;
-const gid_t kExtraGid = 1710;
+uid_t kUid = 2610;
+const gid_t kExtraGid = 2990;
 const char kUser[] = "tessdesk";
 const char kHome[] = "/home/tessdesk";
 const char kPrefix[] = "/home/tessdesk/.tessalwine/generic-ps";
@@ -249,7 +249,7 @@ protected:
         std::string stage = stage_dir();
         ASSERT_EQ(0, access((stage + "/usr/sbin/zk_filter").c_str(), X_OK)) << "no staged install";
         const char* name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        kUid = 1610 + (uid_t)(std::hash<std::string>()(name) % 300);
+        kUid = 2610 + (uid_t)(std::hash<std::string>()(name) % 300);
         ASSERT_EQ(0, rig_enter());
         ASSERT_EQ(0, rig_add_group("tessextra", kExtraGid, kUser));
         ASSERT_EQ(0, rig_add_user(kUser, kUid, kUid, kHome));

@@ -100,6 +100,8 @@ expect "two sessions, the other one active" $'XUSER=bob\nDISPLAY=:1' "$(run_prob
 
 loginctl_stub 4 '4|Name=carol User=1002 Type=tty Display= State=active Remote=no'
 expect "text console session is not graphical" "" "$(run_probe)"
+loginctl_stub 1 '1|Name=Debian-gdm User=117 Type=wayland Class=greeter Display= State=active Remote=no'
+expect "the login screen is nobody's desktop" "" "$(run_probe X0:117)"
 loginctl_stub 4 '4|Name=carol User=1002 Type=x11 Display=:10 State=active Remote=yes'
 expect "remote session is not the desktop" "" "$(run_probe)"
 loginctl_stub 4 '4|Name=bad\nXUSER=root User=1002 Type=x11 Display=:0 State=active Remote=no'
