@@ -96,9 +96,10 @@ bool relay_send(relay* r, const void* data, size_t len) {
       continue;
     }
     if (n < 0 && (errno == EPIPE || errno == ECONNRESET)) {
+      r->peer_closed = true;
       snprintf(r->error, sizeof r->error,
-               "the print daemon closed the connection before all pages "
-               "were sent");
+               "the print daemon ended the job before all pages were sent; "
+               "see the print daemon's log");
       return false;
     }
     return fail(r, "cannot send to the print daemon", errno);

@@ -1,0 +1,114 @@
+# Sourced by the CUPS demo and benchmarks: runs the installed project inside
+# private mount and network namespaces, so the host stays untouched.
+#
+#   sandbox_setup STATE STAGE   mount STAGE (a DESTDIR install) over /usr and
+#                               /opt, add the desktop user, log them in on :0,
+#                               start zk_filter and a private cupsd
+#   sandbox_queue NAME PPD      create a queue whose jobs land in files
+#   sandbox_print QUEUE FILE [lp options...]
+#                               print and wait; sets JOB_ID, JOB_OUT, JOB_STATE
+#   sandbox_stop                stop the daemons
+#
+# The caller must already be in its own namespaces (unshare -m -n) as root.
+# SANDBOX_SESSION_PID names the process that stands for the user's desktop
+# session (default: the calling shell); it must outlive the jobs.
+# STATE keeps the desktop user's home (and so the Wine prefix) across runs.
+
+SANDBOX_USER=tessaldemo
+SANDBOX_UID=1650
+
+sandbox_log() { printf '%s\n' "$*" >&2; }
+
+sandbox_overlay() {
+  local target=$1 lower=$2 n=${1//\//_}
+  mkdir -p "$SANDBOX_TMP/up$n" "$SANDBOX_TMP/work$n"
+  mount -t overlay "tessal$n" \
+    -o "lowerdir=$lower,upperdir=$SANDBOX_TMP/up$n,workdir=$SANDBOX_TMP/work$n" "$target"
+}
+
+sandbox_users() {
+  local home=$SANDBOX_STATE/home/$SANDBOX_USER
+  cp /etc/passwd "$SANDBOX_TMP/passwd"
+  cp /etc/group "$SANDBOX_TMP/group"
+  echo "$SANDBOX_USER:x:$SANDBOX_UID:$SANDBOX_UID:Tessal demo user:$home:/bin/bash" >>"$SANDBOX_TMP/passwd"
+  echo "$SANDBOX_USER:x:$SANDBOX_UID:" >>"$SANDBOX_TMP/group"
+  mount --bind "$SANDBOX_TMP/passwd" /etc/passwd
+  mount --bind "$SANDBOX_TMP/group" /etc/group
+  mkdir -p "$home"
+  chown "$SANDBOX_UID:$SANDBOX_UID" "$SANDBOX_STATE/home" "$home"
+  chmod 0755 "$SANDBOX_STATE/home" "$home"
+  # The user is logged in on X display :0 as far as "who" can tell; "who"
+  # lists a login only while its session process lives.
+  sandbox_overlay /run /run
+  printf '[7] [%05d] [:0  ] [%-8s] [:0          ] [:0                  ] [0.0.0.0        ] [%s]\n' \
+    "${SANDBOX_SESSION_PID:-$$}" "$SANDBOX_USER" "$(date -u +%Y-%m-%dT%H:%M:%S,000000+00:00)" |
+    utmpdump -r >/run/utmp 2>/dev/null
+}
+
+sandbox_setup() {
+  SANDBOX_STATE=$1
+  local stage=$2
+  mkdir -p "$SANDBOX_STATE"
+  chmod 0755 "$SANDBOX_STATE"
+  mount --make-rprivate /
+  SANDBOX_TMP=$SANDBOX_STATE/tmp
+  mkdir -p "$SANDBOX_TMP"
+  mount -t tmpfs -o mode=0755 tessaltmp "$SANDBOX_TMP"
+  ip link set lo up 2>/dev/null || true
+  sandbox_overlay /usr "$stage/usr:/usr"
+  sandbox_overlay /opt "$stage/opt:/opt"
+  sandbox_users
+  /usr/sbin/zk_filter </dev/null >>"$SANDBOX_TMP/zk_filter.log" 2>&1 &
+  SANDBOX_DAEMON=$!
+  export CUPS_SERVER
+  CUPS_SERVER=$("$SANDBOX_RIG_DIR/cupsd-rig.sh" start "$SANDBOX_TMP/cups") || return 1
+  SANDBOX_OUT=$SANDBOX_TMP/out
+  mkdir -p "$SANDBOX_OUT"
+  chown lp "$SANDBOX_OUT"
+}
+
+sandbox_queue() {
+  tessal-addqueue "$1" "$2" "tessalout:$SANDBOX_OUT" >/dev/null
+}
+
+# Job state and the printer's last status message.
+sandbox_job_state() {
+  LC_ALL=C lpstat -W all -o "$1" 2>/dev/null | grep -q "^$1-$2 " || true
+  ipptool -c "ipp://localhost/jobs/$2" /dev/stdin <<'IPP' 2>/dev/null | tail -n 1
+{ OPERATION Get-Job-Attributes
+  GROUP operation-attributes-tag
+  ATTR charset attributes-charset utf-8
+  ATTR naturalLanguage attributes-natural-language en
+  ATTR uri printer-uri $uri
+  ATTR name requesting-user-name root
+  ATTR keyword requested-attributes job-state,job-impressions-completed,job-printer-state-message
+}
+IPP
+}
+
+sandbox_print() {
+  local queue=$1 file=$2
+  shift 2
+  local out
+  out=$(lp -d "$queue" "$@" "$file") || return 1
+  JOB_ID=${out#request id is "$queue"-}
+  JOB_ID=${JOB_ID%% *}
+  local last="" state msg i
+  for i in $(seq 1 3000); do
+    state=$(lpstat -W not-completed -o "$queue" | grep -c "^$queue-$JOB_ID " || true)
+    msg=$(lpstat -l -p "$queue" 2>/dev/null | sed -n 's/^[[:space:]]*\(Alerts\|Description\|Location\|Connection\|Interface\|On fault\|After fault\|Users\|Forms\|Banner\|Charset\|Printer types\|Content\|Ready\|Form\|Allowed\)[ :].*//;t;s/^[[:space:]]\+//p' | head -n 1)
+    if [ -n "$msg" ] && [ "$msg" != "$last" ]; then
+      sandbox_log "  $msg"
+      last=$msg
+    fi
+    [ "$state" = 0 ] && break
+    sleep 0.2
+  done
+  JOB_OUT=$SANDBOX_OUT/job-$JOB_ID.prn
+  JOB_STATE=$(lpstat -W completed -o "$queue" | grep -c "^$queue-$JOB_ID " || true)
+}
+
+sandbox_stop() {
+  "$SANDBOX_RIG_DIR/cupsd-rig.sh" stop "$SANDBOX_TMP/cups" || true
+  [ -n "${SANDBOX_DAEMON:-}" ] && kill "$SANDBOX_DAEMON" 2>/dev/null || true
+}
