@@ -126,6 +126,14 @@ TEST_F(StrelwickEmf, BadSpoolFiles)
     EXPECT_EQ(r.err, "strelwick get called.\nSpoolerData::LoadSpoolerFile - '" + windows_path(huge) +
                          "' is 4 GiB or larger");
     EXPECT_EQ(r.out, "");
+
+    // 3.75 GiB fits the 32-bit size but not a 32-bit process's heap.
+    ASSERT_EQ(truncate(huge.c_str(), (off_t)0xF0000000u), 0);
+    r = run_tool({"emf", windows_path(huge), kStdoutPrinter, "RAW"}, {}, "");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.err, "strelwick get called.\nSpoolerData::LoadSpoolerFile - cannot allocate "
+                     "4026531840 bytes for '" + windows_path(huge) + "'");
+    EXPECT_EQ(r.out, "");
 }
 
 TEST(StrelwickEmfPlayback, ImgKeepsTheDriversCopies)
