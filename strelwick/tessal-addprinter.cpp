@@ -8,7 +8,10 @@
 // Nothing is written to stdout.
 #include <windows.h>
 #include <winspool.h>
+#include <fcntl.h>
+#include <io.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 enum { EXIT_USAGE = 2, EXIT_PPD = 3, EXIT_DRIVER = 4, EXIT_PRINTER = 5 };
@@ -90,6 +93,8 @@ static int AddPrinterOnPort(const char* printerName, const char* driverName, con
 
 int main(int argc, char** argv)
 {
+    // Messages are read on Linux: no "\r\n" line ends.
+    _setmode(_fileno(stderr), _O_BINARY);
     if (argc != 5 || !argv[1][0] || !argv[2][0] || !argv[3][0] || !argv[4][0]) {
         fprintf(stderr, "usage: tessal-addprinter.exe <driver-name> <ppd-windows-path> "
                         "<printer-name> <port>\n");
