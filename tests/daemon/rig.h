@@ -106,7 +106,9 @@ enum { RIG_CONNECT_ONLY = 0, RIG_ADMIT = 1 };
 int rig_connect_as(uid_t uid, gid_t gid, int32_t block_count, int how);
 
 // Reads from fd until end of stream, appending to out; gives up after
-// timeout_ms.  Returns true when end of stream was reached.
+// timeout_ms.  Returns true when end of stream was reached.  A reset counts
+// as the end: the daemon's side resets the connection instead of ending it
+// when it closes with page data still unread.
 bool rig_read_all(int fd, std::string* out, int timeout_ms);
 
 // Byte i of the rig's test pattern, used for large relays.
