@@ -7,7 +7,7 @@
 #   sandbox_queue NAME PPD      create a queue whose jobs land in files
 #   sandbox_print QUEUE FILE [lp options...]
 #                               print and wait; sets JOB_ID, JOB_OUT, JOB_STATE
-#   sandbox_stop                stop the daemons
+#   sandbox_stop                stop the daemons and the user's Wine server
 #
 # The caller must already be in its own namespaces (unshare -m -n) as root.
 # SANDBOX_SESSION_PID names the process that stands for the user's desktop
@@ -71,44 +71,50 @@ sandbox_queue() {
   tessal-addqueue "$1" "$2" "tessalout:$SANDBOX_OUT" >/dev/null
 }
 
-# Job state and the printer's last status message.
-sandbox_job_state() {
-  LC_ALL=C lpstat -W all -o "$1" 2>/dev/null | grep -q "^$1-$2 " || true
-  ipptool -c "ipp://localhost/jobs/$2" /dev/stdin <<'IPP' 2>/dev/null | tail -n 1
-{ OPERATION Get-Job-Attributes
-  GROUP operation-attributes-tag
-  ATTR charset attributes-charset utf-8
-  ATTR naturalLanguage attributes-natural-language en
-  ATTR uri printer-uri $uri
-  ATTR name requesting-user-name root
-  ATTR keyword requested-attributes job-state,job-impressions-completed,job-printer-state-message
-}
-IPP
-}
-
+# Prints FILE on QUEUE and waits for the job to end, showing its status
+# messages as they change.  Sets JOB_ID, JOB_OUT (the backend's file) and
+# JOB_STATE (completed, stopped, canceled or aborted; "" after 15 minutes).
 sandbox_print() {
   local queue=$1 file=$2
   shift 2
-  local out
+  local out log=$SANDBOX_TMP/cups/log/error_log
   out=$(lp -d "$queue" "$@" "$file") || return 1
   JOB_ID=${out#request id is "$queue"-}
   JOB_ID=${JOB_ID%% *}
-  local last="" state msg i
-  for i in $(seq 1 3000); do
-    state=$(lpstat -W not-completed -o "$queue" | grep -c "^$queue-$JOB_ID " || true)
-    msg=$(lpstat -l -p "$queue" 2>/dev/null | sed -n 's/^[[:space:]]*\(Alerts\|Description\|Location\|Connection\|Interface\|On fault\|After fault\|Users\|Forms\|Banner\|Charset\|Printer types\|Content\|Ready\|Form\|Allowed\)[ :].*//;t;s/^[[:space:]]\+//p' | head -n 1)
-    if [ -n "$msg" ] && [ "$msg" != "$last" ]; then
-      sandbox_log "  $msg"
-      last=$msg
+  JOB_OUT=$SANDBOX_OUT/job-$JOB_ID.prn
+  JOB_STATE=
+  local shown=0 i msgs n
+  for i in $(seq 1 4500); do
+    msgs=$(sed -n "s/.*\[Job $JOB_ID\] Set job-printer-state-message to \"\(.*\)\", current level=.*/\1/p" "$log")
+    n=$(printf '%s' "$msgs" | grep -c . || true)
+    if [ "$n" -gt "$shown" ]; then
+      printf '%s\n' "$msgs" | tail -n +"$((shown + 1))" | sed "s/\\\\'/'/g; s/^/    /" >&2
+      shown=$n
     fi
-    [ "$state" = 0 ] && break
+    if grep -q "\[Job $JOB_ID\] Job completed\." "$log"; then JOB_STATE=completed
+    elif grep -q "\[Job $JOB_ID\] Job stopped" "$log"; then JOB_STATE=stopped
+    elif grep -qi "\[Job $JOB_ID\] .*canceled" "$log"; then JOB_STATE=canceled
+    elif grep -qi "\[Job $JOB_ID\] .*aborted" "$log"; then JOB_STATE=aborted
+    fi
+    [ -n "$JOB_STATE" ] && return 0
     sleep 0.2
   done
-  JOB_OUT=$SANDBOX_OUT/job-$JOB_ID.prn
-  JOB_STATE=$(lpstat -W completed -o "$queue" | grep -c "^$queue-$JOB_ID " || true)
+}
+
+# Stops the desktop user's Wine server, which otherwise stays up a while
+# for the next job.
+sandbox_stop_wine() {
+  local prefix
+  for prefix in "$SANDBOX_STATE/home/$SANDBOX_USER/.tessalwine"/*/; do
+    [ -f "$prefix/system.reg" ] || continue
+    setpriv --reuid="$SANDBOX_UID" --regid="$SANDBOX_UID" --clear-groups \
+      env HOME="$SANDBOX_STATE/home/$SANDBOX_USER" WINEPREFIX="${prefix%/}" \
+      wineserver -k </dev/null >/dev/null 2>&1 || true
+  done
 }
 
 sandbox_stop() {
   "$SANDBOX_RIG_DIR/cupsd-rig.sh" stop "$SANDBOX_TMP/cups" || true
   [ -n "${SANDBOX_DAEMON:-}" ] && kill "$SANDBOX_DAEMON" 2>/dev/null || true
+  sandbox_stop_wine
 }
