@@ -52,10 +52,13 @@ emit() {
   printf 'XUSER=%s\nDISPLAY=%s\n' "$1" "$2"
 }
 
-# Returns 2 when logind cannot be asked, 0 otherwise (also when nobody is
-# logged in graphically).
+# Returns 2 when logind does not run, 0 otherwise (also when nobody is
+# logged in graphically, or the machine has no seat0).
 from_logind() {
-  seat=$(loginctl show-seat seat0 -p ActiveSession 2>/dev/null) || return 2
+  if ! seat=$(loginctl show-seat seat0 -p ActiveSession 2>/dev/null); then
+    [ -d /run/systemd/seats ] && return 0
+    return 2
+  fi
   id=$(echo "$seat" | property ActiveSession)
   [ -n "$id" ] || return 0
   info=$(loginctl show-session "$id" -p Name -p User -p Type -p Class \

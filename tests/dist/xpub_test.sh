@@ -50,6 +50,8 @@ run_probe() {
     mount --bind "$work/loginctl" /usr/bin/loginctl
     mount --bind "$work/who" /usr/bin/who
     mount -t tmpfs tmpfs /tmp
+    mount -t tmpfs tmpfs /run
+    [ -z "${LOGIND_RUNS:-}" ] || mkdir -p /run/systemd/seats
     mkdir -m 1777 /tmp/.X11-unix
     for s in "$@"; do
       /usr/bin/python3 -c "import socket,sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])" \
@@ -107,8 +109,13 @@ expect "remote session is not the desktop" "" "$(run_probe)"
 loginctl_stub 4 '4|Name=bad\nXUSER=root User=1002 Type=x11 Display=:0 State=active Remote=no'
 expect "a user name with characters no user name has is refused" "" "$(run_probe)"
 
-# logind absent
+# logind runs, but the machine has no seat0: "who" is not asked
 logind_absent
+who_lists 'dave     tty7         2026-12-08 09:00 (:0)
+'
+expect "logind without seat0: nobody" "" "$(LOGIND_RUNS=1 run_probe)"
+
+# logind absent
 who_lists 'carol    pts/0        2026-12-08 10:00 (10.0.0.5)
 dave     tty7         2026-12-08 09:00 (:0)
 erin     :1           2026-12-08 09:30 (:1)
