@@ -52,11 +52,11 @@ emit() {
   printf 'XUSER=%s\nDISPLAY=%s\n' "$1" "$2"
 }
 
-# Returns 2 when logind does not run, 0 otherwise (also when nobody is
-# logged in graphically, or the machine has no seat0).
+# Returns 2 when logind does not run (systemd is not the init system), 0
+# otherwise (also when nobody is logged in graphically, or there is no seat0).
 from_logind() {
   if ! seat=$(loginctl show-seat seat0 -p ActiveSession 2>/dev/null); then
-    [ -d /run/systemd/seats ] && return 0
+    [ -d /run/systemd/system ] && return 0
     return 2
   fi
   id=$(echo "$seat" | property ActiveSession)

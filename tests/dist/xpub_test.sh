@@ -51,7 +51,7 @@ run_probe() {
     mount --bind "$work/who" /usr/bin/who
     mount -t tmpfs tmpfs /tmp
     mount -t tmpfs tmpfs /run
-    [ -z "${LOGIND_RUNS:-}" ] || mkdir -p /run/systemd/seats
+    [ -z "${LOGIND_RUNS:-}" ] || mkdir -p /run/systemd/system
     mkdir -m 1777 /tmp/.X11-unix
     for s in "$@"; do
       /usr/bin/python3 -c "import socket,sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])" \
