@@ -2,6 +2,10 @@
 
 #include <string.h>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 static void put16(unsigned char* p, uint32_t v) {
   p[0] = (unsigned char)(v & 0xff);
   p[1] = (unsigned char)((v >> 8) & 0xff);
@@ -117,14 +121,70 @@ void bmp_write_headers(const bmp_layout* l, unsigned xdpi, unsigned ydpi,
   put_palette(l, info + 40);
 }
 
+static uint32_t load32(const unsigned char* p) {
+  uint32_t v;
+  memcpy(&v, p, 4);
+  return v;
+}
+
+static void store32(unsigned char* p, uint32_t v) { memcpy(p, &v, 4); }
+
+// RGB to BGR, four pixels (three little-endian words) at a time: the
+// conversion is most of the filter's own work on colour pages.
+static void swap_rgb(const unsigned char* __restrict in,
+                     unsigned char* __restrict out, uint32_t width) {
+  uint32_t x = 0;
+  for (; x + 4 <= width; x += 4, in += 12, out += 12) {
+    uint32_t w0 = load32(in), w1 = load32(in + 4), w2 = load32(in + 8);
+    // in:  r0 g0 b0 r1 | g1 b1 r2 g2 | b2 r3 g3 b3
+    // out: b0 g0 r0 b1 | g1 r1 b2 g2 | r2 b3 g3 r3
+    store32(out, ((w0 >> 16) & 0xff) | (w0 & 0xff00) | ((w0 & 0xff) << 16) |
+                     (((w1 >> 8) & 0xff) << 24));
+    store32(out + 4, (w1 & 0xff) | ((w0 >> 24) << 8) | ((w2 & 0xff) << 16) |
+                         (w1 & 0xff000000u));
+    store32(out + 8, ((w1 >> 16) & 0xff) | ((w2 >> 24) << 8) |
+                         (w2 & 0xff0000) | (((w2 >> 8) & 0xff) << 24));
+  }
+  for (; x < width; x++, in += 3, out += 3) {
+    out[0] = in[2];
+    out[1] = in[1];
+    out[2] = in[0];
+  }
+}
+
+#if defined(__x86_64__)
+// The same with SSSE3 byte shuffles: 16 bytes in and out for every four
+// pixels, so it stops six pixels before the end of the row.
+__attribute__((target("ssse3"))) static void swap_rgb_ssse3(
+    const unsigned char* in, unsigned char* out, uint32_t width) {
+  const __m128i order =
+      _mm_setr_epi8(2, 1, 0, 5, 4, 3, 8, 7, 6, 11, 10, 9, 12, 13, 14, 15);
+  uint32_t x = 0;
+  for (; x + 6 <= width; x += 4, in += 12, out += 12) {
+    __m128i v = _mm_loadu_si128((const __m128i*)in);
+    _mm_storeu_si128((__m128i*)out, _mm_shuffle_epi8(v, order));
+  }
+  swap_rgb(in, out, width - x);
+}
+
+static bool have_ssse3() {
+  static int known = -1;
+  if (known < 0) known = __builtin_cpu_supports("ssse3") ? 1 : 0;
+  return known == 1;
+}
+#endif
+
 void bmp_convert_row(const bmp_layout* l, const unsigned char* in,
                      unsigned char* out) {
   if (l->kind == BMP_RGB24) {
-    for (uint32_t x = 0; x < l->width; x++) {
-      out[3 * x] = in[3 * x + 2];
-      out[3 * x + 1] = in[3 * x + 1];
-      out[3 * x + 2] = in[3 * x];
+#if defined(__x86_64__)
+    if (have_ssse3()) {
+      swap_rgb_ssse3(in, out, l->width);
+      memset(out + l->raster_row, 0, l->bmp_row - l->raster_row);
+      return;
     }
+#endif
+    swap_rgb(in, out, l->width);
   } else {
     memcpy(out, in, l->raster_row);
   }

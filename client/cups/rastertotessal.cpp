@@ -34,6 +34,31 @@ static void on_term(int) {
   _exit(1);
 }
 
+// libcups reads uncompressed raster one row per read(); a buffer in
+// between saves most of those system calls.
+struct raster_input {
+  int fd;
+  size_t pos, len;
+  unsigned char buf[1 << 18];
+};
+
+static ssize_t read_raster(void* ctx, unsigned char* data, size_t bytes) {
+  raster_input* in = (raster_input*)ctx;
+  if (in->pos == in->len) {
+    ssize_t n;
+    do
+      n = read(in->fd, in->buf, sizeof in->buf);
+    while (n < 0 && errno == EINTR);
+    if (n <= 0) return n;
+    in->pos = 0;
+    in->len = (size_t)n;
+  }
+  size_t n = in->len - in->pos < bytes ? in->len - in->pos : bytes;
+  memcpy(data, in->buf + in->pos, n);
+  in->pos += n;
+  return (ssize_t)n;
+}
+
 static void set_signals() {
   struct sigaction sa;
   memset(&sa, 0, sizeof sa);
@@ -104,7 +129,7 @@ static int connect_daemon(const job_info* info) {
 // as they come out of the raster, a batch of rows per send.
 static bool send_page(cups_raster_t* ras, const cups_page_header2_t* h,
                       const bmp_layout* l, relay* r, int page) {
-  size_t rows_per_batch = l->bmp_row >= 65536 ? 1 : 65536 / l->bmp_row;
+  size_t rows_per_batch = l->bmp_row >= 262144 ? 1 : 262144 / l->bmp_row;
   size_t cap = rows_per_batch * l->bmp_row;
   if (cap < l->header_size) cap = l->header_size;
   unsigned char* in = (unsigned char*)malloc(l->raster_row);
@@ -115,20 +140,28 @@ static bool send_page(cups_raster_t* ras, const cups_page_header2_t* h,
     bmp_write_headers(l, h->HWResolution[0], h->HWResolution[1], out);
     ok = relay_send(r, out, l->header_size);
   }
+  // Grey and black rows need no conversion, only padding: they are read
+  // straight into the send buffer.
+  bool copy = l->kind != BMP_RGB24;
   size_t used = 0;
   for (uint32_t y = 0; ok && y < l->height; y++) {
-    if (cupsRasterReadPixels(ras, in, l->raster_row) != l->raster_row) {
+    if (used + l->bmp_row > cap) {
+      ok = relay_send(r, out, used);
+      used = 0;
+      if (!ok) break;
+    }
+    unsigned char* row = copy ? out + used : in;
+    if (cupsRasterReadPixels(ras, row, l->raster_row) != l->raster_row) {
       fprintf(stderr, "ERROR: The raster of page %d ends after %u of %u rows\n",
               page, y, l->height);
       free(in);
       free(out);
       return false;
     }
-    if (used + l->bmp_row > cap) {
-      ok = relay_send(r, out, used);
-      used = 0;
-    }
-    bmp_convert_row(l, in, out + used);
+    if (copy)
+      memset(out + used + l->raster_row, 0, l->bmp_row - l->raster_row);
+    else
+      bmp_convert_row(l, in, out + used);
     used += l->bmp_row;
   }
   if (ok && used) ok = relay_send(r, out, used);
@@ -169,7 +202,9 @@ int main(int argc, char** argv) {
     fprintf(stderr, "ERROR: Cannot open %s: %s\n", argv[6], strerror(errno));
     return 1;
   }
-  cups_raster_t* ras = cupsRasterOpen(in, CUPS_RASTER_READ);
+  static raster_input input;
+  input.fd = in;
+  cups_raster_t* ras = cupsRasterOpenIO(read_raster, &input, CUPS_RASTER_READ);
   cups_page_header2_t h;
   if (!ras || !cupsRasterReadHeader2(ras, &h)) {
     fprintf(stderr, "ERROR: The input holds no CUPS raster page\n");

@@ -27,14 +27,15 @@ static void send_reply(fake_daemon* d, int fd) {
 
 static void read_pages(fake_daemon* d, int fd, size_t limit) {
   char buf[65536];
-  while (d->pages.size() < limit) {
+  while (d->page_bytes < limit) {
     ssize_t n = recv(fd, buf, sizeof buf, 0);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       d->saw_eof = n == 0 || errno == ECONNRESET;
       return;
     }
-    d->pages.append(buf, (size_t)n);
+    d->page_bytes += (uint64_t)n;
+    if (d->keep_pages) d->pages.append(buf, (size_t)n);
   }
 }
 

@@ -22,6 +22,7 @@ enum fake_mode {
 struct fake_daemon {
   fake_mode mode = FAKE_READ_THEN_REPLY;
   std::string reply;               // what the "printer" sends back
+  bool keep_pages = true;          // false: count page bytes, keep none
   int listen_fd = -1;
   std::thread thread;
   // Results, valid after fake_stop().
@@ -30,6 +31,7 @@ struct fake_daemon {
   int32_t block_count = 0;
   std::vector<std::string> entries;
   std::string pages;               // everything after the block
+  uint64_t page_bytes = 0;         // its length, also when not kept
   bool saw_eof = false;            // the filter closed its side
   std::atomic<bool> stalled{false};
   std::atomic<bool> drain{false};

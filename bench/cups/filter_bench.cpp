@@ -1,0 +1,108 @@
+// Conversion throughput of rastertotessal against cat of the same raster
+// bytes over the same kind of connection to a stand-in daemon that
+// discards the pages.  Usage: cups_filter_bench RASTER PPD [runs]
+// (as root: it uses a private network namespace).
+
+#include <algorithm>
+#include <errno.h>
+#include <fcntl.h>
+#include <sched.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <vector>
+
+#include "cups_util.h"
+#include "fake_daemon.h"
+#include "wire.h"
+
+static double now() {
+  struct timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return t.tv_sec + t.tv_nsec / 1e9;
+}
+
+static double median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v[v.size() / 2];
+}
+
+static double time_filter(const char* raster, const char* ppd) {
+  fake_daemon d;
+  d.keep_pages = false;
+  d.reply = "ok";
+  if (!fake_start(&d)) exit(1);
+  child_io io;
+  io.in = raster;
+  io.env = {std::string("PPD=") + ppd};
+  double t0 = now();
+  int rc = run({filter_path(), "1", "bench", "bench", "1", ""}, io, 600);
+  double t = now() - t0;
+  fake_stop(&d);
+  if (rc != 0) {
+    fprintf(stderr, "filter failed (%d)\n", rc);
+    exit(1);
+  }
+  return t;
+}
+
+// cat writes the raster straight into the connection, after the same
+// admission and job info block.
+static double time_cat(const char* raster) {
+  fake_daemon d;
+  d.keep_pages = false;
+  d.reply = "ok";
+  if (!fake_start(&d)) exit(1);
+  double t0 = now();
+  int fd = wire_connect();
+  const char* entries[] = {"PACKAGENAME=p", "MODEL=m"};
+  if (fd < 0 || wire_send_admission(fd, 2) || wire_send_block(fd, entries, 2))
+    exit(1);
+  pid_t pid = fork();
+  if (pid == 0) {
+    dup2(fd, 1);
+    execlp("cat", "cat", raster, (char*)nullptr);
+    _exit(127);
+  }
+  int status;
+  waitpid(pid, &status, 0);
+  wire_end_pages(fd);
+  char buf[64];
+  while (read(fd, buf, sizeof buf) > 0) {
+  }
+  double t = now() - t0;
+  close(fd);
+  fake_stop(&d);
+  return t;
+}
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    fprintf(stderr, "usage: %s RASTER PPD [runs]\n", argv[0]);
+    return 2;
+  }
+  int runs = argc > 3 ? atoi(argv[3]) : 5;
+  if (unshare(CLONE_NEWNET) != 0) {
+    perror("unshare (run as root)");
+    return 1;
+  }
+  struct stat st;
+  if (stat(argv[1], &st) != 0) return 1;
+  std::vector<double> filter, cat;
+  for (int i = 0; i < runs; i++) {
+    filter.push_back(time_filter(argv[1], argv[2]));
+    cat.push_back(time_cat(argv[1]));
+  }
+  double mb = st.st_size / 1e6;
+  double f = median(filter), c = median(cat);
+  printf("raster: %.1f MB; median of %d runs\n", mb, runs);
+  printf("  rastertotessal: %.3f s  (%.0f MB/s)\n", f, mb / f);
+  printf("  cat:            %.3f s  (%.0f MB/s)\n", c, mb / c);
+  printf("  throughput ratio filter/cat: %.2f (target >= 0.8)\n", c / f);
+  return 0;
+}
