@@ -47,10 +47,14 @@ run_probe() {
   unshare -m --propagation private /bin/bash -c '
     set -e
     work=$1 xpub=$2; shift 2
+    # The checkout itself may live under /tmp, which is about to be hidden.
+    exec 3<"$xpub"
     mount --bind "$work/loginctl" /usr/bin/loginctl
     mount --bind "$work/who" /usr/bin/who
     mount -t tmpfs tmpfs /tmp
     mount -t tmpfs tmpfs /run
+    cat <&3 >/run/xpub.sh
+    exec 3<&-
     [ -z "${LOGIND_RUNS:-}" ] || mkdir -p /run/systemd/system
     mkdir -m 1777 /tmp/.X11-unix
     for s in "$@"; do
@@ -58,7 +62,7 @@ run_probe() {
         "/tmp/.X11-unix/${s%%:*}"
       chown "${s#*:}" "/tmp/.X11-unix/${s%%:*}"
     done
-    timeout 20 /bin/sh "$xpub"
+    timeout 20 /bin/sh /run/xpub.sh
   ' probe "$work" "$xpub" "$@" || echo "(probe or its namespace failed: $?)"
 }
 
