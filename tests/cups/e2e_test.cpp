@@ -229,7 +229,8 @@ TEST(CupsEndToEnd, TwoPagePdfPrintsBothPages) {
 // job ends, and the queue prints the next job.
 TEST(CupsEndToEnd, CancelLeavesNothingBehind) {
   size_t log_before = daemon_log().size();
-  int id = submit("tessal", g_pdf, {"Resolution=600dpi"});
+  // Six pages at 600 dpi keep the job busy well past the first page.
+  int id = submit("tessal", g_pdf, {"Resolution=600dpi", "copies=3"});
   ASSERT_GT(id, 0);
   bool started = false;
   for (int i = 0; i < 1200 && !started; i++) {
@@ -351,8 +352,9 @@ int main(int argc, char** argv) {
   }
   int st;
   std::string out = sandbox(
-      "SANDBOX_SESSION_PID=" + std::to_string(getpid()) + "\nsandbox_setup " + g_state + " " + stage +
-          "\nkill $SANDBOX_DAEMON\n"
+      "SANDBOX_SESSION_PID=" + std::to_string(getpid()) +
+          "\nSANDBOX_NO_DAEMON=1\nsandbox_setup " + g_state + " " + stage +
+          "\n"
           "sandbox_queue tessal /usr/share/ppd/tessalwine/generic-ps.ppd\n"
           "echo CUPS_SERVER=$CUPS_SERVER\n",
       &st);

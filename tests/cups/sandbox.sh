@@ -10,6 +10,7 @@
 #   sandbox_stop                stop the daemons and the user's Wine server
 #
 # The caller must already be in its own namespaces (unshare -m -n) as root.
+# With SANDBOX_NO_DAEMON set, the caller starts zk_filter itself.
 # SANDBOX_SESSION_PID names the process that stands for the user's desktop
 # session (default: the calling shell); it must outlive the jobs.
 # STATE keeps the desktop user's home (and so the Wine prefix) across runs.
@@ -58,8 +59,11 @@ sandbox_setup() {
   sandbox_overlay /usr "$stage/usr:/usr"
   sandbox_overlay /opt "$stage/opt:/opt"
   sandbox_users
-  /usr/sbin/zk_filter </dev/null >>"$SANDBOX_TMP/zk_filter.log" 2>&1 &
-  SANDBOX_DAEMON=$!
+  SANDBOX_DAEMON=
+  if [ -z "${SANDBOX_NO_DAEMON:-}" ]; then
+    /usr/sbin/zk_filter </dev/null >>"$SANDBOX_TMP/zk_filter.log" 2>&1 &
+    SANDBOX_DAEMON=$!
+  fi
   export CUPS_SERVER
   CUPS_SERVER=$("$SANDBOX_RIG_DIR/cupsd-rig.sh" start "$SANDBOX_TMP/cups") || return 1
   SANDBOX_OUT=$SANDBOX_TMP/out
