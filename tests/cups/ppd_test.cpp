@@ -142,3 +142,48 @@ TEST(PpdGenerator, FailedRunLeavesNoFile) {
 }
 
 }  // namespace
+
+namespace {
+
+// The queue command refuses what would make a broken queue, before it asks
+// cupsd for anything.
+TEST(QueueSetup, RefusesBadInput) {
+  ppd_fixture f = make_fixture();
+  std::string ppd = generate(f, "q", {"--package", "generic-ps", "--model", "M"});
+  ASSERT_FALSE(ppd.empty());
+  std::string foreign = f.dir + "/foreign.ppd";
+  std::string text = read_text(ppd);
+  size_t at = text.find("*TessalPackage:");
+  text.erase(at, text.find('\n', at) + 1 - at);
+  ASSERT_TRUE(write_text(foreign, text));
+  struct {
+    const char* name;
+    std::vector<std::string> args;
+    const char* message;
+  } cases[] = {
+      {"queue name with a slash", {"a/b", ppd, "file:/dev/null"},
+       "invalid queue name"},
+      {"queue name with a space", {"a b", ppd, "file:/dev/null"},
+       "invalid queue name"},
+      {"PPD of another driver", {"q", foreign, "file:/dev/null"},
+       "names no driver package"},
+      {"missing PPD", {"q", f.dir + "/none.ppd", "file:/dev/null"},
+       "cannot read"},
+      {"URI without a scheme", {"q", ppd, "/dev/null"}, "device URI"},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<std::string> argv = {ADDQUEUE_PATH};
+    argv.insert(argv.end(), c.args.begin(), c.args.end());
+    child_io io;
+    io.err = f.dir + "/addqueue.err";
+    // A cupsd that does not exist: nothing may reach it.
+    io.env = {"CUPS_SERVER=" + f.dir + "/no-cupsd.sock"};
+    EXPECT_NE(run(argv, io, 30), 0);
+    EXPECT_NE(read_text(io.err).find(c.message), std::string::npos)
+        << read_text(io.err);
+  }
+  remove_dir(f.dir);
+}
+
+}  // namespace
