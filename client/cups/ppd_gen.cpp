@@ -101,15 +101,15 @@ static bool parse_dims(const char* s, double* w, double* h) {
   return *w >= 1 && *w <= 5000 && *h >= 1 && *h <= 5000;
 }
 
-const char* ppd_add_size(ppd_request* r, const char* spec) {
+const char* ppd_add_size(ppd_request* r, const char* text) {
   if (r->num_sizes == PPD_MAX_SIZES) return "too many page sizes";
   ppd_page_size s;
   memset(&s, 0, sizeof s);
-  const char* eq = strchr(spec, '=');
-  size_t name_len = eq ? (size_t)(eq - spec) : strlen(spec);
+  const char* eq = strchr(text, '=');
+  size_t name_len = eq ? (size_t)(eq - text) : strlen(text);
   if (name_len == 0 || name_len >= sizeof s.name)
     return "a page size needs a name of at most 40 characters";
-  memcpy(s.name, spec, name_len);
+  memcpy(s.name, text, name_len);
   if (!keyword_text(s.name, sizeof s.name - 1))
     return "a page size name is letters, digits, '.', '_' and '-' only";
   for (int i = 0; i < r->num_sizes; i++)
@@ -135,12 +135,12 @@ const char* ppd_add_size(ppd_request* r, const char* spec) {
   return nullptr;
 }
 
-const char* ppd_add_resolution(ppd_request* r, const char* spec) {
+const char* ppd_add_resolution(ppd_request* r, const char* text) {
   if (r->num_resolutions == PPD_MAX_RESOLUTIONS) return "too many resolutions";
-  size_t n = strlen(spec);
-  if (n > 3 && strcmp(spec + n - 3, "dpi") == 0) n -= 3;
+  size_t n = strlen(text);
+  if (n > 3 && strcmp(text + n - 3, "dpi") == 0) n -= 3;
   unsigned dpi;
-  if (!parse_uint(spec, spec + n, 2400, &dpi))
+  if (!parse_uint(text, text + n, 2400, &dpi))
     return "a resolution is a number of dots per inch from 1 to 2400";
   for (int i = 0; i < r->num_resolutions; i++)
     if (r->resolutions[i] == dpi) return "resolution given twice";
@@ -148,10 +148,10 @@ const char* ppd_add_resolution(ppd_request* r, const char* spec) {
   return nullptr;
 }
 
-const char* ppd_add_color_mode(ppd_request* r, const char* spec) {
-  int mode = strcmp(spec, "rgb") == 0    ? PPD_COLOR_RGB
-             : strcmp(spec, "gray") == 0 ? PPD_COLOR_GRAY
-             : strcmp(spec, "mono") == 0 ? PPD_COLOR_MONO
+const char* ppd_add_color_mode(ppd_request* r, const char* text) {
+  int mode = strcmp(text, "rgb") == 0    ? PPD_COLOR_RGB
+             : strcmp(text, "gray") == 0 ? PPD_COLOR_GRAY
+             : strcmp(text, "mono") == 0 ? PPD_COLOR_MONO
                                          : 0;
   if (!mode) return "a colour mode is rgb, gray or mono";
   for (int i = 0; i < r->num_color_modes; i++)

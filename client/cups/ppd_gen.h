@@ -39,11 +39,11 @@ const char* ppd_set_model(ppd_request* r, const char* model);
 const char* ppd_set_manufacturer(ppd_request* r, const char* text);
 // "NAME", "NAME=CODE" or "NAME=CODE:WIDTHxHEIGHT" (points).  Well-known
 // names (A4, Letter, ...) have their size and usual code built in.
-const char* ppd_add_size(ppd_request* r, const char* spec);
+const char* ppd_add_size(ppd_request* r, const char* text);
 // "300" or "300dpi".
-const char* ppd_add_resolution(ppd_request* r, const char* spec);
+const char* ppd_add_resolution(ppd_request* r, const char* text);
 // "rgb", "gray" or "mono".
-const char* ppd_add_color_mode(ppd_request* r, const char* spec);
+const char* ppd_add_color_mode(ppd_request* r, const char* text);
 
 // Fills in defaults for what was not given (A4 and Letter, 300 dpi, all
 // colour modes) and checks the request is complete.
