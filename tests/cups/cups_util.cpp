@@ -87,12 +87,16 @@ std::string temp_dir(const char* tag) {
   return t;
 }
 
+// Goes on past what cannot be removed, so that one busy entry does not
+// leave the rest behind; does not enter other file systems.
 static int remove_one(const char* p, const struct stat*, int, struct FTW*) {
-  return remove(p);
+  remove(p);
+  return 0;
 }
 
 void remove_dir(const std::string& dir) {
-  if (!dir.empty()) nftw(dir.c_str(), remove_one, 16, FTW_DEPTH | FTW_PHYS);
+  if (!dir.empty())
+    nftw(dir.c_str(), remove_one, 16, FTW_DEPTH | FTW_PHYS | FTW_MOUNT);
 }
 
 std::string filter_path() { return RASTERTOTESSAL_PATH; }

@@ -9,6 +9,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/mount.h>
 #include <sys/prctl.h>
 #include <unistd.h>
 
@@ -329,6 +330,11 @@ int main(int argc, char** argv) {
     perror("namespaces (the CUPS end-to-end tests need root)");
     return 1;
   }
+  // Nothing mounted or unmounted here may reach the host.
+  if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+    perror("make mounts private");
+    return 1;
+  }
   g_dir = temp_dir("tessal-cups-e2e");
   g_state = g_dir + "/state";
   g_out = g_state + "/tmp/out";
@@ -370,6 +376,10 @@ int main(int argc, char** argv) {
   }
   sandbox("sandbox_stop");
   kill_everything();
+  // The overlays keep their upper layers in the sandbox's tmpfs.
+  const char* mounts[] = {"/usr", "/opt", "/run"};
+  for (const char* m : mounts) umount2(m, MNT_DETACH);
+  umount2((g_state + "/tmp").c_str(), MNT_DETACH);
   remove_dir(g_dir);
   return rc;
 }
