@@ -207,7 +207,9 @@ int main(int argc, char** argv) {
   cups_raster_t* ras = cupsRasterOpenIO(read_raster, &input, CUPS_RASTER_READ);
   cups_page_header2_t h;
   if (!ras || !cupsRasterReadHeader2(ras, &h)) {
-    fprintf(stderr, "ERROR: The input holds no CUPS raster page\n");
+    fprintf(stderr,
+            "ERROR: The input holds no readable CUPS raster page: it is "
+            "empty, cut short, or its page header is invalid\n");
     return 1;
   }
   bmp_layout l;

@@ -260,12 +260,12 @@ TEST(FilterBadInput, RefusedBeforeConnecting) {
     std::string data;
     const char* error;
   } cases[] = {
-      {"empty input", "", "no CUPS raster page"},
-      {"zero width", hand_raster({zero}, true), "no CUPS raster page"},
+      {"empty input", "", "no readable CUPS raster page"},
+      {"zero width", hand_raster({zero}, true), "no readable CUPS raster page"},
       {"16 bits per colour", hand_raster({deep}, true), "unsupported raster"},
       {"planar RGB", hand_raster({planar}, true), "colour order"},
-      {"header cut short", good.substr(0, 4 + 300), "no CUPS raster page"},
-      {"not raster", "%PDF-1.4\n", "no CUPS raster page"},
+      {"header cut short", good.substr(0, 4 + 300), "no readable CUPS raster page"},
+      {"not raster", "%PDF-1.4\n", "no readable CUPS raster page"},
   };
   for (auto& c : cases) {
     SCOPED_TRACE(c.name);
