@@ -84,7 +84,9 @@ start() {
   echo $! >"$dir/run/cupsd.pid"
   local i
   for i in $(seq 1 200); do
-    if CUPS_SERVER=$dir/run/cups.sock timeout 5 lpstat -r >/dev/null 2>&1; then
+    # lpstat -r exits 0 whether or not the scheduler answers: read its words.
+    if [ "$(CUPS_SERVER=$dir/run/cups.sock timeout 5 lpstat -r 2>/dev/null)" \
+         = "scheduler is running" ]; then
       echo "$dir/run/cups.sock"
       return 0
     fi
