@@ -126,25 +126,3 @@ long wire_read(int fd, void* buf, size_t len)
     while (n < 0 && errno == EINTR);
     return (long)n;
 }
-
-int wire_relay(int fd, int out_fd)
-{
-    char buf[65536];
-    for (;;) {
-        long n = wire_read(fd, buf, sizeof buf);
-        if (n < 0)
-            return -1;
-        if (n == 0)
-            return 0;
-        const char* p = buf;
-        while (n > 0) {
-            ssize_t w = write(out_fd, p, (size_t)n);
-            if (w < 0 && errno == EINTR)
-                continue;
-            if (w < 0)
-                return -1;
-            p += w;
-            n -= w;
-        }
-    }
-}

@@ -37,7 +37,3 @@ int wire_end_pages(int fd);
 // Reads up to len relayed bytes, retrying after EINTR.  Returns the count,
 // 0 when the daemon has closed the connection, or -1 with errno.
 long wire_read(int fd, void* buf, size_t len);
-
-// Copies every relayed byte to out_fd until the daemon closes the
-// connection.  Returns 0, or -1 with errno.
-int wire_relay(int fd, int out_fd);

@@ -172,12 +172,11 @@ static bool send_page(cups_raster_t* ras, const cups_page_header2_t* h,
   return ok;
 }
 
-// Sends every page, starting with the one whose header is in h.
+// Sends every page, starting with the one whose header is in h and whose
+// layout is l.
 static bool send_pages(cups_raster_t* ras, cups_page_header2_t* h,
-                       relay* r) {
+                       bmp_layout l, relay* r) {
   int page = 1;
-  bmp_layout l;
-  bmp_plan(h, &l);
   fprintf(stderr, "INFO: Waiting for the desktop user's printer\n");
   for (;;) {
     if (!send_page(ras, h, &l, r, page)) return false;
@@ -231,7 +230,7 @@ int main(int argc, char** argv) {
     fprintf(stderr, "ERROR: %s\n", r.error);
     return 1;
   }
-  if (!send_pages(ras, &h, &r)) return 1;
+  if (!send_pages(ras, &h, l, &r)) return 1;
   fprintf(stderr, "INFO: All pages sent, waiting for printer data\n");
   if (!relay_finish(&r)) {
     fprintf(stderr, "ERROR: %s\n", r.error);
