@@ -40,7 +40,7 @@ int wire_send_admission(int fd, int32_t block_count)
         struct cmsghdr align;
     } control;
     memset(&control, 0, sizeof control);
-    struct iovec iov = { &block_count, sizeof block_count };
+    struct iovec iov = {&block_count, sizeof block_count};
     struct msghdr msg;
     memset(&msg, 0, sizeof msg);
     msg.msg_iov = &iov;

@@ -63,7 +63,8 @@ int split_options(char* block, int32_t len, char** vec, int cap)
     while (entry < end) {
         if (count < cap)
             vec[count] = entry;
-        char* nul = entry + 1 < end ? (char*)memchr(entry + 1, '\0', (size_t)(end - entry - 1)) : nullptr;
+        char* nul
+            = entry + 1 < end ? (char*)memchr(entry + 1, '\0', (size_t)(end - entry - 1)) : nullptr;
         entry = nul ? nul + 1 : end;
         count++;
     }

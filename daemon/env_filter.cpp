@@ -5,15 +5,12 @@
 
 // Names the C library ignores for privileged programs, the shell's start-up
 // hooks, the search path, and Wine's own loader and DLL controls.
-static const char* const k_unsafe_names[] = {
-    "GCONV_PATH", "GETCONF_DIR", "GLIBC_TUNABLES", "HOSTALIASES", "LOCALDOMAIN",
-    "LOCPATH", "MALLOC_CHECK_", "MALLOC_TRACE", "NIS_PATH", "NLSPATH",
-    "RESOLV_HOST_CONF", "RES_OPTIONS", "TMPDIR", "TZDIR",
-    "BASH_ENV", "ENV", "SHELLOPTS", "IFS", "PATH",
-    "WINELOADER", "WINESERVER", "WINEDLLPATH", "WINEDLLOVERRIDES",
-};
+static const char* const k_unsafe_names[] = {"GCONV_PATH", "GETCONF_DIR", "GLIBC_TUNABLES",
+    "HOSTALIASES", "LOCALDOMAIN", "LOCPATH", "MALLOC_CHECK_", "MALLOC_TRACE", "NIS_PATH", "NLSPATH",
+    "RESOLV_HOST_CONF", "RES_OPTIONS", "TMPDIR", "TZDIR", "BASH_ENV", "ENV", "SHELLOPTS", "IFS",
+    "PATH", "WINELOADER", "WINESERVER", "WINEDLLPATH", "WINEDLLOVERRIDES"};
 
-static const char* const k_unsafe_prefixes[] = { "LD_", "BASH_FUNC_" };
+static const char* const k_unsafe_prefixes[] = {"LD_", "BASH_FUNC_"};
 
 static size_t key_length(const char* entry)
 {

@@ -60,7 +60,7 @@ int acquire_listen_socket(void)
 // nothing cannot hold up the connections queued behind it.
 static bool admission_arrives(int conn)
 {
-    struct pollfd p = { conn, POLLIN, 0 };
+    struct pollfd p = {conn, POLLIN, 0};
     int r;
     do
         r = poll(&p, 1, ADMISSION_WAIT_SECONDS * 1000);
@@ -80,7 +80,7 @@ static bool admit(int conn)
     if (!admission_arrives(conn))
         return false;
     int32_t blocks = 0;
-    struct iovec iov = { &blocks, sizeof blocks };
+    struct iovec iov = {&blocks, sizeof blocks};
     union {
         char buf[CMSG_SPACE(sizeof(struct ucred))];
         struct cmsghdr align;
@@ -113,7 +113,8 @@ static bool admit(int conn)
     }
     struct ucred cred;
     memcpy(&cred, CMSG_DATA(cm), sizeof cred);
-    fprintf(stderr, "[INFO] pid: %d uid: %d gid: %d\n", (int)cred.pid, (int)cred.uid, (int)cred.gid);
+    fprintf(
+        stderr, "[INFO] pid: %d uid: %d gid: %d\n", (int)cred.pid, (int)cred.uid, (int)cred.gid);
     struct passwd* pw = getpwuid(cred.uid);
     if (!pw || strcmp(pw->pw_name, "lp") != 0)
         return false;

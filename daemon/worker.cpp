@@ -60,14 +60,13 @@ static void run_configure(const char* package, const char* model, char* home_env
         size_t size = strlen(package) + 36;
         char* script = alloc_or_die(size);
         snprintf(script, size, "%s/%s/%s", PACKAGE_ROOT, package, "run.sh");
-        char* env[] = { home_env, nullptr };
+        char* env[] = {home_env, nullptr};
         execle("/bin/bash", "bash", script, model, (char*)nullptr, env);
         fprintf(stderr, "failed to start %s\n", script);
         exit(255);
     }
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) { }
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         fprintf(stderr, "configure error: %d\n", (status >> 8) & 0xff);
         exit(255);
@@ -75,8 +74,8 @@ static void run_configure(const char* package, const char* model, char* home_env
 }
 
 // Fills the slots after the kept block entries and logs the whole vector.
-static void finish_environment(char** env, int n, const char* home, const char* package,
-                               const char* display, char* home_env)
+static void finish_environment(
+    char** env, int n, const char* home, const char* package, const char* display, char* home_env)
 {
     size_t size = strlen(home) + strlen(package) + 25;
     char* prefix = alloc_or_die(size);
@@ -160,8 +159,8 @@ void run_worker(int listen_fd, int conn)
     if (!package_name_ok(package))
         fail("invalid package name.\n");
 
-    static const char* const keys[] = { "XUSER", "DISPLAY" };
-    char* found[2] = { nullptr, nullptr };
+    static const char* const keys[] = {"XUSER", "DISPLAY"};
+    char* found[2] = {nullptr, nullptr};
     if (probe_active_user(keys, found, 2) != 2)
         fail("can't detect active user.");
 
@@ -192,8 +191,7 @@ void run_worker(int listen_fd, int conn)
     relay_output(pipe_fds[0], conn);
 
     fprintf(stderr, "wait for zk pid:%d\n", (int)tool);
-    while (waitpid(tool, nullptr, 0) < 0 && errno == EINTR) {
-    }
+    while (waitpid(tool, nullptr, 0) < 0 && errno == EINTR) { }
     close(conn);
     exit(0);
 }

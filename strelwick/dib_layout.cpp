@@ -65,8 +65,8 @@ uint64_t DibPixelBytes(const DibHeader* hdr, int* overflow)
     return stride * rows;
 }
 
-DibCheck DibCheckPage(const uint8_t* buf, uint64_t len, DibHeader* hdr,
-                      uint64_t* pixelOffset, uint64_t* needed)
+DibCheck DibCheckPage(
+    const uint8_t* buf, uint64_t len, DibHeader* hdr, uint64_t* pixelOffset, uint64_t* needed)
 {
     *pixelOffset = 0;
     *needed = DIB_INFO_HEADER_SIZE;
@@ -81,7 +81,7 @@ DibCheck DibCheckPage(const uint8_t* buf, uint64_t len, DibHeader* hdr,
     DibReadHeader(buf, hdr);
     if (hdr->biHeight == INT32_MIN)
         return DIB_BAD_HEIGHT;
-    uint64_t offset = DibPixelOffset(hdr);   // < 2^32 + 12 + 2^34: no overflow
+    uint64_t offset = DibPixelOffset(hdr); // < 2^32 + 12 + 2^34: no overflow
     int overflow = 0;
     uint64_t pixels = DibPixelBytes(hdr, &overflow);
     if (overflow || pixels > UINT64_MAX - offset) {
@@ -104,8 +104,8 @@ EmfDim EmfFrameToDevice(int64_t frameExtent, int32_t sizeMm, int32_t res, int32_
     // |res| <= 2^31 and |frameExtent| < 2^33 here, so the product fits in 64
     // bits; callers pass the difference of two 32-bit edges.
     int64_t product = 0, num = 0;
-    if (__builtin_mul_overflow((int64_t)res, frameExtent, &product) ||
-        __builtin_add_overflow(product, t >> 1, &num)) {
+    if (__builtin_mul_overflow((int64_t)res, frameExtent, &product)
+        || __builtin_add_overflow(product, t >> 1, &num)) {
         *out = ((frameExtent < 0) != (res < 0)) ? -INT32_MAX : INT32_MAX;
         return EMF_DIM_CLAMPED;
     }

@@ -27,10 +27,10 @@ struct DibHeader {
 
 enum DibCheck {
     DIB_OK = 0,
-    DIB_NO_HEADER,       // buffer shorter than the 40-byte header layout (or than biSize)
-    DIB_HEADER_TOO_SMALL,// biSize below 40
-    DIB_BAD_HEIGHT,      // biHeight is INT_MIN: no positive height exists
-    DIB_SHORT,           // masks, colour table or pixels run past the buffer
+    DIB_NO_HEADER, // buffer shorter than the 40-byte header layout (or than biSize)
+    DIB_HEADER_TOO_SMALL, // biSize below 40
+    DIB_BAD_HEIGHT, // biHeight is INT_MIN: no positive height exists
+    DIB_SHORT, // masks, colour table or pixels run past the buffer
 };
 
 // Reads the info header from the first 40 bytes; len must be at least 40.
@@ -54,14 +54,14 @@ uint64_t DibPixelBytes(const DibHeader* hdr, int* overflow);
 // masks, colour table and pixels all inside len bytes. On DIB_OK, *hdr is
 // filled, *pixelOffset is where the pixels start and *needed the bytes used.
 // On DIB_SHORT, *needed is what the header implies (UINT64_MAX on overflow).
-DibCheck DibCheckPage(const uint8_t* buf, uint64_t len, DibHeader* hdr,
-                      uint64_t* pixelOffset, uint64_t* needed);
+DibCheck DibCheckPage(
+    const uint8_t* buf, uint64_t len, DibHeader* hdr, uint64_t* pixelOffset, uint64_t* needed);
 
 // Result of EmfFrameToDevice.
 enum EmfDim {
     EMF_DIM_OK = 0,
-    EMF_DIM_NO_SIZE,     // the device reported 0 mm: no scale exists, *out is 0
-    EMF_DIM_CLAMPED,     // the result does not fit in 32 bits: clamped
+    EMF_DIM_NO_SIZE, // the device reported 0 mm: no scale exists, *out is 0
+    EMF_DIM_CLAMPED, // the result does not fit in 32 bits: clamped
 };
 
 // Converts a frame extent in 0.01 mm into device pixels the way GDI printing

@@ -30,24 +30,17 @@ static_assert(sizeof(DEVMODEA) == 156, "public DEVMODEA is 156 bytes in a 32-bit
 static_assert(sizeof(DOCINFOA) == 20, "DOCINFOA is 20 bytes in a 32-bit build");
 static_assert(sizeof(ENHMETAHEADER) * 5 == 540, "header buffer holds 5 records");
 
-static const char* const g_dms[30] = {
-    "DM_ORIENTATION", "DM_PAPERSIZE", "DM_PAPERLENGTH", "DM_PAPERWIDTH",
-    "DM_SCALE", "DM_POSITION", "DM_NUP", "DM_DISPLAYORIENTATION",
-    "DM_COPIES", "DM_DEFAULTSOURCE", "DM_PRINTQUALITY", "DM_COLOR",
-    "DM_DUPLEX", "DM_YRESOLUTION", "DM_TTOPTION", "DM_COLLATE",
-    "DM_FORMNAME", "DM_LOGPIXELS", "DM_BITSPERPEL", "DM_PELSWIDTH",
-    "DM_PELSHEIGHT", "DM_DISPLAYFLAGS", "DM_DISPLAYFREQUENCY", "DM_ICMMETHOD",
-    "DM_ICMINTENT", "DM_MEDIATYPE", "DM_DITHERTYPE", "DM_PANNINGWIDTH",
-    "DM_PANNINGHEIGHT", "DM_DISPLAYFIXEDOUTPUT",
-};
+static const char* const g_dms[30] = {"DM_ORIENTATION", "DM_PAPERSIZE", "DM_PAPERLENGTH",
+    "DM_PAPERWIDTH", "DM_SCALE", "DM_POSITION", "DM_NUP", "DM_DISPLAYORIENTATION", "DM_COPIES",
+    "DM_DEFAULTSOURCE", "DM_PRINTQUALITY", "DM_COLOR", "DM_DUPLEX", "DM_YRESOLUTION", "DM_TTOPTION",
+    "DM_COLLATE", "DM_FORMNAME", "DM_LOGPIXELS", "DM_BITSPERPEL", "DM_PELSWIDTH", "DM_PELSHEIGHT",
+    "DM_DISPLAYFLAGS", "DM_DISPLAYFREQUENCY", "DM_ICMMETHOD", "DM_ICMINTENT", "DM_MEDIATYPE",
+    "DM_DITHERTYPE", "DM_PANNINGWIDTH", "DM_PANNINGHEIGHT", "DM_DISPLAYFIXEDOUTPUT"};
 
-static const POINT g_starPoints[11] = {
-    {495, 55}, {514, 55}, {520, 40}, {526, 55}, {550, 55}, {530, 65},
-    {540, 85}, {520, 72}, {500, 85}, {510, 65}, {495, 55},
-};
+static const POINT g_starPoints[11] = {{495, 55}, {514, 55}, {520, 40}, {526, 55}, {550, 55},
+    {530, 65}, {540, 85}, {520, 72}, {500, 85}, {510, 65}, {495, 55}};
 
-__attribute__((format(printf, 1, 2)))
-static void dbg_log(const char* fmt, ...)
+__attribute__((format(printf, 1, 2))) static void dbg_log(const char* fmt, ...)
 {
     va_list ap;
     va_start(ap, fmt);
@@ -69,8 +62,8 @@ static void ProfileReport(void)
     QueryPerformanceFrequency(&freq);
     double f = (double)freq.QuadPart;
     fprintf(stderr, "profile: wall=%.6f stretchdibits=%.6f read=%.6f end=%.6f\n",
-            (end.QuadPart - g_profStart.QuadPart) / f, g_profStretch.QuadPart / f,
-            g_profRead.QuadPart / f, g_profEnd.QuadPart / f);
+        (end.QuadPart - g_profStart.QuadPart) / f, g_profStretch.QuadPart / f,
+        g_profRead.QuadPart / f, g_profEnd.QuadPart / f);
 }
 
 static void ProfileStart(void)
@@ -79,21 +72,21 @@ static void ProfileStart(void)
     atexit(ProfileReport);
 }
 
-#define PROFILED(counter, call)                                                                   \
-    ({                                                                                            \
-        LARGE_INTEGER a_, b_;                                                                     \
-        QueryPerformanceCounter(&a_);                                                             \
-        auto r_ = (call);                                                                         \
-        QueryPerformanceCounter(&b_);                                                             \
-        counter.QuadPart += b_.QuadPart - a_.QuadPart;                                            \
-        r_;                                                                                       \
+#define PROFILED(counter, call)                                                                    \
+    ({                                                                                             \
+        LARGE_INTEGER a_, b_;                                                                      \
+        QueryPerformanceCounter(&a_);                                                              \
+        auto r_ = (call);                                                                          \
+        QueryPerformanceCounter(&b_);                                                              \
+        counter.QuadPart += b_.QuadPart - a_.QuadPart;                                             \
+        r_;                                                                                        \
     })
 #define StretchDIBits(...) PROFILED(g_profStretch, (StretchDIBits)(__VA_ARGS__))
 #define fread(...) PROFILED(g_profRead, (fread)(__VA_ARGS__))
 #define EndPage(...) PROFILED(g_profEnd, (EndPage)(__VA_ARGS__))
 #define EndDoc(...) PROFILED(g_profEnd, (EndDoc)(__VA_ARGS__))
 #else
-static void ProfileStart(void) {}
+static void ProfileStart(void) { }
 #endif
 
 static int LastError(void)
@@ -107,8 +100,8 @@ static LONG WINAPI CrashFilter(EXCEPTION_POINTERS* info)
 {
     char line[96];
     DWORD code = info && info->ExceptionRecord ? info->ExceptionRecord->ExceptionCode : 0;
-    int n = snprintf(line, sizeof(line), "strelwick: unhandled exception 0x%08lx\n",
-                     (unsigned long)code);
+    int n = snprintf(
+        line, sizeof(line), "strelwick: unhandled exception 0x%08lx\n", (unsigned long)code);
     DWORD written = 0;
     if (n > 0)
         WriteFile(GetStdHandle(STD_ERROR_HANDLE), line, (DWORD)n, &written, NULL);
@@ -143,8 +136,8 @@ static void ApplyCopies(HANDLE hPrinter, LPSTR szPrinterName, DEVMODEA* modeOut)
         return;
     modeOut->dmCopies = kCopies;
     modeOut->dmFields |= DM_COPIES;
-    DocumentPropertiesA(NULL, hPrinter, szPrinterName, modeOut, modeOut,
-                        DM_IN_BUFFER | DM_OUT_BUFFER);
+    DocumentPropertiesA(
+        NULL, hPrinter, szPrinterName, modeOut, modeOut, DM_IN_BUFFER | DM_OUT_BUFFER);
 }
 
 // PAGESIZE and DPI from the job's environment. A present variable sets its
@@ -180,13 +173,13 @@ static HDC StartPrinterDoc(LPSTR szPrinterName, DevModeAdjust adjust)
         dbg_log("faile to call DocumentProperties(%s), error=%d\n", szPrinterName, LastError());
         return NULL;
     }
-    dbg_log("%s,DEVMODE-size=%d, DriverExtralSize=%d\n", szPrinterName,
-            (int)kPublicDevModeSize, (int)(modeSize - kPublicDevModeSize));
+    dbg_log("%s,DEVMODE-size=%d, DriverExtralSize=%d\n", szPrinterName, (int)kPublicDevModeSize,
+        (int)(modeSize - kPublicDevModeSize));
     DEVMODEA* modeOut = (DEVMODEA*)calloc(1, (size_t)modeSize);
     if (!modeOut) {
         ClosePrinter(hPrinter);
-        dbg_log("out of memory for the device mode of %s (%d bytes)\n", szPrinterName,
-                (int)modeSize);
+        dbg_log(
+            "out of memory for the device mode of %s (%d bytes)\n", szPrinterName, (int)modeSize);
         return NULL;
     }
     if (DocumentPropertiesA(NULL, hPrinter, szPrinterName, modeOut, NULL, DM_OUT_BUFFER))
@@ -244,15 +237,15 @@ static void LogDibHeader(const DibHeader* h)
 {
     dbg_log("size-(%d*%d), plane:%d, bpp:%d, compress:%d\n"
             "                    pixel size:0x%x, resolution-(%d*%d), color-(%d,%d)\n",
-            (int)h->biWidth, (int)h->biHeight, (int)h->biPlanes, (int)h->biBitCount,
-            (int)h->biCompression, (unsigned)h->biSizeImage, (int)h->biXPelsPerMeter,
-            (int)h->biYPelsPerMeter, (int)h->biClrUsed, (int)h->biClrImportant);
+        (int)h->biWidth, (int)h->biHeight, (int)h->biPlanes, (int)h->biBitCount,
+        (int)h->biCompression, (unsigned)h->biSizeImage, (int)h->biXPelsPerMeter,
+        (int)h->biYPelsPerMeter, (int)h->biClrUsed, (int)h->biClrImportant);
 }
 
 // Checks that the page buffer holds what its header describes, so that
 // neither we nor StretchDIBits read past it. Returns 1 when it does.
-static int CheckPageBuffer(const unsigned char* pDIB, uint32_t size, DibHeader* hdr,
-                           uint64_t* pixelOffset)
+static int CheckPageBuffer(
+    const unsigned char* pDIB, uint32_t size, DibHeader* hdr, uint64_t* pixelOffset)
 {
     uint64_t needed = 0;
     DibCheck check = DibCheckPage(pDIB, size, hdr, pixelOffset, &needed);
@@ -265,7 +258,7 @@ static int CheckPageBuffer(const unsigned char* pDIB, uint32_t size, DibHeader* 
         return 0;
     case DIB_NO_HEADER:
         dbg_log("BMP file too short for its header: %lu of %llu bytes\n", (unsigned long)size,
-                (unsigned long long)needed);
+            (unsigned long long)needed);
         return 0;
     case DIB_BAD_HEIGHT:
         LogDibHeader(hdr);
@@ -275,10 +268,11 @@ static int CheckPageBuffer(const unsigned char* pDIB, uint32_t size, DibHeader* 
         LogDibHeader(hdr);
         if (needed == UINT64_MAX)
             dbg_log("BMP file too short for its pixels: %lu bytes, header describes more "
-                    "than 2^64\n", (unsigned long)size);
+                    "than 2^64\n",
+                (unsigned long)size);
         else
-            dbg_log("BMP file too short for its pixels: %lu of %llu bytes\n",
-                    (unsigned long)size, (unsigned long long)needed);
+            dbg_log("BMP file too short for its pixels: %lu of %llu bytes\n", (unsigned long)size,
+                (unsigned long long)needed);
         return 0;
     }
     return 0;
@@ -318,8 +312,7 @@ static int DrawBmpPage(HDC hdc, const unsigned char* fileHeader)
     }
     int height = hdr.biHeight < 0 ? -hdr.biHeight : hdr.biHeight;
     int lines = StretchDIBits(hdc, 0, 0, hdr.biWidth, height, 0, 0, hdr.biWidth, height,
-                              pDIB + pixelOffset, (const BITMAPINFO*)pDIB, DIB_RGB_COLORS,
-                              SRCCOPY);
+        pDIB + pixelOffset, (const BITMAPINFO*)pDIB, DIB_RGB_COLORS, SRCCOPY);
     if (lines == 0) {
         dbg_log("StretchDIBits failed: %d\n", LastError());
         free(pDIB);
@@ -507,7 +500,7 @@ static int LoadSpoolerFile(const char* fileName, LPBYTE* data, DWORD* nSize)
 {
     const char* shown = fileName ? fileName : "";
     HANDLE hFile = CreateFileA(fileName, FILE_READ_DATA, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, NULL);
+        FILE_ATTRIBUTE_NORMAL, NULL);
     if (hFile == INVALID_HANDLE_VALUE) {
         dbg_log("SpoolerData::LoadSpoolerFile - cannot open '%s'", shown);
         return 0;
@@ -528,7 +521,7 @@ static int LoadSpoolerFile(const char* fileName, LPBYTE* data, DWORD* nSize)
     LPBYTE buf = (LPBYTE)malloc(size ? size : 1);
     if (!buf) {
         dbg_log("SpoolerData::LoadSpoolerFile - cannot allocate %lu bytes for '%s'",
-                (unsigned long)size, shown);
+            (unsigned long)size, shown);
         CloseHandle(hFile);
         return 0;
     }
@@ -578,7 +571,8 @@ int main(int argc, char** argv)
     if (strcmp(mode, "emf") == 0)
         return RunEmfMode(argc, argv);
     if (strcmp(mode, "img") == 0)
-        return DrawImageToPrinter(argc >= 4 ? argv[3] : getenv("MODEL"), argc >= 3 ? argv[2] : NULL);
+        return DrawImageToPrinter(
+            argc >= 4 ? argv[3] : getenv("MODEL"), argc >= 3 ? argv[2] : NULL);
 
     LPSTR printer_name = argc == 2 ? (LPSTR)kDefaultPrinter : argv[2];
     if (strcmp(mode, "rect") == 0)

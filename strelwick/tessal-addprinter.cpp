@@ -22,17 +22,17 @@ static int AddPsDriver(const char* driverName, const char* ppdPath)
     memset(&di, 0, sizeof(di));
     di.cVersion = 3;
     di.pName = (LPSTR)driverName;
-    di.pDriverPath = (LPSTR)"wineps.drv";
-    di.pConfigFile = (LPSTR)"wineps.drv";
+    di.pDriverPath = (LPSTR) "wineps.drv";
+    di.pConfigFile = (LPSTR) "wineps.drv";
     di.pDataFile = (LPSTR)ppdPath;
-    di.pDefaultDataType = (LPSTR)"RAW";
+    di.pDefaultDataType = (LPSTR) "RAW";
     if (AddPrinterDriverExA(NULL, 3, (LPBYTE)&di, APD_COPY_NEW_FILES | APD_COPY_FROM_DIRECTORY))
         return 1;
     DWORD err = GetLastError();
     if (err == ERROR_PRINTER_DRIVER_ALREADY_INSTALLED)
         return 1;
     fprintf(stderr, "tessal-addprinter: AddPrinterDriverExA(%s, %s) failed: error %lu\n",
-            driverName, ppdPath, (unsigned long)err);
+        driverName, ppdPath, (unsigned long)err);
     return 0;
 }
 
@@ -41,10 +41,10 @@ static int AddPsDriver(const char* driverName, const char* ppdPath)
 static int UpdatePrinter(const char* printerName, const char* driverName, const char* port)
 {
     HANDLE hPrinter = NULL;
-    PRINTER_DEFAULTSA defaults = { NULL, NULL, PRINTER_ALL_ACCESS };
+    PRINTER_DEFAULTSA defaults = {NULL, NULL, PRINTER_ALL_ACCESS};
     if (!OpenPrinterA((LPSTR)printerName, &hPrinter, &defaults)) {
         fprintf(stderr, "tessal-addprinter: printer %s exists but OpenPrinterA failed: error %lu\n",
-                printerName, (unsigned long)GetLastError());
+            printerName, (unsigned long)GetLastError());
         return 0;
     }
     DWORD needed = 0;
@@ -53,8 +53,8 @@ static int UpdatePrinter(const char* printerName, const char* driverName, const 
     int ok = buf && GetPrinterA(hPrinter, 2, buf, needed, &needed);
     if (ok) {
         PRINTER_INFO_2A* pi = (PRINTER_INFO_2A*)buf;
-        if (!pi->pPortName || strcmp(pi->pPortName, port) != 0 ||
-            !pi->pDriverName || strcmp(pi->pDriverName, driverName) != 0) {
+        if (!pi->pPortName || strcmp(pi->pPortName, port) != 0 || !pi->pDriverName
+            || strcmp(pi->pDriverName, driverName) != 0) {
             pi->pPortName = (LPSTR)port;
             pi->pDriverName = (LPSTR)driverName;
             pi->pSecurityDescriptor = NULL;
@@ -63,7 +63,7 @@ static int UpdatePrinter(const char* printerName, const char* driverName, const 
     }
     if (!ok)
         fprintf(stderr, "tessal-addprinter: cannot update existing printer %s: error %lu\n",
-                printerName, (unsigned long)GetLastError());
+            printerName, (unsigned long)GetLastError());
     free(buf);
     ClosePrinter(hPrinter);
     return ok;
@@ -76,8 +76,8 @@ static int AddPrinterOnPort(const char* printerName, const char* driverName, con
     pi.pPrinterName = (LPSTR)printerName;
     pi.pPortName = (LPSTR)port;
     pi.pDriverName = (LPSTR)driverName;
-    pi.pPrintProcessor = (LPSTR)"WinPrint";
-    pi.pDatatype = (LPSTR)"RAW";
+    pi.pPrintProcessor = (LPSTR) "WinPrint";
+    pi.pDatatype = (LPSTR) "RAW";
     HANDLE hPrinter = AddPrinterA(NULL, 2, (LPBYTE)&pi);
     if (hPrinter) {
         ClosePrinter(hPrinter);
@@ -86,8 +86,8 @@ static int AddPrinterOnPort(const char* printerName, const char* driverName, con
     DWORD err = GetLastError();
     if (err == ERROR_PRINTER_ALREADY_EXISTS)
         return UpdatePrinter(printerName, driverName, port);
-    fprintf(stderr, "tessal-addprinter: AddPrinterA(%s, %s, %s) failed: error %lu\n",
-            printerName, driverName, port, (unsigned long)err);
+    fprintf(stderr, "tessal-addprinter: AddPrinterA(%s, %s, %s) failed: error %lu\n", printerName,
+        driverName, port, (unsigned long)err);
     return 0;
 }
 
@@ -96,8 +96,9 @@ int main(int argc, char** argv)
     // Messages are read on Linux: no "\r\n" line ends.
     _setmode(_fileno(stderr), _O_BINARY);
     if (argc != 5 || !argv[1][0] || !argv[2][0] || !argv[3][0] || !argv[4][0]) {
-        fprintf(stderr, "usage: tessal-addprinter.exe <driver-name> <ppd-windows-path> "
-                        "<printer-name> <port>\n");
+        fprintf(stderr,
+            "usage: tessal-addprinter.exe <driver-name> <ppd-windows-path> "
+            "<printer-name> <port>\n");
         return EXIT_USAGE;
     }
     DWORD attrs = GetFileAttributesA(argv[2]);

@@ -28,10 +28,9 @@ static const char k_root[] = "/opt/tessalwine/printer_drv/";
 
 // Like the real launcher, a bash script; it drains the pages and starts the
 // writer, which stands for the print tool's output.
-static const char k_launcher[] =
-    "#!/bin/bash -p\n"
-    "/bin/cat > /dev/null\n"
-    "exec /opt/bench/writer\n";
+static const char k_launcher[] = "#!/bin/bash -p\n"
+                                 "/bin/cat > /dev/null\n"
+                                 "exec /opt/bench/writer\n";
 
 static double now_s(void)
 {
@@ -49,15 +48,16 @@ static double median(std::vector<double> v)
 
 static int setup(void)
 {
-    if (rig_enter() != 0 || rig_add_user("benchuser", USER_UID, USER_UID, "/home/benchuser") != 0 ||
-        rig_tmpfs("/opt") != 0 || rig_overlay("/usr/bin", nullptr) != 0)
+    if (rig_enter() != 0 || rig_add_user("benchuser", USER_UID, USER_UID, "/home/benchuser") != 0
+        || rig_tmpfs("/opt") != 0 || rig_overlay("/usr/bin", nullptr) != 0)
         return -1;
     std::string root = k_root;
-    if (rig_write_file((root + "xpub.sh").c_str(), "echo XUSER=benchuser\necho DISPLAY=:0\n", 0644) != 0 ||
-        rig_write_file((root + "bench/run.sh").c_str(), "exit 0\n", 0644) != 0 ||
-        rig_write_file("/usr/bin/tessal-wine", k_launcher, 0755) != 0 ||
-        rig_write_file("/opt/bench/writer", rig_read_file(BENCH_WRITER), 0755) != 0 ||
-        rig_write_file("/opt/pages.bin", std::string(PAGE_BYTES, 'B'), 0644) != 0)
+    if (rig_write_file((root + "xpub.sh").c_str(), "echo XUSER=benchuser\necho DISPLAY=:0\n", 0644)
+            != 0
+        || rig_write_file((root + "bench/run.sh").c_str(), "exit 0\n", 0644) != 0
+        || rig_write_file("/usr/bin/tessal-wine", k_launcher, 0755) != 0
+        || rig_write_file("/opt/bench/writer", rig_read_file(BENCH_WRITER), 0755) != 0
+        || rig_write_file("/opt/pages.bin", std::string(PAGE_BYTES, 'B'), 0644) != 0)
         return -1;
     return rig_start_daemon(ZK_FILTER_PATH, nullptr) > 0 ? 0 : -1;
 }
@@ -72,9 +72,9 @@ static double daemon_job(const char* out_bytes, unsigned long long* relayed)
     if (fd < 0 || wire_send_admission(fd, 1) != 0)
         return -1;
     std::string out = std::string("BENCH_OUT=") + out_bytes;
-    const char* entries[] = { "MODEL=Bench", "PACKAGENAME=bench", out.c_str() };
-    if (wire_send_block(fd, entries, 3) != 0 || wire_send_all(fd, pages.data(), pages.size()) != 0 ||
-        wire_end_pages(fd) != 0)
+    const char* entries[] = {"MODEL=Bench", "PACKAGENAME=bench", out.c_str()};
+    if (wire_send_block(fd, entries, 3) != 0 || wire_send_all(fd, pages.data(), pages.size()) != 0
+        || wire_end_pages(fd) != 0)
         return -1;
     static char buf[65536];
     long n;
@@ -124,17 +124,21 @@ static double ask(int cmd, int res, char what)
 // The same stubs in the same order as the worker runs them, from bash.
 static std::vector<double> shell_jobs(int n)
 {
-    std::string script =
-        "for i in $(seq " + std::to_string(n) + "); do\n"
-        "  t0=$EPOCHREALTIME\n"
-        "  /bin/sh /opt/tessalwine/printer_drv/xpub.sh > /dev/null\n"
-        "  HOME=/home/benchuser /bin/bash /opt/tessalwine/printer_drv/bench/run.sh Bench\n"
-        "  BENCH_OUT=4096 /usr/bin/tessal-wine /usr/bin/strelwick.exe img < /opt/pages.bin > /dev/null\n"
-        "  echo \"$t0 $EPOCHREALTIME\"\n"
-        "done\n";
+    std::string script = "for i in $(seq " + std::to_string(n)
+        + "); do\n"
+          "  t0=$EPOCHREALTIME\n"
+          "  /bin/sh /opt/tessalwine/printer_drv/xpub.sh > /dev/null\n"
+          "  HOME=/home/benchuser /bin/bash /opt/tessalwine/printer_drv/bench/run.sh Bench\n"
+          "  BENCH_OUT=4096 /usr/bin/tessal-wine /usr/bin/strelwick.exe img < /opt/pages.bin > "
+          "/dev/null\n"
+          "  echo \"$t0 $EPOCHREALTIME\"\n"
+          "done\n";
     std::vector<double> times;
     // The same small environment as the daemon's processes get.
-    FILE* p = popen(("/usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin /bin/bash -c '" + script + "'").c_str(), "r");
+    FILE* p
+        = popen(("/usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin /bin/bash -c '" + script + "'")
+                    .c_str(),
+            "r");
     if (!p)
         return times;
     double a, b;
@@ -161,7 +165,7 @@ static double cat_relay(void)
         close(sock[0]);
         close(sock[1]);
         char out[] = "BENCH_OUT=1073741824";
-        char* env[] = { out, nullptr };
+        char* env[] = {out, nullptr};
         execle("/usr/bin/tessal-wine", "tessal-wine", (char*)nullptr, env);
         _exit(127);
     }
@@ -220,7 +224,7 @@ int main()
     }
     printf("jobs: %d, each %d page bytes in, 4096 bytes out\n", JOBS, PAGE_BYTES);
     printf("median job time: daemon %.2f ms, shell loop %.2f ms\n", median(daemon_t) * 1e3,
-           median(shell_t) * 1e3);
+        median(shell_t) * 1e3);
     printf("median ratio daemon/shell: %.3f (target < 1.2)\n", median(ratios));
 
     double relay = ask(cmd, res, 'b');

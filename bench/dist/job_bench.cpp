@@ -47,8 +47,8 @@ static Timing run_job(const std::string& page)
     if (fd < 0)
         return t;
     std::thread sender([fd, &page] {
-        const char* entries[] = { "PACKAGENAME=generic-ps", "MODEL=Tessal Generic", "PAGESIZE=9",
-                                  "DPI=300" };
+        const char* entries[]
+            = {"PACKAGENAME=generic-ps", "MODEL=Tessal Generic", "PAGESIZE=9", "DPI=300"};
         wire_send_block(fd, entries, 4);
         wire_send_all(fd, page.data(), page.size());
         wire_end_pages(fd);
@@ -56,7 +56,7 @@ static Timing run_job(const std::string& page)
     double launched = -1, greeted = -1, last = -1;
     std::string out;
     for (double end = start + 300; now_s() < end;) {
-        pollfd p = { fd, POLLIN, 0 };
+        pollfd p = {fd, POLLIN, 0};
         poll(&p, 1, 2);
         if (p.revents) {
             char buf[65536];
@@ -86,10 +86,9 @@ static Timing run_job(const std::string& page)
 static void stop_wineserver()
 {
     std::string id = std::to_string(kUid);
-    std::string cmd = "setpriv --reuid=" + id + " --regid=" + id + " --clear-groups env WINEPREFIX=" +
-                      kPrefix + " sh -c 'timeout 30 wineserver -k; timeout 30 wineserver -w' 2>/dev/null";
-    if (system(cmd.c_str()) != 0) {
-    }
+    std::string cmd = "setpriv --reuid=" + id + " --regid=" + id + " --clear-groups env WINEPREFIX="
+        + kPrefix + " sh -c 'timeout 30 wineserver -k; timeout 30 wineserver -w' 2>/dev/null";
+    if (system(cmd.c_str()) != 0) { }
 }
 
 static double median(std::vector<double> v)
@@ -105,18 +104,19 @@ int main(int argc, char** argv)
         fprintf(stderr, "dist_job_bench: needs root (the daemon rig)\n");
         return 1;
     }
-    std::string stage_cmd = std::string(STAGE_SCRIPT) + " " + BUILD_DIR + " " + BENCH_STAGE + " >/dev/null";
+    std::string stage_cmd
+        = std::string(STAGE_SCRIPT) + " " + BUILD_DIR + " " + BENCH_STAGE + " >/dev/null";
     if (system(stage_cmd.c_str()) != 0) {
         fprintf(stderr, "dist_job_bench: staging the install failed\n");
         return 1;
     }
     std::string stage = BENCH_STAGE;
     std::string probe = std::string("echo XUSER=") + kUser + "\necho DISPLAY=:99\n";
-    if (rig_enter() != 0 || rig_add_user(kUser, kUid, kUid, "/home/benchdesk") != 0 ||
-        rig_overlay("/usr/bin", (stage + "/usr/bin").c_str()) != 0 ||
-        rig_overlay("/opt", (stage + "/opt").c_str()) != 0 ||
-        rig_write_file("/opt/tessalwine/printer_drv/xpub.sh", probe, 0755) != 0 ||
-        rig_start_daemon((stage + "/usr/sbin/zk_filter").c_str(), nullptr) <= 0) {
+    if (rig_enter() != 0 || rig_add_user(kUser, kUid, kUid, "/home/benchdesk") != 0
+        || rig_overlay("/usr/bin", (stage + "/usr/bin").c_str()) != 0
+        || rig_overlay("/opt", (stage + "/opt").c_str()) != 0
+        || rig_write_file("/opt/tessalwine/printer_drv/xpub.sh", probe, 0755) != 0
+        || rig_start_daemon((stage + "/usr/sbin/zk_filter").c_str(), nullptr) <= 0) {
         rig_leave();
         return 1;
     }
@@ -132,8 +132,9 @@ int main(int argc, char** argv)
         Timing c = run_job(page);
         Timing w = run_job(page);
         ok = c.ok && w.ok;
-        printf("round %d: cold %.3f s (launch to tool %.3f s), warm %.3f s (launch to tool %.3f s)\n",
-               i + 1, c.to_last_byte, c.launch_to_tool, w.to_last_byte, w.launch_to_tool);
+        printf(
+            "round %d: cold %.3f s (launch to tool %.3f s), warm %.3f s (launch to tool %.3f s)\n",
+            i + 1, c.to_last_byte, c.launch_to_tool, w.to_last_byte, w.launch_to_tool);
         cold.push_back(c.to_last_byte);
         warm.push_back(w.to_last_byte);
         cold_launch.push_back(c.launch_to_tool);
@@ -141,9 +142,9 @@ int main(int argc, char** argv)
     }
     if (ok) {
         printf("median connect to last byte: cold %.3f s, warm %.3f s, cold/warm %.2f\n",
-               median(cold), median(warm), median(cold) / median(warm));
+            median(cold), median(warm), median(cold) / median(warm));
         printf("median launch to print tool: cold %.3f s, warm %.3f s (target warm <= 0.3 s)\n",
-               median(cold_launch), median(warm_launch));
+            median(cold_launch), median(warm_launch));
     } else {
         fprintf(stderr, "dist_job_bench: a job failed\n%s\n", rig_log().c_str());
     }

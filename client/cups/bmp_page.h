@@ -11,23 +11,23 @@
 #include <stdint.h>
 
 enum bmp_kind {
-  BMP_RGB24,    // 8-bit chunky RGB in, BGR out
-  BMP_GRAY8,    // 8-bit luminance (0 = black) in, palette index out
-  BMP_INK8,     // 8-bit ink (0 = white) in, palette index out
-  BMP_GRAY1,    // 1-bit luminance (1 = white) in, copied
-  BMP_INK1,     // 1-bit ink (1 = black) in, copied
+    BMP_RGB24, // 8-bit chunky RGB in, BGR out
+    BMP_GRAY8, // 8-bit luminance (0 = black) in, palette index out
+    BMP_INK8, // 8-bit ink (0 = white) in, palette index out
+    BMP_GRAY1, // 1-bit luminance (1 = white) in, copied
+    BMP_INK1, // 1-bit ink (1 = black) in, copied
 };
 
 struct bmp_layout {
-  bmp_kind kind;
-  uint32_t width;
-  uint32_t height;
-  uint32_t raster_row;   // bytes per raster row (cupsBytesPerLine)
-  uint32_t bmp_row;      // bytes per BMP row, padded to 4
-  uint32_t bit_count;    // 24, 8 or 1
-  uint32_t palette;      // palette entries (0, 2 or 256)
-  uint32_t header_size;  // file header + info header + palette
-  uint32_t file_size;    // header_size + bmp_row * height
+    bmp_kind kind;
+    uint32_t width;
+    uint32_t height;
+    uint32_t raster_row; // bytes per raster row (cupsBytesPerLine)
+    uint32_t bmp_row; // bytes per BMP row, padded to 4
+    uint32_t bit_count; // 24, 8 or 1
+    uint32_t palette; // palette entries (0, 2 or 256)
+    uint32_t header_size; // file header + info header + palette
+    uint32_t file_size; // header_size + bmp_row * height
 };
 
 // Biggest BMP file we produce; the print tool allocates each page whole.
@@ -39,10 +39,8 @@ const char* bmp_plan(const cups_page_header2_t* h, bmp_layout* out);
 
 // Writes the BMP file header, info header and palette: out must hold
 // layout->header_size bytes.  Resolution is in dots per inch.
-void bmp_write_headers(const bmp_layout* layout, unsigned xdpi, unsigned ydpi,
-                       unsigned char* out);
+void bmp_write_headers(const bmp_layout* layout, unsigned xdpi, unsigned ydpi, unsigned char* out);
 
 // Converts one raster row (layout->raster_row bytes) into one BMP row
 // (layout->bmp_row bytes, padding zeroed).
-void bmp_convert_row(const bmp_layout* layout, const unsigned char* in,
-                     unsigned char* out);
+void bmp_convert_row(const bmp_layout* layout, const unsigned char* in, unsigned char* out);

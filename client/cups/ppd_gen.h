@@ -11,24 +11,24 @@
 #define PPD_MAX_RESOLUTIONS 8
 
 struct ppd_page_size {
-  char name[41];      // PPD keyword, e.g. "A4"
-  unsigned code;      // Windows paper code, e.g. 9
-  double width;       // points
-  double length;      // points
+    char name[41]; // PPD keyword, e.g. "A4"
+    unsigned code; // Windows paper code, e.g. 9
+    double width; // points
+    double length; // points
 };
 
 enum ppd_color_mode { PPD_COLOR_RGB = 1, PPD_COLOR_GRAY = 2, PPD_COLOR_MONO = 4 };
 
 struct ppd_request {
-  char package[128];
-  char model[128];
-  char manufacturer[64];
-  ppd_page_size sizes[PPD_MAX_SIZES];
-  int num_sizes;
-  unsigned resolutions[PPD_MAX_RESOLUTIONS];
-  int num_resolutions;
-  int color_modes[3];  // in the order given; the first is the default
-  int num_color_modes;
+    char package[128];
+    char model[128];
+    char manufacturer[64];
+    ppd_page_size sizes[PPD_MAX_SIZES];
+    int num_sizes;
+    unsigned resolutions[PPD_MAX_RESOLUTIONS];
+    int num_resolutions;
+    int color_modes[3]; // in the order given; the first is the default
+    int num_color_modes;
 };
 
 // Each adds one input and returns nullptr, or a message saying what is

@@ -9,11 +9,11 @@
 #include <stdint.h>
 
 struct relay {
-  int conn;            // connection to the daemon, non-blocking
-  int out;             // where printer data goes (the filter's stdout)
-  uint64_t received;   // printer data bytes copied so far
-  bool peer_closed;    // the daemon has closed its side
-  char error[160];     // why the last call failed
+    int conn; // connection to the daemon, non-blocking
+    int out; // where printer data goes (the filter's stdout)
+    uint64_t received; // printer data bytes copied so far
+    bool peer_closed; // the daemon has closed its side
+    char error[160]; // why the last call failed
 };
 
 // Prepares a relay on a connected socket; makes it non-blocking.

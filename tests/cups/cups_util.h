@@ -9,10 +9,10 @@
 
 // How a child process should be started.
 struct child_io {
-  std::string in;    // file for stdin ("" = /dev/null)
-  std::string out;   // file for stdout ("" = /dev/null)
-  std::string err;   // file for stderr ("" = /dev/null)
-  std::vector<std::string> env;  // extra KEY=VALUE on top of ours
+    std::string in; // file for stdin ("" = /dev/null)
+    std::string out; // file for stdout ("" = /dev/null)
+    std::string err; // file for stderr ("" = /dev/null)
+    std::vector<std::string> env; // extra KEY=VALUE on top of ours
 };
 
 // Starts argv (argv[0] searched in PATH) in a process group of its own.
@@ -23,12 +23,11 @@ pid_t spawn(const std::vector<std::string>& argv, const child_io& io);
 int wait_for(pid_t pid, int timeout_s);
 
 // spawn + wait_for.
-int run(const std::vector<std::string>& argv, const child_io& io,
-        int timeout_s);
+int run(const std::vector<std::string>& argv, const child_io& io, int timeout_s);
 
 std::string read_text(const std::string& path);
 bool write_text(const std::string& path, const std::string& data);
-std::string temp_dir(const char* tag);  // mode 0755
+std::string temp_dir(const char* tag); // mode 0755
 void remove_dir(const std::string& dir);
 
 // Paths given by the build.
@@ -38,11 +37,9 @@ std::string fixture(const char* name);
 
 // Writes the test queue PPD (all sizes, 300 and 600 dpi, all colour modes)
 // with tessal-mkppd.  Returns its path or "".
-std::string make_test_ppd(const std::string& dir, const char* package,
-                          const char* model);
+std::string make_test_ppd(const std::string& dir, const char* package, const char* model);
 
 // Renders a document to CUPS raster with cupsfilter for the given PPD and
 // options (e.g. {"ColorModel=Gray", "PageSize=A4", "Resolution=600dpi"}).
 bool render_raster(const std::string& ppd, const std::string& doc,
-                   const std::vector<std::string>& options,
-                   const std::string& out);
+    const std::vector<std::string>& options, const std::string& out);

@@ -20,366 +20,390 @@
 
 namespace {
 
-std::string g_dir;      // scratch: stage, sandbox state, documents
-std::string g_state;    // sandbox state (the desktop user's home lives here)
-std::string g_out;      // where the backend writes each job's output
-std::string g_pdf;      // the 2-page test document
+std::string g_dir; // scratch: stage, sandbox state, documents
+std::string g_state; // sandbox state (the desktop user's home lives here)
+std::string g_out; // where the backend writes each job's output
+std::string g_pdf; // the 2-page test document
 pid_t g_daemon = -1;
 
-std::string sandbox(const std::string& commands, int* status = nullptr) {
-  child_io io;
-  io.out = g_dir + "/sandbox.out";
-  io.err = g_dir + "/sandbox.err";
-  std::string script = "set -e\nSANDBOX_RIG_DIR=" + std::string(RIG_DIR) +
-                       "\n. " + RIG_DIR + "/sandbox.sh\nSANDBOX_STATE=" +
-                       g_state + "\nSANDBOX_TMP=" + g_state +
-                       "/tmp\nSANDBOX_OUT=" + g_state + "/tmp/out\n" +
-                       commands;
-  int rc = run({"bash", "-c", script}, io, 300);
-  if (status) *status = rc;
-  return read_text(io.out) + read_text(io.err);
+std::string sandbox(const std::string& commands, int* status = nullptr)
+{
+    child_io io;
+    io.out = g_dir + "/sandbox.out";
+    io.err = g_dir + "/sandbox.err";
+    std::string script = "set -e\nSANDBOX_RIG_DIR=" + std::string(RIG_DIR) + "\n. " + RIG_DIR
+        + "/sandbox.sh\nSANDBOX_STATE=" + g_state + "\nSANDBOX_TMP=" + g_state
+        + "/tmp\nSANDBOX_OUT=" + g_state + "/tmp/out\n" + commands;
+    int rc = run({"bash", "-c", script}, io, 300);
+    if (status)
+        *status = rc;
+    return read_text(io.out) + read_text(io.err);
 }
 
-pid_t start_daemon() {
-  child_io io;
-  io.out = g_state + "/tmp/zk_filter.log";
-  io.err = io.out;
-  pid_t pid = spawn({"/bin/sh", "-c",
-                     "exec /usr/sbin/zk_filter 2>>" + io.out + " >&2"},
-                    {});
-  usleep(300000);
-  return pid;
+pid_t start_daemon()
+{
+    child_io io;
+    io.out = g_state + "/tmp/zk_filter.log";
+    io.err = io.out;
+    pid_t pid = spawn({"/bin/sh", "-c", "exec /usr/sbin/zk_filter 2>>" + io.out + " >&2"}, {});
+    usleep(300000);
+    return pid;
 }
 
-std::string daemon_log() { return read_text(g_state + "/tmp/zk_filter.log"); }
-std::string cups_log() {
-  return read_text(g_state + "/tmp/cups/log/error_log");
+std::string daemon_log()
+{
+    return read_text(g_state + "/tmp/zk_filter.log");
+}
+std::string cups_log()
+{
+    return read_text(g_state + "/tmp/cups/log/error_log");
 }
 
 struct job_status {
-  int state = 0;
-  int impressions = -1;
+    int state = 0;
+    int impressions = -1;
 };
 
-job_status get_job(int id) {
-  job_status s;
-  ipp_t* req = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
-  char uri[64];
-  snprintf(uri, sizeof uri, "ipp://localhost/jobs/%d", id);
-  ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri);
-  ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name",
-               nullptr, "root");
-  ipp_t* resp = cupsDoRequest(CUPS_HTTP_DEFAULT, req, "/");
-  if (!resp) return s;
-  ipp_attribute_t* a = ippFindAttribute(resp, "job-state", IPP_TAG_ENUM);
-  if (a) s.state = ippGetInteger(a, 0);
-  a = ippFindAttribute(resp, "job-impressions-completed", IPP_TAG_INTEGER);
-  if (a) s.impressions = ippGetInteger(a, 0);
-  ippDelete(resp);
-  return s;
+job_status get_job(int id)
+{
+    job_status s;
+    ipp_t* req = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
+    char uri[64];
+    snprintf(uri, sizeof uri, "ipp://localhost/jobs/%d", id);
+    ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri);
+    ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "root");
+    ipp_t* resp = cupsDoRequest(CUPS_HTTP_DEFAULT, req, "/");
+    if (!resp)
+        return s;
+    ipp_attribute_t* a = ippFindAttribute(resp, "job-state", IPP_TAG_ENUM);
+    if (a)
+        s.state = ippGetInteger(a, 0);
+    a = ippFindAttribute(resp, "job-impressions-completed", IPP_TAG_INTEGER);
+    if (a)
+        s.impressions = ippGetInteger(a, 0);
+    ippDelete(resp);
+    return s;
 }
 
-int submit(const std::string& queue, const std::string& file,
-           const std::vector<std::string>& options = {}) {
-  std::vector<std::string> argv = {"lp", "-d", queue};
-  for (const std::string& o : options) {
-    argv.push_back("-o");
-    argv.push_back(o);
-  }
-  argv.push_back(file);
-  child_io io;
-  io.out = g_dir + "/lp.out";
-  if (run(argv, io, 30) != 0) return -1;
-  std::string out = read_text(io.out);
-  size_t at = out.find("request id is " + queue + "-");
-  if (at == std::string::npos) return -1;
-  return atoi(out.c_str() + at + 15 + queue.size());
+int submit(
+    const std::string& queue, const std::string& file, const std::vector<std::string>& options = {})
+{
+    std::vector<std::string> argv = {"lp", "-d", queue};
+    for (const std::string& o : options) {
+        argv.push_back("-o");
+        argv.push_back(o);
+    }
+    argv.push_back(file);
+    child_io io;
+    io.out = g_dir + "/lp.out";
+    if (run(argv, io, 30) != 0)
+        return -1;
+    std::string out = read_text(io.out);
+    size_t at = out.find("request id is " + queue + "-");
+    if (at == std::string::npos)
+        return -1;
+    return atoi(out.c_str() + at + 15 + queue.size());
 }
 
 // Waits for the job to leave the pending and processing states.
-job_status wait_job(int id, int timeout_s) {
-  job_status s;
-  for (int i = 0; i < timeout_s * 10; i++) {
-    s = get_job(id);
-    if (s.state >= IPP_JSTATE_STOPPED && s.state != IPP_JSTATE_PROCESSING)
-      return s;
-    usleep(100000);
-  }
-  return s;
+job_status wait_job(int id, int timeout_s)
+{
+    job_status s;
+    for (int i = 0; i < timeout_s * 10; i++) {
+        s = get_job(id);
+        if (s.state >= IPP_JSTATE_STOPPED && s.state != IPP_JSTATE_PROCESSING)
+            return s;
+        usleep(100000);
+    }
+    return s;
 }
 
 // CUPS stops a job whose filter fails (or aborts it, by error policy).
-bool job_stopped(const job_status& s) {
-  return s.state == IPP_JSTATE_STOPPED || s.state == IPP_JSTATE_ABORTED;
+bool job_stopped(const job_status& s)
+{
+    return s.state == IPP_JSTATE_STOPPED || s.state == IPP_JSTATE_ABORTED;
 }
 
-bool wait_job_state(int id, int state, int timeout_s) {
-  for (int i = 0; i < timeout_s * 10; i++) {
-    if (get_job(id).state == state) return true;
-    usleep(100000);
-  }
-  return false;
+bool wait_job_state(int id, int state, int timeout_s)
+{
+    for (int i = 0; i < timeout_s * 10; i++) {
+        if (get_job(id).state == state)
+            return true;
+        usleep(100000);
+    }
+    return false;
 }
 
 // Renders PostScript or PDF to pages with Ghostscript.
-std::vector<TestImage> render(const std::string& doc, const char* tag,
-                              const std::vector<std::string>& extra) {
-  std::string base = g_dir + "/" + tag;
-  std::vector<std::string> argv = {"gs", "-q", "-dSAFER", "-dBATCH",
-                                   "-dNOPAUSE", "-sDEVICE=ppmraw", "-r300"};
-  argv.insert(argv.end(), extra.begin(), extra.end());
-  argv.push_back("-o");
-  argv.push_back(base + "-%d.ppm");
-  argv.push_back(doc);
-  std::vector<TestImage> pages;
-  if (run(argv, {}, 120) != 0) return pages;
-  for (int n = 1;; n++) {
-    TestImage img;
-    std::string err;
-    std::string path = base + "-" + std::to_string(n) + ".ppm";
-    if (!read_ppm(path, &img, &err)) break;
-    pages.push_back(std::move(img));
-    unlink(path.c_str());
-  }
-  return pages;
+std::vector<TestImage> render(
+    const std::string& doc, const char* tag, const std::vector<std::string>& extra)
+{
+    std::string base = g_dir + "/" + tag;
+    std::vector<std::string> argv
+        = {"gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=ppmraw", "-r300"};
+    argv.insert(argv.end(), extra.begin(), extra.end());
+    argv.push_back("-o");
+    argv.push_back(base + "-%d.ppm");
+    argv.push_back(doc);
+    std::vector<TestImage> pages;
+    if (run(argv, {}, 120) != 0)
+        return pages;
+    for (int n = 1;; n++) {
+        TestImage img;
+        std::string err;
+        std::string path = base + "-" + std::to_string(n) + ".ppm";
+        if (!read_ppm(path, &img, &err))
+            break;
+        pages.push_back(std::move(img));
+        unlink(path.c_str());
+    }
+    return pages;
 }
 
 // Share of pixels in the common area whose colour differs by more than a
 // small amount, and whether the page has any ink at all.
-double differing_share(const TestImage& a, const TestImage& b, bool* inked) {
-  int w = std::min(a.width, b.width), h = std::min(a.height, b.height);
-  long differ = 0, ink = 0;
-  for (int y = 0; y < h; y++) {
-    for (int x = 0; x < w; x++) {
-      uint32_t p = a.rgb[(size_t)y * a.width + x];
-      uint32_t q = b.rgb[(size_t)y * b.width + x];
-      int worst = 0;
-      for (int s = 0; s < 24; s += 8)
-        worst = std::max(worst, abs((int)((p >> s) & 255) -
-                                    (int)((q >> s) & 255)));
-      differ += worst > 48;
-      ink += p != 0xffffff;
+double differing_share(const TestImage& a, const TestImage& b, bool* inked)
+{
+    int w = std::min(a.width, b.width), h = std::min(a.height, b.height);
+    long differ = 0, ink = 0;
+    for (int y = 0; y < h; y++) {
+        for (int x = 0; x < w; x++) {
+            uint32_t p = a.rgb[(size_t)y * a.width + x];
+            uint32_t q = b.rgb[(size_t)y * b.width + x];
+            int worst = 0;
+            for (int s = 0; s < 24; s += 8)
+                worst = std::max(worst, abs((int)((p >> s) & 255) - (int)((q >> s) & 255)));
+            differ += worst > 48;
+            ink += p != 0xffffff;
+        }
     }
-  }
-  *inked = ink > (long)w * h / 100;
-  return (double)differ / ((double)w * h);
+    *inked = ink > (long)w * h / 100;
+    return (double)differ / ((double)w * h);
 }
 
 // Processes of a job, among this test's descendants (the test is their
 // subreaper): anything but the listener and Wine's warm service processes.
-std::vector<std::string> job_processes() {
-  std::vector<std::string> found;
-  DIR* d = opendir("/proc");
-  if (!d) return found;
-  std::set<pid_t> ours = {getpid()};
-  std::vector<std::pair<pid_t, pid_t>> all;
-  while (struct dirent* e = readdir(d)) {
-    pid_t pid = atoi(e->d_name);
-    if (pid <= 0) continue;
-    std::string stat = read_text("/proc/" + std::to_string(pid) + "/stat");
-    size_t close = stat.rfind(')');
-    if (close == std::string::npos) continue;
-    pid_t ppid = 0;
-    sscanf(stat.c_str() + close + 2, "%*c %d", &ppid);
-    all.push_back({pid, ppid});
-  }
-  closedir(d);
-  for (bool grew = true; grew;) {
-    grew = false;
-    for (auto& pp : all)
-      if (ours.count(pp.second) && !ours.count(pp.first)) {
-        ours.insert(pp.first);
-        grew = true;
-      }
-  }
-  const char* names[] = {"rastertotessal", "gstoraster", "tessal-wine",
-                         "strelwick", "zk_filter", "run.sh"};
-  for (pid_t pid : ours) {
-    if (pid == getpid() || pid == g_daemon) continue;
-    std::string cmd = read_text("/proc/" + std::to_string(pid) + "/cmdline");
-    for (char& c : cmd)
-      if (c == 0) c = ' ';
-    for (const char* n : names)
-      if (cmd.find(n) != std::string::npos) found.push_back(cmd);
-  }
-  return found;
+std::vector<std::string> job_processes()
+{
+    std::vector<std::string> found;
+    DIR* d = opendir("/proc");
+    if (!d)
+        return found;
+    std::set<pid_t> ours = {getpid()};
+    std::vector<std::pair<pid_t, pid_t>> all;
+    while (struct dirent* e = readdir(d)) {
+        pid_t pid = atoi(e->d_name);
+        if (pid <= 0)
+            continue;
+        std::string stat = read_text("/proc/" + std::to_string(pid) + "/stat");
+        size_t close = stat.rfind(')');
+        if (close == std::string::npos)
+            continue;
+        pid_t ppid = 0;
+        sscanf(stat.c_str() + close + 2, "%*c %d", &ppid);
+        all.push_back({pid, ppid});
+    }
+    closedir(d);
+    for (bool grew = true; grew;) {
+        grew = false;
+        for (auto& pp : all)
+            if (ours.count(pp.second) && !ours.count(pp.first)) {
+                ours.insert(pp.first);
+                grew = true;
+            }
+    }
+    const char* names[]
+        = {"rastertotessal", "gstoraster", "tessal-wine", "strelwick", "zk_filter", "run.sh"};
+    for (pid_t pid : ours) {
+        if (pid == getpid() || pid == g_daemon)
+            continue;
+        std::string cmd = read_text("/proc/" + std::to_string(pid) + "/cmdline");
+        for (char& c : cmd)
+            if (c == 0)
+                c = ' ';
+        for (const char* n : names)
+            if (cmd.find(n) != std::string::npos)
+                found.push_back(cmd);
+    }
+    return found;
 }
 
-TEST(CupsEndToEnd, TwoPagePdfPrintsBothPages) {
-  int id = submit("tessal", g_pdf);
-  ASSERT_GT(id, 0);
-  job_status s = wait_job(id, 300);
-  ASSERT_EQ(s.state, IPP_JSTATE_COMPLETED) << cups_log() << daemon_log();
-  EXPECT_EQ(s.impressions, 2);
-  std::string out = g_out + "/job-" + std::to_string(id) + ".prn";
-  std::vector<TestImage> got =
-      render(out, "out", {"-g2480x3507", "-dFIXEDMEDIA"});
-  std::vector<TestImage> want = render(g_pdf, "in", {});
-  ASSERT_EQ(got.size(), 2u);
-  ASSERT_EQ(want.size(), 2u);
-  for (size_t i = 0; i < 2; i++) {
-    SCOPED_TRACE("page " + std::to_string(i + 1));
-    bool inked;
-    double share = differing_share(want[i], got[i], &inked);
-    EXPECT_TRUE(inked);
-    EXPECT_LT(share, 0.01);
-  }
+TEST(CupsEndToEnd, TwoPagePdfPrintsBothPages)
+{
+    int id = submit("tessal", g_pdf);
+    ASSERT_GT(id, 0);
+    job_status s = wait_job(id, 300);
+    ASSERT_EQ(s.state, IPP_JSTATE_COMPLETED) << cups_log() << daemon_log();
+    EXPECT_EQ(s.impressions, 2);
+    std::string out = g_out + "/job-" + std::to_string(id) + ".prn";
+    std::vector<TestImage> got = render(out, "out", {"-g2480x3507", "-dFIXEDMEDIA"});
+    std::vector<TestImage> want = render(g_pdf, "in", {});
+    ASSERT_EQ(got.size(), 2u);
+    ASSERT_EQ(want.size(), 2u);
+    for (size_t i = 0; i < 2; i++) {
+        SCOPED_TRACE("page " + std::to_string(i + 1));
+        bool inked;
+        double share = differing_share(want[i], got[i], &inked);
+        EXPECT_TRUE(inked);
+        EXPECT_LT(share, 0.01);
+    }
 }
 
 // Cancel while the print tool works on the pages: every process of the
 // job ends, and the queue prints the next job.
-TEST(CupsEndToEnd, CancelLeavesNothingBehind) {
-  size_t log_before = daemon_log().size();
-  // Six pages at 600 dpi keep the job busy well past the first page.
-  int id = submit("tessal", g_pdf, {"Resolution=600dpi", "copies=3"});
-  ASSERT_GT(id, 0);
-  bool started = false;
-  for (int i = 0; i < 1200 && !started; i++) {
-    started = daemon_log().find("CreateDC got hdc", log_before) !=
-              std::string::npos;
-    if (!started) usleep(100000);
-  }
-  ASSERT_TRUE(started) << daemon_log();
-  ASSERT_EQ(get_job(id).state, IPP_JSTATE_PROCESSING);
-  child_io io;
-  ASSERT_EQ(run({"cancel", std::to_string(id)}, io, 30), 0);
-  EXPECT_TRUE(wait_job_state(id, IPP_JSTATE_CANCELED, 60));
-  std::vector<std::string> left;
-  for (int i = 0; i < 600; i++) {
-    left = job_processes();
-    if (left.empty()) break;
-    usleep(100000);
-  }
-  EXPECT_TRUE(left.empty()) << left[0];
-  int next = submit("tessal", g_pdf);
-  ASSERT_GT(next, 0);
-  job_status s = wait_job(next, 300);
-  EXPECT_EQ(s.state, IPP_JSTATE_COMPLETED) << cups_log();
-  EXPECT_EQ(s.impressions, 2);
+TEST(CupsEndToEnd, CancelLeavesNothingBehind)
+{
+    size_t log_before = daemon_log().size();
+    // Six pages at 600 dpi keep the job busy well past the first page.
+    int id = submit("tessal", g_pdf, {"Resolution=600dpi", "copies=3"});
+    ASSERT_GT(id, 0);
+    bool started = false;
+    for (int i = 0; i < 1200 && !started; i++) {
+        started = daemon_log().find("CreateDC got hdc", log_before) != std::string::npos;
+        if (!started)
+            usleep(100000);
+    }
+    ASSERT_TRUE(started) << daemon_log();
+    ASSERT_EQ(get_job(id).state, IPP_JSTATE_PROCESSING);
+    child_io io;
+    ASSERT_EQ(run({"cancel", std::to_string(id)}, io, 30), 0);
+    EXPECT_TRUE(wait_job_state(id, IPP_JSTATE_CANCELED, 60));
+    std::vector<std::string> left;
+    for (int i = 0; i < 600; i++) {
+        left = job_processes();
+        if (left.empty())
+            break;
+        usleep(100000);
+    }
+    EXPECT_TRUE(left.empty()) << left[0];
+    int next = submit("tessal", g_pdf);
+    ASSERT_GT(next, 0);
+    job_status s = wait_job(next, 300);
+    EXPECT_EQ(s.state, IPP_JSTATE_COMPLETED) << cups_log();
+    EXPECT_EQ(s.impressions, 2);
 }
 
 // With the daemon down the job stops with the filter's error.
-TEST(CupsEndToEnd, DaemonDownAbortsJob) {
-  kill(g_daemon, SIGTERM);
-  wait_for(g_daemon, 10);
-  int id = submit("tessal", g_pdf);
-  ASSERT_GT(id, 0);
-  job_status s = wait_job(id, 120);
-  g_daemon = start_daemon();
-  EXPECT_TRUE(job_stopped(s)) << s.state;
-  EXPECT_NE(cups_log().find("Cannot reach the print daemon"),
-            std::string::npos);
+TEST(CupsEndToEnd, DaemonDownAbortsJob)
+{
+    kill(g_daemon, SIGTERM);
+    wait_for(g_daemon, 10);
+    int id = submit("tessal", g_pdf);
+    ASSERT_GT(id, 0);
+    job_status s = wait_job(id, 120);
+    g_daemon = start_daemon();
+    EXPECT_TRUE(job_stopped(s)) << s.state;
+    EXPECT_NE(cups_log().find("Cannot reach the print daemon"), std::string::npos);
 }
 
 // A package whose configure step fails: the job stops, and the daemon's
 // log says why.
-TEST(CupsEndToEnd, ConfigureFailureAbortsJob) {
-  int st;
-  std::string out = sandbox(
-      "mkdir -p /opt/tessalwine/printer_drv/broken-pkg\n"
-      "printf '%s\\n' 'echo \"broken-pkg: no driver installed\" >&2' "
-      "'exit 3' >/opt/tessalwine/printer_drv/broken-pkg/run.sh\n"
-      "tessal-mkppd --package broken-pkg --model Broken -o " +
-          g_dir + "/broken.ppd\nsandbox_queue broken " + g_dir +
-          "/broken.ppd\n",
-      &st);
-  ASSERT_EQ(st, 0) << out;
-  size_t log_before = daemon_log().size();
-  int id = submit("broken", g_pdf);
-  ASSERT_GT(id, 0);
-  job_status s = wait_job(id, 120);
-  EXPECT_TRUE(job_stopped(s)) << s.state;
-  std::string log = daemon_log().substr(log_before);
-  EXPECT_NE(log.find("broken-pkg: no driver installed"), std::string::npos)
-      << log;
-  EXPECT_NE(log.find("configure error: 3"), std::string::npos) << log;
-  std::string clog = cups_log();
-  EXPECT_NE(clog.find("see the print daemon"), std::string::npos)
-      << clog.substr(clog.size() > 12000 ? clog.size() - 12000 : 0);
+TEST(CupsEndToEnd, ConfigureFailureAbortsJob)
+{
+    int st;
+    std::string out = sandbox("mkdir -p /opt/tessalwine/printer_drv/broken-pkg\n"
+                              "printf '%s\\n' 'echo \"broken-pkg: no driver installed\" >&2' "
+                              "'exit 3' >/opt/tessalwine/printer_drv/broken-pkg/run.sh\n"
+                              "tessal-mkppd --package broken-pkg --model Broken -o "
+            + g_dir + "/broken.ppd\nsandbox_queue broken " + g_dir + "/broken.ppd\n",
+        &st);
+    ASSERT_EQ(st, 0) << out;
+    size_t log_before = daemon_log().size();
+    int id = submit("broken", g_pdf);
+    ASSERT_GT(id, 0);
+    job_status s = wait_job(id, 120);
+    EXPECT_TRUE(job_stopped(s)) << s.state;
+    std::string log = daemon_log().substr(log_before);
+    EXPECT_NE(log.find("broken-pkg: no driver installed"), std::string::npos) << log;
+    EXPECT_NE(log.find("configure error: 3"), std::string::npos) << log;
+    std::string clog = cups_log();
+    EXPECT_NE(clog.find("see the print daemon"), std::string::npos)
+        << clog.substr(clog.size() > 12000 ? clog.size() - 12000 : 0);
 }
 
-void kill_everything() {
-  for (int round = 0; round < 3; round++) {
-    DIR* d = opendir("/proc");
-    if (!d) return;
-    while (struct dirent* e = readdir(d)) {
-      pid_t pid = atoi(e->d_name);
-      if (pid <= 0 || pid == getpid()) continue;
-      std::string stat = read_text("/proc/" + std::to_string(pid) + "/stat");
-      size_t close = stat.rfind(')');
-      pid_t ppid = 0;
-      if (close != std::string::npos)
-        sscanf(stat.c_str() + close + 2, "%*c %d", &ppid);
-      if (ppid == getpid()) kill(pid, SIGKILL);
+void kill_everything()
+{
+    for (int round = 0; round < 3; round++) {
+        DIR* d = opendir("/proc");
+        if (!d)
+            return;
+        while (struct dirent* e = readdir(d)) {
+            pid_t pid = atoi(e->d_name);
+            if (pid <= 0 || pid == getpid())
+                continue;
+            std::string stat = read_text("/proc/" + std::to_string(pid) + "/stat");
+            size_t close = stat.rfind(')');
+            pid_t ppid = 0;
+            if (close != std::string::npos)
+                sscanf(stat.c_str() + close + 2, "%*c %d", &ppid);
+            if (ppid == getpid())
+                kill(pid, SIGKILL);
+        }
+        closedir(d);
+        while (waitpid(-1, nullptr, WNOHANG) > 0) { }
+        usleep(200000);
     }
-    closedir(d);
-    while (waitpid(-1, nullptr, WNOHANG) > 0) {
-    }
-    usleep(200000);
-  }
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv) {
-  ::testing::InitGoogleTest(&argc, argv);
-  // Orphans (the daemon's workers, Wine's servers) become our children, so
-  // that the test can find and end them.
-  if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0 ||
-      unshare(CLONE_NEWNS | CLONE_NEWNET) != 0) {
-    perror("namespaces (the CUPS end-to-end tests need root)");
-    return 1;
-  }
-  // Nothing mounted or unmounted here may reach the host.
-  if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
-    perror("make mounts private");
-    return 1;
-  }
-  g_dir = temp_dir("tessal-cups-e2e");
-  g_state = g_dir + "/state";
-  g_out = g_state + "/tmp/out";
-  std::string stage = g_dir + "/stage";
-  child_io io;
-  io.out = g_dir + "/install.log";
-  io.err = io.out;
-  io.env = {"DESTDIR=" + stage};
-  if (run({"cmake", "--install", BUILD_DIR, "--prefix", "/usr"}, io, 300)) {
-    fprintf(stderr, "staging the install failed:\n%s",
-            read_text(io.out).c_str());
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    // Orphans (the daemon's workers, Wine's servers) become our children, so
+    // that the test can find and end them.
+    if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0 || unshare(CLONE_NEWNS | CLONE_NEWNET) != 0) {
+        perror("namespaces (the CUPS end-to-end tests need root)");
+        return 1;
+    }
+    // Nothing mounted or unmounted here may reach the host.
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+        perror("make mounts private");
+        return 1;
+    }
+    g_dir = temp_dir("tessal-cups-e2e");
+    g_state = g_dir + "/state";
+    g_out = g_state + "/tmp/out";
+    std::string stage = g_dir + "/stage";
+    child_io io;
+    io.out = g_dir + "/install.log";
+    io.err = io.out;
+    io.env = {"DESTDIR=" + stage};
+    if (run({"cmake", "--install", BUILD_DIR, "--prefix", "/usr"}, io, 300)) {
+        fprintf(stderr, "staging the install failed:\n%s", read_text(io.out).c_str());
+        remove_dir(g_dir);
+        return 1;
+    }
+    g_pdf = g_dir + "/pages.pdf";
+    if (run({"ps2pdf", "-sPAPERSIZE=a4", fixture("pages.ps"), g_pdf}, {}, 60)) {
+        fprintf(stderr, "ps2pdf failed\n");
+        remove_dir(g_dir);
+        return 1;
+    }
+    int st;
+    std::string out = sandbox("SANDBOX_SESSION_PID=" + std::to_string(getpid())
+            + "\nSANDBOX_NO_DAEMON=1\nsandbox_setup " + g_state + " " + stage
+            + "\n"
+              "sandbox_queue tessal /usr/share/ppd/tessalwine/generic-ps.ppd\n"
+              "echo CUPS_SERVER=$CUPS_SERVER\n",
+        &st);
+    size_t at = out.find("CUPS_SERVER=");
+    int rc = 1;
+    if (st != 0 || at == std::string::npos) {
+        fprintf(stderr, "sandbox set-up failed:\n%s", out.c_str());
+    } else {
+        std::string server = out.substr(at + 12, out.find('\n', at) - at - 12);
+        setenv("CUPS_SERVER", server.c_str(), 1);
+        g_daemon = start_daemon();
+        rc = RUN_ALL_TESTS();
+    }
+    sandbox("sandbox_stop");
+    kill_everything();
+    // The overlays keep their upper layers in the sandbox's tmpfs.
+    const char* mounts[] = {"/usr", "/opt", "/run"};
+    for (const char* m : mounts)
+        umount2(m, MNT_DETACH);
+    umount2((g_state + "/tmp").c_str(), MNT_DETACH);
     remove_dir(g_dir);
-    return 1;
-  }
-  g_pdf = g_dir + "/pages.pdf";
-  if (run({"ps2pdf", "-sPAPERSIZE=a4", fixture("pages.ps"), g_pdf}, {},
-          60)) {
-    fprintf(stderr, "ps2pdf failed\n");
-    remove_dir(g_dir);
-    return 1;
-  }
-  int st;
-  std::string out = sandbox(
-      "SANDBOX_SESSION_PID=" + std::to_string(getpid()) +
-          "\nSANDBOX_NO_DAEMON=1\nsandbox_setup " + g_state + " " + stage +
-          "\n"
-          "sandbox_queue tessal /usr/share/ppd/tessalwine/generic-ps.ppd\n"
-          "echo CUPS_SERVER=$CUPS_SERVER\n",
-      &st);
-  size_t at = out.find("CUPS_SERVER=");
-  int rc = 1;
-  if (st != 0 || at == std::string::npos) {
-    fprintf(stderr, "sandbox set-up failed:\n%s", out.c_str());
-  } else {
-    std::string server = out.substr(at + 12, out.find('\n', at) - at - 12);
-    setenv("CUPS_SERVER", server.c_str(), 1);
-    g_daemon = start_daemon();
-    rc = RUN_ALL_TESTS();
-  }
-  sandbox("sandbox_stop");
-  kill_everything();
-  // The overlays keep their upper layers in the sandbox's tmpfs.
-  const char* mounts[] = {"/usr", "/opt", "/run"};
-  for (const char* m : mounts) umount2(m, MNT_DETACH);
-  umount2((g_state + "/tmp").c_str(), MNT_DETACH);
-  remove_dir(g_dir);
-  return rc;
+    return rc;
 }

@@ -19,413 +19,418 @@
 namespace {
 
 const char* kModel = "Test Printer";
-std::string g_dir;  // scratch directory for the whole suite
+std::string g_dir; // scratch directory for the whole suite
 std::string g_ppd;
 
 // Renders pages.ps once per combination of options.
-std::string raster_for(const std::string& color, const std::string& size,
-                       const std::string& dpi) {
-  static std::map<std::string, std::string> cache;
-  std::string key = color + "-" + size + "-" + dpi;
-  auto it = cache.find(key);
-  if (it != cache.end()) return it->second;
-  std::string out = g_dir + "/" + key + ".ras";
-  bool ok = render_raster(g_ppd, fixture("pages.ps"),
-                          {"ColorModel=" + color, "PageSize=" + size,
-                           "Resolution=" + dpi + "dpi"},
-                          out);
-  cache[key] = ok ? out : "";
-  return cache[key];
+std::string raster_for(const std::string& color, const std::string& size, const std::string& dpi)
+{
+    static std::map<std::string, std::string> cache;
+    std::string key = color + "-" + size + "-" + dpi;
+    auto it = cache.find(key);
+    if (it != cache.end())
+        return it->second;
+    std::string out = g_dir + "/" + key + ".ras";
+    bool ok = render_raster(g_ppd, fixture("pages.ps"),
+        {"ColorModel=" + color, "PageSize=" + size, "Resolution=" + dpi + "dpi"}, out);
+    cache[key] = ok ? out : "";
+    return cache[key];
 }
 
 struct filter_run {
-  int status = -1;
-  std::string out;
-  std::string err;
+    int status = -1;
+    std::string out;
+    std::string err;
 };
 
-filter_run run_filter(const std::string& input, const std::string& ppd,
-                      const char* options = "") {
-  static int n = 0;
-  std::string tag = g_dir + "/run" + std::to_string(++n);
-  child_io io;
-  io.in = input;
-  io.out = tag + ".out";
-  io.err = tag + ".err";
-  io.env = {"PPD=" + ppd};
-  filter_run r;
-  r.status =
-      run({filter_path(), "17", "alice", "doc", "1", options}, io, 120);
-  r.out = read_text(io.out);
-  r.err = read_text(io.err);
-  return r;
+filter_run run_filter(const std::string& input, const std::string& ppd, const char* options = "")
+{
+    static int n = 0;
+    std::string tag = g_dir + "/run" + std::to_string(++n);
+    child_io io;
+    io.in = input;
+    io.out = tag + ".out";
+    io.err = tag + ".err";
+    io.env = {"PPD=" + ppd};
+    filter_run r;
+    r.status = run({filter_path(), "17", "alice", "doc", "1", options}, io, 120);
+    r.out = read_text(io.out);
+    r.err = read_text(io.err);
+    return r;
 }
 
-uint32_t le32(const std::string& s, size_t at) {
-  const unsigned char* p = (const unsigned char*)s.data() + at;
-  return p[0] | p[1] << 8 | p[2] << 16 | (uint32_t)p[3] << 24;
+uint32_t le32(const std::string& s, size_t at)
+{
+    const unsigned char* p = (const unsigned char*)s.data() + at;
+    return p[0] | p[1] << 8 | p[2] << 16 | (uint32_t)p[3] << 24;
 }
 
-uint16_t le16(const std::string& s, size_t at) {
-  const unsigned char* p = (const unsigned char*)s.data() + at;
-  return (uint16_t)(p[0] | p[1] << 8);
+uint16_t le16(const std::string& s, size_t at)
+{
+    const unsigned char* p = (const unsigned char*)s.data() + at;
+    return (uint16_t)(p[0] | p[1] << 8);
 }
 
 // One raster pixel as 0xRRGGBB, decoded independently of the filter.
-uint32_t raster_rgb(const cups_page_header2_t& h, const unsigned char* row,
-                    unsigned x) {
-  if (h.cupsBitsPerPixel == 24)
-    return row[3 * x] << 16 | row[3 * x + 1] << 8 | row[3 * x + 2];
-  if (h.cupsBitsPerPixel == 8) {
-    unsigned v = row[x];
-    if (h.cupsColorSpace == CUPS_CSPACE_K) v = 255 - v;
-    return v << 16 | v << 8 | v;
-  }
-  bool set = row[x / 8] & (0x80 >> (x % 8));
-  bool black = h.cupsColorSpace == CUPS_CSPACE_K ? set : !set;
-  return black ? 0 : 0xffffff;
+uint32_t raster_rgb(const cups_page_header2_t& h, const unsigned char* row, unsigned x)
+{
+    if (h.cupsBitsPerPixel == 24)
+        return row[3 * x] << 16 | row[3 * x + 1] << 8 | row[3 * x + 2];
+    if (h.cupsBitsPerPixel == 8) {
+        unsigned v = row[x];
+        if (h.cupsColorSpace == CUPS_CSPACE_K)
+            v = 255 - v;
+        return v << 16 | v << 8 | v;
+    }
+    bool set = row[x / 8] & (0x80 >> (x % 8));
+    bool black = h.cupsColorSpace == CUPS_CSPACE_K ? set : !set;
+    return black ? 0 : 0xffffff;
 }
 
 // One BMP pixel as 0xRRGGBB; bmp is the whole file, row the row's offset.
-uint32_t bmp_rgb(const std::string& bmp, size_t row, unsigned bpp,
-                 unsigned x) {
-  const unsigned char* p = (const unsigned char*)bmp.data();
-  unsigned index;
-  if (bpp == 24)
-    return p[row + 3 * x + 2] << 16 | p[row + 3 * x + 1] << 8 |
-           p[row + 3 * x];
-  if (bpp == 8)
-    index = p[row + x];
-  else
-    index = (p[row + x / 8] >> (7 - x % 8)) & 1;
-  size_t pal = 14 + 40 + 4 * index;
-  return p[pal + 2] << 16 | p[pal + 1] << 8 | p[pal];
+uint32_t bmp_rgb(const std::string& bmp, size_t row, unsigned bpp, unsigned x)
+{
+    const unsigned char* p = (const unsigned char*)bmp.data();
+    unsigned index;
+    if (bpp == 24)
+        return p[row + 3 * x + 2] << 16 | p[row + 3 * x + 1] << 8 | p[row + 3 * x];
+    if (bpp == 8)
+        index = p[row + x];
+    else
+        index = (p[row + x / 8] >> (7 - x % 8)) & 1;
+    size_t pal = 14 + 40 + 4 * index;
+    return p[pal + 2] << 16 | p[pal + 1] << 8 | p[pal];
 }
 
 // Compares the BMP page stream with the raster file, page by page and row
 // by row.  Returns "" or the first difference.
-std::string compare_stream(const std::string& raster, const std::string& s,
-                           int* pages) {
-  int fd = open(raster.c_str(), O_RDONLY);
-  cups_raster_t* ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
-  cups_page_header2_t h;
-  size_t at = 0;
-  *pages = 0;
-  std::string why;
-  std::vector<unsigned char> row;
-  long non_white = 0;
-  while (why.empty() && cupsRasterReadHeader2(ras, &h)) {
-    ++*pages;
-    std::string page = "page " + std::to_string(*pages) + ": ";
-    if (s.size() < at + 54 || s.compare(at, 2, "BM") != 0) {
-      why = page + "no BMP file in the stream";
-      break;
-    }
-    uint32_t size = le32(s, at + 2), off = le32(s, at + 10);
-    int32_t width = (int32_t)le32(s, at + 18);
-    int32_t height = (int32_t)le32(s, at + 22);
-    unsigned bpp = le16(s, at + 28);
-    if (s.size() < at + size) {
-      why = page + "BMP file cut short";
-      break;
-    }
-    if (le32(s, at + 14) != 40 || width != (int32_t)h.cupsWidth ||
-        height != -(int32_t)h.cupsHeight || bpp != h.cupsBitsPerPixel ||
-        le32(s, at + 30) != 0) {
-      why = page + "BMP header does not describe the raster page";
-      break;
-    }
-    uint32_t stride = (width * bpp + 31) / 32 * 4;
-    if (size != off + stride * h.cupsHeight) {
-      why = page + "BMP size does not add up";
-      break;
-    }
-    std::string bmp = s.substr(at, size);
-    row.resize(h.cupsBytesPerLine);
-    for (unsigned y = 0; why.empty() && y < h.cupsHeight; y++) {
-      cupsRasterReadPixels(ras, row.data(), h.cupsBytesPerLine);
-      for (unsigned x = 0; x < h.cupsWidth; x++) {
-        uint32_t want = raster_rgb(h, row.data(), x);
-        uint32_t got = bmp_rgb(bmp, off + (size_t)y * stride, bpp, x);
-        non_white += want != 0xffffff;
-        if (want != got) {
-          char b[128];
-          snprintf(b, sizeof b, "pixel %u,%u is %06x, raster has %06x", x, y,
-                   got, want);
-          why = page + b;
-          break;
+std::string compare_stream(const std::string& raster, const std::string& s, int* pages)
+{
+    int fd = open(raster.c_str(), O_RDONLY);
+    cups_raster_t* ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
+    cups_page_header2_t h;
+    size_t at = 0;
+    *pages = 0;
+    std::string why;
+    std::vector<unsigned char> row;
+    long non_white = 0;
+    while (why.empty() && cupsRasterReadHeader2(ras, &h)) {
+        ++*pages;
+        std::string page = "page " + std::to_string(*pages) + ": ";
+        if (s.size() < at + 54 || s.compare(at, 2, "BM") != 0) {
+            why = page + "no BMP file in the stream";
+            break;
         }
-      }
+        uint32_t size = le32(s, at + 2), off = le32(s, at + 10);
+        int32_t width = (int32_t)le32(s, at + 18);
+        int32_t height = (int32_t)le32(s, at + 22);
+        unsigned bpp = le16(s, at + 28);
+        if (s.size() < at + size) {
+            why = page + "BMP file cut short";
+            break;
+        }
+        if (le32(s, at + 14) != 40 || width != (int32_t)h.cupsWidth
+            || height != -(int32_t)h.cupsHeight || bpp != h.cupsBitsPerPixel
+            || le32(s, at + 30) != 0) {
+            why = page + "BMP header does not describe the raster page";
+            break;
+        }
+        uint32_t stride = (width * bpp + 31) / 32 * 4;
+        if (size != off + stride * h.cupsHeight) {
+            why = page + "BMP size does not add up";
+            break;
+        }
+        std::string bmp = s.substr(at, size);
+        row.resize(h.cupsBytesPerLine);
+        for (unsigned y = 0; why.empty() && y < h.cupsHeight; y++) {
+            cupsRasterReadPixels(ras, row.data(), h.cupsBytesPerLine);
+            for (unsigned x = 0; x < h.cupsWidth; x++) {
+                uint32_t want = raster_rgb(h, row.data(), x);
+                uint32_t got = bmp_rgb(bmp, off + (size_t)y * stride, bpp, x);
+                non_white += want != 0xffffff;
+                if (want != got) {
+                    char b[128];
+                    snprintf(b, sizeof b, "pixel %u,%u is %06x, raster has %06x", x, y, got, want);
+                    why = page + b;
+                    break;
+                }
+            }
+        }
+        at += size;
     }
-    at += size;
-  }
-  cupsRasterClose(ras);
-  close(fd);
-  if (why.empty() && at != s.size()) why = "bytes after the last page";
-  if (why.empty() && non_white < 1000) why = "the raster is blank";
-  return why;
+    cupsRasterClose(ras);
+    close(fd);
+    if (why.empty() && at != s.size())
+        why = "bytes after the last page";
+    if (why.empty() && non_white < 1000)
+        why = "the raster is blank";
+    return why;
 }
 
 struct raster_case {
-  const char* color;
-  const char* size;
-  const char* dpi;
-  const char* paper_code;
+    const char* color;
+    const char* size;
+    const char* dpi;
+    const char* paper_code;
 };
 
-class FilterRaster : public ::testing::TestWithParam<raster_case> {};
+class FilterRaster : public ::testing::TestWithParam<raster_case> { };
 
-TEST_P(FilterRaster, SendsEachPageAsTheSamePixels) {
-  raster_case c = GetParam();
-  std::string ras = raster_for(c.color, c.size, c.dpi);
-  ASSERT_FALSE(ras.empty()) << "cupsfilter failed";
-  fake_daemon d;
-  d.reply = "%!PS-Adobe-3.0\n% printer data\n";
-  ASSERT_TRUE(fake_start(&d));
-  filter_run r = run_filter(ras, g_ppd);
-  fake_stop(&d);
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, d.reply);
-  EXPECT_NE(r.err.find("PAGE: 1 1\n"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("PAGE: 2 1\n"), std::string::npos) << r.err;
-  std::string dpi = std::string(c.dpi) + "x" + c.dpi;
-  std::vector<std::string> want = {"PACKAGENAME=generic-ps",
-                                   std::string("MODEL=") + kModel,
-                                   std::string("PAGESIZE=") + c.paper_code,
-                                   "DPI=" + dpi};
-  EXPECT_EQ(d.entries, want);
-  EXPECT_TRUE(d.saw_eof);
-  int pages;
-  EXPECT_EQ(compare_stream(ras, d.pages, &pages), "");
-  EXPECT_EQ(pages, 2);
+TEST_P(FilterRaster, SendsEachPageAsTheSamePixels)
+{
+    raster_case c = GetParam();
+    std::string ras = raster_for(c.color, c.size, c.dpi);
+    ASSERT_FALSE(ras.empty()) << "cupsfilter failed";
+    fake_daemon d;
+    d.reply = "%!PS-Adobe-3.0\n% printer data\n";
+    ASSERT_TRUE(fake_start(&d));
+    filter_run r = run_filter(ras, g_ppd);
+    fake_stop(&d);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, d.reply);
+    EXPECT_NE(r.err.find("PAGE: 1 1\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("PAGE: 2 1\n"), std::string::npos) << r.err;
+    std::string dpi = std::string(c.dpi) + "x" + c.dpi;
+    std::vector<std::string> want = {"PACKAGENAME=generic-ps", std::string("MODEL=") + kModel,
+        std::string("PAGESIZE=") + c.paper_code, "DPI=" + dpi};
+    EXPECT_EQ(d.entries, want);
+    EXPECT_TRUE(d.saw_eof);
+    int pages;
+    EXPECT_EQ(compare_stream(ras, d.pages, &pages), "");
+    EXPECT_EQ(pages, 2);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    ColourSizeResolution, FilterRaster,
-    ::testing::Values(raster_case{"RGB", "A4", "300", "9"},
-                      raster_case{"Gray", "Letter", "600", "1"},
-                      raster_case{"Black", "A4", "600", "9"},
-                      raster_case{"RGB", "Letter", "600", "1"},
-                      raster_case{"Gray", "A4", "300", "9"},
-                      raster_case{"Black", "Letter", "300", "1"}),
+INSTANTIATE_TEST_SUITE_P(ColourSizeResolution, FilterRaster,
+    ::testing::Values(raster_case {"RGB", "A4", "300", "9"},
+        raster_case {"Gray", "Letter", "600", "1"}, raster_case {"Black", "A4", "600", "9"},
+        raster_case {"RGB", "Letter", "600", "1"}, raster_case {"Gray", "A4", "300", "9"},
+        raster_case {"Black", "Letter", "300", "1"}),
     [](const ::testing::TestParamInfo<raster_case>& i) {
-      return std::string(i.param.color) + i.param.size + i.param.dpi;
+        return std::string(i.param.color) + i.param.size + i.param.dpi;
     });
 
 // A raster stream written by hand: the uncompressed version 3 sync word in
 // host byte order, then pages.
-std::string hand_raster(const std::vector<cups_page_header2_t>& pages,
-                        bool with_pixels) {
-  uint32_t sync = 0x52615333;  // "RaS3"
-  std::string s((const char*)&sync, 4);
-  for (const cups_page_header2_t& h : pages) {
-    s.append((const char*)&h, sizeof h);
-    if (with_pixels) s.append((size_t)h.cupsBytesPerLine * h.cupsHeight, 'x');
-  }
-  return s;
+std::string hand_raster(const std::vector<cups_page_header2_t>& pages, bool with_pixels)
+{
+    uint32_t sync = 0x52615333; // "RaS3"
+    std::string s((const char*)&sync, 4);
+    for (const cups_page_header2_t& h : pages) {
+        s.append((const char*)&h, sizeof h);
+        if (with_pixels)
+            s.append((size_t)h.cupsBytesPerLine * h.cupsHeight, 'x');
+    }
+    return s;
 }
 
-cups_page_header2_t gray_header(unsigned width, unsigned height) {
-  cups_page_header2_t h;
-  memset(&h, 0, sizeof h);
-  h.HWResolution[0] = h.HWResolution[1] = 72;
-  h.PageSize[0] = 595;
-  h.PageSize[1] = 842;
-  h.cupsWidth = width;
-  h.cupsHeight = height;
-  h.cupsBitsPerColor = 8;
-  h.cupsBitsPerPixel = 8;
-  h.cupsBytesPerLine = width;
-  h.cupsColorSpace = CUPS_CSPACE_SW;
-  h.cupsColorOrder = CUPS_ORDER_CHUNKED;
-  return h;
+cups_page_header2_t gray_header(unsigned width, unsigned height)
+{
+    cups_page_header2_t h;
+    memset(&h, 0, sizeof h);
+    h.HWResolution[0] = h.HWResolution[1] = 72;
+    h.PageSize[0] = 595;
+    h.PageSize[1] = 842;
+    h.cupsWidth = width;
+    h.cupsHeight = height;
+    h.cupsBitsPerColor = 8;
+    h.cupsBitsPerPixel = 8;
+    h.cupsBytesPerLine = width;
+    h.cupsColorSpace = CUPS_CSPACE_SW;
+    h.cupsColorOrder = CUPS_ORDER_CHUNKED;
+    return h;
 }
 
 // Raster the filter cannot take is refused before anything is sent.
-TEST(FilterBadInput, RefusedBeforeConnecting) {
-  cups_page_header2_t zero = gray_header(0, 10);
-  cups_page_header2_t deep = gray_header(10, 10);
-  deep.cupsColorSpace = CUPS_CSPACE_RGB;
-  deep.cupsBitsPerColor = 16;
-  deep.cupsBitsPerPixel = 48;
-  deep.cupsBytesPerLine = 60;
-  cups_page_header2_t planar = gray_header(10, 10);
-  planar.cupsColorSpace = CUPS_CSPACE_RGB;
-  planar.cupsBitsPerPixel = 24;
-  planar.cupsBytesPerLine = 30;
-  planar.cupsColorOrder = CUPS_ORDER_PLANAR;
-  std::string good = hand_raster({gray_header(10, 10)}, true);
-  struct {
-    const char* name;
-    std::string data;
-    const char* error;
-  } cases[] = {
-      {"empty input", "", "no readable CUPS raster page"},
-      {"zero width", hand_raster({zero}, true), "no readable CUPS raster page"},
-      {"16 bits per colour", hand_raster({deep}, true), "unsupported raster"},
-      {"planar RGB", hand_raster({planar}, true), "colour order"},
-      {"header cut short", good.substr(0, 4 + 300), "no readable CUPS raster page"},
-      {"not raster", "%PDF-1.4\n", "no readable CUPS raster page"},
-  };
-  for (auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::string in = g_dir + "/bad.ras";
-    ASSERT_TRUE(write_text(in, c.data));
-    fake_daemon d;
-    ASSERT_TRUE(fake_start(&d));
-    filter_run r = run_filter(in, g_ppd);
-    fake_stop(&d);
-    EXPECT_NE(r.status, 0);
-    EXPECT_EQ(r.err.find("ERROR: "), 0u) << r.err;
-    EXPECT_NE(r.err.find(c.error), std::string::npos) << r.err;
-    EXPECT_FALSE(d.connected);
-    EXPECT_EQ(r.out, "");
-  }
+TEST(FilterBadInput, RefusedBeforeConnecting)
+{
+    cups_page_header2_t zero = gray_header(0, 10);
+    cups_page_header2_t deep = gray_header(10, 10);
+    deep.cupsColorSpace = CUPS_CSPACE_RGB;
+    deep.cupsBitsPerColor = 16;
+    deep.cupsBitsPerPixel = 48;
+    deep.cupsBytesPerLine = 60;
+    cups_page_header2_t planar = gray_header(10, 10);
+    planar.cupsColorSpace = CUPS_CSPACE_RGB;
+    planar.cupsBitsPerPixel = 24;
+    planar.cupsBytesPerLine = 30;
+    planar.cupsColorOrder = CUPS_ORDER_PLANAR;
+    std::string good = hand_raster({gray_header(10, 10)}, true);
+    struct {
+        const char* name;
+        std::string data;
+        const char* error;
+    } cases[] = {
+        {"empty input", "", "no readable CUPS raster page"},
+        {"zero width", hand_raster({zero}, true), "no readable CUPS raster page"},
+        {"16 bits per colour", hand_raster({deep}, true), "unsupported raster"},
+        {"planar RGB", hand_raster({planar}, true), "colour order"},
+        {"header cut short", good.substr(0, 4 + 300), "no readable CUPS raster page"},
+        {"not raster", "%PDF-1.4\n", "no readable CUPS raster page"},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string in = g_dir + "/bad.ras";
+        ASSERT_TRUE(write_text(in, c.data));
+        fake_daemon d;
+        ASSERT_TRUE(fake_start(&d));
+        filter_run r = run_filter(in, g_ppd);
+        fake_stop(&d);
+        EXPECT_NE(r.status, 0);
+        EXPECT_EQ(r.err.find("ERROR: "), 0u) << r.err;
+        EXPECT_NE(r.err.find(c.error), std::string::npos) << r.err;
+        EXPECT_FALSE(d.connected);
+        EXPECT_EQ(r.out, "");
+    }
 }
 
 // A PPD that does not tie the queue to a package, or a page size without
 // a Windows paper code, is refused before anything is sent.
-TEST(FilterBadInput, PpdWithoutPackageOrPaperCode) {
-  std::string ppd = read_text(g_ppd);
-  std::string in = g_dir + "/ok.ras";
-  ASSERT_TRUE(write_text(in, hand_raster({gray_header(10, 10)}, true)));
-  struct {
-    const char* name;
-    const char* drop;  // line removed from the PPD
-    const char* error;
-  } cases[] = {
-      {"no package", "*TessalPackage:", "no *TessalPackage"},
-      {"no model", "*TessalModel:", "no *TessalModel"},
-      {"no paper code", "*TessalPaperCode A4:", "A4 has no Windows paper code"},
-  };
-  for (auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    size_t at = ppd.find(c.drop);
-    ASSERT_NE(at, std::string::npos);
-    std::string cut = ppd;
-    cut.erase(at, cut.find('\n', at) + 1 - at);
-    std::string path = g_dir + "/cut.ppd";
-    ASSERT_TRUE(write_text(path, cut));
-    fake_daemon d;
-    ASSERT_TRUE(fake_start(&d));
-    filter_run r = run_filter(in, path);
-    fake_stop(&d);
-    EXPECT_NE(r.status, 0);
-    EXPECT_NE(r.err.find(c.error), std::string::npos) << r.err;
-    EXPECT_FALSE(d.connected);
-  }
+TEST(FilterBadInput, PpdWithoutPackageOrPaperCode)
+{
+    std::string ppd = read_text(g_ppd);
+    std::string in = g_dir + "/ok.ras";
+    ASSERT_TRUE(write_text(in, hand_raster({gray_header(10, 10)}, true)));
+    struct {
+        const char* name;
+        const char* drop; // line removed from the PPD
+        const char* error;
+    } cases[] = {
+        {"no package", "*TessalPackage:", "no *TessalPackage"},
+        {"no model", "*TessalModel:", "no *TessalModel"},
+        {"no paper code", "*TessalPaperCode A4:", "A4 has no Windows paper code"},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        size_t at = ppd.find(c.drop);
+        ASSERT_NE(at, std::string::npos);
+        std::string cut = ppd;
+        cut.erase(at, cut.find('\n', at) + 1 - at);
+        std::string path = g_dir + "/cut.ppd";
+        ASSERT_TRUE(write_text(path, cut));
+        fake_daemon d;
+        ASSERT_TRUE(fake_start(&d));
+        filter_run r = run_filter(in, path);
+        fake_stop(&d);
+        EXPECT_NE(r.status, 0);
+        EXPECT_NE(r.err.find(c.error), std::string::npos) << r.err;
+        EXPECT_FALSE(d.connected);
+    }
 }
 
 // Bad raster after the first page: the job stops with an error and the
 // connection ends; nothing is reported as printed.
-TEST(FilterBadInput, LaterPageBad) {
-  cups_page_header2_t deep = gray_header(10, 10);
-  deep.cupsBitsPerColor = 16;
-  deep.cupsBitsPerPixel = 16;
-  deep.cupsBytesPerLine = 20;
-  std::string two = hand_raster({gray_header(10, 10), deep}, true);
-  std::string cut = hand_raster({gray_header(10, 10)}, true);
-  cut.resize(cut.size() - 25);  // ends inside the pixel rows
-  struct {
-    const char* name;
-    std::string data;
-  } cases[] = {{"unsupported second page", two}, {"pixels cut short", cut}};
-  for (auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::string in = g_dir + "/late.ras";
-    ASSERT_TRUE(write_text(in, c.data));
+TEST(FilterBadInput, LaterPageBad)
+{
+    cups_page_header2_t deep = gray_header(10, 10);
+    deep.cupsBitsPerColor = 16;
+    deep.cupsBitsPerPixel = 16;
+    deep.cupsBytesPerLine = 20;
+    std::string two = hand_raster({gray_header(10, 10), deep}, true);
+    std::string cut = hand_raster({gray_header(10, 10)}, true);
+    cut.resize(cut.size() - 25); // ends inside the pixel rows
+    struct {
+        const char* name;
+        std::string data;
+    } cases[] = {{"unsupported second page", two}, {"pixels cut short", cut}};
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string in = g_dir + "/late.ras";
+        ASSERT_TRUE(write_text(in, c.data));
+        fake_daemon d;
+        d.reply = "data";
+        ASSERT_TRUE(fake_start(&d));
+        filter_run r = run_filter(in, g_ppd);
+        fake_stop(&d);
+        EXPECT_NE(r.status, 0);
+        EXPECT_NE(r.err.find("ERROR: "), std::string::npos) << r.err;
+        EXPECT_TRUE(d.saw_eof) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+}
+
+TEST(FilterDaemon, DaemonDownIsAnError)
+{
+    std::string ras = raster_for("Gray", "A4", "300");
+    filter_run r = run_filter(ras, g_ppd);
+    EXPECT_NE(r.status, 0);
+    EXPECT_NE(r.err.find("ERROR: Cannot reach the print daemon"), std::string::npos) << r.err;
+}
+
+TEST(FilterDaemon, NoPrinterDataIsAnError)
+{
     fake_daemon d;
-    d.reply = "data";
+    d.mode = FAKE_SILENT;
     ASSERT_TRUE(fake_start(&d));
-    filter_run r = run_filter(in, g_ppd);
+    filter_run r = run_filter(raster_for("Gray", "A4", "300"), g_ppd);
     fake_stop(&d);
     EXPECT_NE(r.status, 0);
-    EXPECT_NE(r.err.find("ERROR: "), std::string::npos) << r.err;
-    EXPECT_TRUE(d.saw_eof) << r.err;
-    EXPECT_EQ(r.out, "");
-  }
-}
-
-TEST(FilterDaemon, DaemonDownIsAnError) {
-  std::string ras = raster_for("Gray", "A4", "300");
-  filter_run r = run_filter(ras, g_ppd);
-  EXPECT_NE(r.status, 0);
-  EXPECT_NE(r.err.find("ERROR: Cannot reach the print daemon"),
-            std::string::npos)
-      << r.err;
-}
-
-TEST(FilterDaemon, NoPrinterDataIsAnError) {
-  fake_daemon d;
-  d.mode = FAKE_SILENT;
-  ASSERT_TRUE(fake_start(&d));
-  filter_run r = run_filter(raster_for("Gray", "A4", "300"), g_ppd);
-  fake_stop(&d);
-  EXPECT_NE(r.status, 0);
-  EXPECT_NE(r.err.find("ERROR: The desktop user's printer returned no data"),
-            std::string::npos)
-      << r.err;
+    EXPECT_NE(r.err.find("ERROR: The desktop user's printer returned no data"), std::string::npos)
+        << r.err;
 }
 
 // A driver that answers before reading the pages: far more data than the
 // socket buffers hold, so a filter that only reads after sending hangs.
-TEST(FilterDaemon, EarlyAnswerDoesNotDeadlock) {
-  fake_daemon d;
-  d.mode = FAKE_REPLY_FIRST;
-  d.reply.resize(16 << 20);
-  for (size_t i = 0; i < d.reply.size(); i++)
-    d.reply[i] = (char)((i * 2654435761u) >> 13);
-  ASSERT_TRUE(fake_start(&d));
-  std::string ras = raster_for("RGB", "A4", "300");
-  filter_run r = run_filter(ras, g_ppd);
-  fake_stop(&d);
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_TRUE(r.out == d.reply) << "relayed data differs";
-  int pages;
-  EXPECT_EQ(compare_stream(ras, d.pages, &pages), "");
+TEST(FilterDaemon, EarlyAnswerDoesNotDeadlock)
+{
+    fake_daemon d;
+    d.mode = FAKE_REPLY_FIRST;
+    d.reply.resize(16 << 20);
+    for (size_t i = 0; i < d.reply.size(); i++)
+        d.reply[i] = (char)((i * 2654435761u) >> 13);
+    ASSERT_TRUE(fake_start(&d));
+    std::string ras = raster_for("RGB", "A4", "300");
+    filter_run r = run_filter(ras, g_ppd);
+    fake_stop(&d);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.out == d.reply) << "relayed data differs";
+    int pages;
+    EXPECT_EQ(compare_stream(ras, d.pages, &pages), "");
 }
 
 // CUPS cancels with SIGTERM; the filter must end at once and close the
 // connection even while the daemon is not reading.
-TEST(FilterDaemon, CancelEndsFilterAndConnection) {
-  fake_daemon d;
-  d.mode = FAKE_STALL;
-  ASSERT_TRUE(fake_start(&d));
-  child_io io;
-  io.in = raster_for("RGB", "A4", "300");
-  io.err = g_dir + "/cancel.err";
-  io.env = {"PPD=" + g_ppd};
-  pid_t pid = spawn({filter_path(), "1", "u", "t", "1", ""}, io);
-  for (int i = 0; i < 6000 && !d.stalled; i++) usleep(10000);
-  ASSERT_TRUE(d.stalled);
-  usleep(200000);
-  kill(pid, SIGTERM);
-  int status = wait_for(pid, 20);
-  d.drain = true;
-  fake_stop(&d);
-  EXPECT_NE(status, -1) << "filter did not end after SIGTERM";
-  EXPECT_NE(status, 0);
-  EXPECT_TRUE(d.saw_eof);
-  EXPECT_NE(read_text(io.err).find("INFO: Job canceled"), std::string::npos);
+TEST(FilterDaemon, CancelEndsFilterAndConnection)
+{
+    fake_daemon d;
+    d.mode = FAKE_STALL;
+    ASSERT_TRUE(fake_start(&d));
+    child_io io;
+    io.in = raster_for("RGB", "A4", "300");
+    io.err = g_dir + "/cancel.err";
+    io.env = {"PPD=" + g_ppd};
+    pid_t pid = spawn({filter_path(), "1", "u", "t", "1", ""}, io);
+    for (int i = 0; i < 6000 && !d.stalled; i++)
+        usleep(10000);
+    ASSERT_TRUE(d.stalled);
+    usleep(200000);
+    kill(pid, SIGTERM);
+    int status = wait_for(pid, 20);
+    d.drain = true;
+    fake_stop(&d);
+    EXPECT_NE(status, -1) << "filter did not end after SIGTERM";
+    EXPECT_NE(status, 0);
+    EXPECT_TRUE(d.saw_eof);
+    EXPECT_NE(read_text(io.err).find("INFO: Job canceled"), std::string::npos);
 }
 
-}  // namespace
+} // namespace
 
-int main(int argc, char** argv) {
-  ::testing::InitGoogleTest(&argc, argv);
-  // A private network namespace gives the stand-in daemon its own copy of
-  // the abstract socket name.
-  if (unshare(CLONE_NEWNET) != 0) {
-    perror("unshare(CLONE_NEWNET) (the filter tests need root)");
-    return 1;
-  }
-  g_dir = temp_dir("tessal-filter-test");
-  g_ppd = make_test_ppd(g_dir, "generic-ps", kModel);
-  if (g_ppd.empty()) {
-    fprintf(stderr, "tessal-mkppd failed\n");
-    return 1;
-  }
-  int rc = RUN_ALL_TESTS();
-  remove_dir(g_dir);
-  return rc;
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    // A private network namespace gives the stand-in daemon its own copy of
+    // the abstract socket name.
+    if (unshare(CLONE_NEWNET) != 0) {
+        perror("unshare(CLONE_NEWNET) (the filter tests need root)");
+        return 1;
+    }
+    g_dir = temp_dir("tessal-filter-test");
+    g_ppd = make_test_ppd(g_dir, "generic-ps", kModel);
+    if (g_ppd.empty()) {
+        fprintf(stderr, "tessal-mkppd failed\n");
+        return 1;
+    }
+    int rc = RUN_ALL_TESTS();
+    remove_dir(g_dir);
+    return rc;
 }

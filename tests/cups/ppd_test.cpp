@@ -12,178 +12,176 @@
 namespace {
 
 struct ppd_fixture {
-  std::string dir;
-  std::string root;  // filesystem root for cupstestppd, with our filter
+    std::string dir;
+    std::string root; // filesystem root for cupstestppd, with our filter
 };
 
-ppd_fixture make_fixture() {
-  ppd_fixture f;
-  f.dir = temp_dir("tessal-ppd-test");
-  f.root = f.dir + "/root";
-  std::string filters = f.root + "/usr/lib/cups/filter";
-  run({"mkdir", "-p", filters}, {}, 10);
-  symlink(filter_path().c_str(), (filters + "/rastertotessal").c_str());
-  return f;
+ppd_fixture make_fixture()
+{
+    ppd_fixture f;
+    f.dir = temp_dir("tessal-ppd-test");
+    f.root = f.dir + "/root";
+    std::string filters = f.root + "/usr/lib/cups/filter";
+    run({"mkdir", "-p", filters}, {}, 10);
+    symlink(filter_path().c_str(), (filters + "/rastertotessal").c_str());
+    return f;
 }
 
-std::string generate(const ppd_fixture& f, const char* name,
-                     const std::vector<std::string>& args) {
-  std::string out = f.dir + "/" + name + ".ppd";
-  std::vector<std::string> argv = {mkppd_path()};
-  argv.insert(argv.end(), args.begin(), args.end());
-  argv.push_back("-o");
-  argv.push_back(out);
-  return run(argv, {}, 30) == 0 ? out : "";
+std::string generate(const ppd_fixture& f, const char* name, const std::vector<std::string>& args)
+{
+    std::string out = f.dir + "/" + name + ".ppd";
+    std::vector<std::string> argv = {mkppd_path()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    argv.push_back("-o");
+    argv.push_back(out);
+    return run(argv, {}, 30) == 0 ? out : "";
 }
 
-cups_page_header2_t page(unsigned w, unsigned h, unsigned dpi) {
-  cups_page_header2_t hd;
-  memset(&hd, 0, sizeof hd);
-  hd.PageSize[0] = w;
-  hd.PageSize[1] = h;
-  hd.HWResolution[0] = hd.HWResolution[1] = dpi;
-  return hd;
+cups_page_header2_t page(unsigned w, unsigned h, unsigned dpi)
+{
+    cups_page_header2_t hd;
+    memset(&hd, 0, sizeof hd);
+    hd.PageSize[0] = w;
+    hd.PageSize[1] = h;
+    hd.HWResolution[0] = hd.HWResolution[1] = dpi;
+    return hd;
 }
 
 // Generated PPDs pass cupstestppd, and the filter finds the package, the
 // printer and the paper code of the page it was given.
-TEST(PpdGenerator, PassesCupstestppdAndMapsPageSizes) {
-  ppd_fixture f = make_fixture();
-  struct {
-    const char* name;
-    std::vector<std::string> args;
-    unsigned w, h;              // page in points
-    const char* options;        // job options
-    const char* code;           // expected PAGESIZE
-  } cases[] = {
-      {"defaults", {"--package", "generic-ps", "--model", "Generic PS"},
-       612, 792, "", "1"},
-      {"gray-only", {"--package", "p1", "--model", "Laser 5", "--color",
-                     "gray", "--size", "A5", "--resolution", "600dpi"},
-       420, 595, "", "11"},
-      {"own-code", {"--package", "p2", "--model", "X", "--size", "A4=70",
-                    "--size", "Card=256:200.5x300", "--color", "mono"},
-       201, 300, "", "256"},
-      // A page that matches no size takes the size the job asked for.
-      {"marked", {"--package", "p3", "--model", "Y", "--size", "A4",
-                  "--size", "Letter"},
-       500, 500, "PageSize=Letter", "1"},
-  };
-  for (auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::string ppd = generate(f, c.name, c.args);
-    ASSERT_FALSE(ppd.empty());
-    child_io io;
-    io.out = f.dir + "/cupstestppd.out";
-    EXPECT_EQ(run({"cupstestppd", "-R", f.root, ppd}, io, 30), 0)
-        << read_text(io.out);
-    ppd_file_t* p = ppdOpenFile(ppd.c_str());
-    ASSERT_NE(p, nullptr);
-    cups_option_t* opts = nullptr;
-    int n = cupsParseOptions(c.options, 0, &opts);
-    ppdMarkDefaults(p);
-    cupsMarkOptions(p, n, opts);
-    cupsFreeOptions(n, opts);
-    cups_page_header2_t h = page(c.w, c.h, 600);
-    job_info info;
-    char err[256] = "";
-    ASSERT_TRUE(job_info_from_ppd(p, &h, &info, err, sizeof err)) << err;
-    EXPECT_EQ(std::string(info.package), c.args[1]);
-    EXPECT_EQ(std::string(info.model), c.args[3]);
-    EXPECT_STREQ(info.pagesize, c.code);
-    EXPECT_STREQ(info.dpi, "600x600");
-    ppdClose(p);
-  }
-  remove_dir(f.dir);
+TEST(PpdGenerator, PassesCupstestppdAndMapsPageSizes)
+{
+    ppd_fixture f = make_fixture();
+    struct {
+        const char* name;
+        std::vector<std::string> args;
+        unsigned w, h; // page in points
+        const char* options; // job options
+        const char* code; // expected PAGESIZE
+    } cases[] = {
+        {"defaults", {"--package", "generic-ps", "--model", "Generic PS"}, 612, 792, "", "1"},
+        {"gray-only",
+            {"--package", "p1", "--model", "Laser 5", "--color", "gray", "--size", "A5",
+                "--resolution", "600dpi"},
+            420, 595, "", "11"},
+        {"own-code",
+            {"--package", "p2", "--model", "X", "--size", "A4=70", "--size", "Card=256:200.5x300",
+                "--color", "mono"},
+            201, 300, "", "256"},
+        // A page that matches no size takes the size the job asked for.
+        {"marked", {"--package", "p3", "--model", "Y", "--size", "A4", "--size", "Letter"}, 500,
+            500, "PageSize=Letter", "1"},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string ppd = generate(f, c.name, c.args);
+        ASSERT_FALSE(ppd.empty());
+        child_io io;
+        io.out = f.dir + "/cupstestppd.out";
+        EXPECT_EQ(run({"cupstestppd", "-R", f.root, ppd}, io, 30), 0) << read_text(io.out);
+        ppd_file_t* p = ppdOpenFile(ppd.c_str());
+        ASSERT_NE(p, nullptr);
+        cups_option_t* opts = nullptr;
+        int n = cupsParseOptions(c.options, 0, &opts);
+        ppdMarkDefaults(p);
+        cupsMarkOptions(p, n, opts);
+        cupsFreeOptions(n, opts);
+        cups_page_header2_t h = page(c.w, c.h, 600);
+        job_info info;
+        char err[256] = "";
+        ASSERT_TRUE(job_info_from_ppd(p, &h, &info, err, sizeof err)) << err;
+        EXPECT_EQ(std::string(info.package), c.args[1]);
+        EXPECT_EQ(std::string(info.model), c.args[3]);
+        EXPECT_STREQ(info.pagesize, c.code);
+        EXPECT_STREQ(info.dpi, "600x600");
+        ppdClose(p);
+    }
+    remove_dir(f.dir);
 }
 
 // Inputs that would make a broken PPD, or a package name that could leave
 // the package directory, are refused.
-TEST(PpdGenerator, RefusesBadInput) {
-  ppd_request r;
-  memset(&r, 0, sizeof r);
-  EXPECT_NE(ppd_set_package(&r, "../etc"), nullptr);
-  EXPECT_NE(ppd_set_package(&r, ".."), nullptr);
-  EXPECT_NE(ppd_set_package(&r, "a/b"), nullptr);
-  EXPECT_NE(ppd_set_package(&r, ""), nullptr);
-  EXPECT_NE(ppd_set_model(&r, "say \"hi\""), nullptr);
-  EXPECT_NE(ppd_set_model(&r, "a\nb"), nullptr);
-  EXPECT_NE(ppd_set_model(&r, "\\\\server\\printer"), nullptr);
-  EXPECT_NE(ppd_add_size(&r, "Mystery"), nullptr);       // unknown, no code
-  EXPECT_NE(ppd_add_size(&r, "A4=0"), nullptr);
-  EXPECT_NE(ppd_add_size(&r, "A4=40000"), nullptr);
-  EXPECT_NE(ppd_add_size(&r, "A4=9x"), nullptr);
-  EXPECT_NE(ppd_add_size(&r, "Odd=300:10"), nullptr);
-  EXPECT_NE(ppd_add_size(&r, "Bad Name=9:100x100"), nullptr);
-  EXPECT_EQ(ppd_add_size(&r, "A4"), nullptr);
-  EXPECT_NE(ppd_add_size(&r, "A4=9"), nullptr);  // twice
-  EXPECT_NE(ppd_add_resolution(&r, "0"), nullptr);
-  EXPECT_NE(ppd_add_resolution(&r, "300x300"), nullptr);
-  EXPECT_NE(ppd_add_color_mode(&r, "cmyk"), nullptr);
-  EXPECT_NE(ppd_finish(&r), nullptr);  // no package, no model
-  EXPECT_FALSE(job_package_name_ok("x/../../y"));
-  EXPECT_TRUE(job_package_name_ok("generic-ps_2.0"));
+TEST(PpdGenerator, RefusesBadInput)
+{
+    ppd_request r;
+    memset(&r, 0, sizeof r);
+    EXPECT_NE(ppd_set_package(&r, "../etc"), nullptr);
+    EXPECT_NE(ppd_set_package(&r, ".."), nullptr);
+    EXPECT_NE(ppd_set_package(&r, "a/b"), nullptr);
+    EXPECT_NE(ppd_set_package(&r, ""), nullptr);
+    EXPECT_NE(ppd_set_model(&r, "say \"hi\""), nullptr);
+    EXPECT_NE(ppd_set_model(&r, "a\nb"), nullptr);
+    EXPECT_NE(ppd_set_model(&r, "\\\\server\\printer"), nullptr);
+    EXPECT_NE(ppd_add_size(&r, "Mystery"), nullptr); // unknown, no code
+    EXPECT_NE(ppd_add_size(&r, "A4=0"), nullptr);
+    EXPECT_NE(ppd_add_size(&r, "A4=40000"), nullptr);
+    EXPECT_NE(ppd_add_size(&r, "A4=9x"), nullptr);
+    EXPECT_NE(ppd_add_size(&r, "Odd=300:10"), nullptr);
+    EXPECT_NE(ppd_add_size(&r, "Bad Name=9:100x100"), nullptr);
+    EXPECT_EQ(ppd_add_size(&r, "A4"), nullptr);
+    EXPECT_NE(ppd_add_size(&r, "A4=9"), nullptr); // twice
+    EXPECT_NE(ppd_add_resolution(&r, "0"), nullptr);
+    EXPECT_NE(ppd_add_resolution(&r, "300x300"), nullptr);
+    EXPECT_NE(ppd_add_color_mode(&r, "cmyk"), nullptr);
+    EXPECT_NE(ppd_finish(&r), nullptr); // no package, no model
+    EXPECT_FALSE(job_package_name_ok("x/../../y"));
+    EXPECT_TRUE(job_package_name_ok("generic-ps_2.0"));
 }
 
 // A failed run leaves no PPD behind, not even a partial one.
-TEST(PpdGenerator, FailedRunLeavesNoFile) {
-  ppd_fixture f = make_fixture();
-  std::string out = f.dir + "/x.ppd";
-  EXPECT_NE(run({mkppd_path(), "--package", "p", "--model", "M", "--size",
-                 "Nope", "-o", out},
-                {}, 30),
-            0);
-  EXPECT_NE(access(out.c_str(), F_OK), 0);
-  EXPECT_NE(run({mkppd_path(), "--package", "p", "--model", "M", "-o",
-                 f.dir + "/missing/x.ppd"},
-                {}, 30),
-            0);
-  remove_dir(f.dir);
+TEST(PpdGenerator, FailedRunLeavesNoFile)
+{
+    ppd_fixture f = make_fixture();
+    std::string out = f.dir + "/x.ppd";
+    EXPECT_NE(
+        run({mkppd_path(), "--package", "p", "--model", "M", "--size", "Nope", "-o", out}, {}, 30),
+        0);
+    EXPECT_NE(access(out.c_str(), F_OK), 0);
+    EXPECT_NE(run({mkppd_path(), "--package", "p", "--model", "M", "-o", f.dir + "/missing/x.ppd"},
+                  {}, 30),
+        0);
+    remove_dir(f.dir);
 }
 
-}  // namespace
+} // namespace
 
 namespace {
 
 // The queue command refuses what would make a broken queue, before it asks
 // cupsd for anything.
-TEST(QueueSetup, RefusesBadInput) {
-  ppd_fixture f = make_fixture();
-  std::string ppd = generate(f, "q", {"--package", "generic-ps", "--model", "M"});
-  ASSERT_FALSE(ppd.empty());
-  std::string foreign = f.dir + "/foreign.ppd";
-  std::string text = read_text(ppd);
-  size_t at = text.find("*TessalPackage:");
-  text.erase(at, text.find('\n', at) + 1 - at);
-  ASSERT_TRUE(write_text(foreign, text));
-  struct {
-    const char* name;
-    std::vector<std::string> args;
-    const char* message;
-  } cases[] = {
-      {"queue name with a slash", {"a/b", ppd, "file:/dev/null"},
-       "invalid queue name"},
-      {"queue name with a space", {"a b", ppd, "file:/dev/null"},
-       "invalid queue name"},
-      {"PPD of another driver", {"q", foreign, "file:/dev/null"},
-       "names no driver package"},
-      {"missing PPD", {"q", f.dir + "/none.ppd", "file:/dev/null"},
-       "cannot read"},
-      {"URI without a scheme", {"q", ppd, "/dev/null"}, "device URI"},
-  };
-  for (auto& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::vector<std::string> argv = {ADDQUEUE_PATH};
-    argv.insert(argv.end(), c.args.begin(), c.args.end());
-    child_io io;
-    io.err = f.dir + "/addqueue.err";
-    // A cupsd that does not exist: nothing may reach it.
-    io.env = {"CUPS_SERVER=" + f.dir + "/no-cupsd.sock"};
-    EXPECT_NE(run(argv, io, 30), 0);
-    EXPECT_NE(read_text(io.err).find(c.message), std::string::npos)
-        << read_text(io.err);
-  }
-  remove_dir(f.dir);
+TEST(QueueSetup, RefusesBadInput)
+{
+    ppd_fixture f = make_fixture();
+    std::string ppd = generate(f, "q", {"--package", "generic-ps", "--model", "M"});
+    ASSERT_FALSE(ppd.empty());
+    std::string foreign = f.dir + "/foreign.ppd";
+    std::string text = read_text(ppd);
+    size_t at = text.find("*TessalPackage:");
+    text.erase(at, text.find('\n', at) + 1 - at);
+    ASSERT_TRUE(write_text(foreign, text));
+    struct {
+        const char* name;
+        std::vector<std::string> args;
+        const char* message;
+    } cases[] = {
+        {"queue name with a slash", {"a/b", ppd, "file:/dev/null"}, "invalid queue name"},
+        {"queue name with a space", {"a b", ppd, "file:/dev/null"}, "invalid queue name"},
+        {"PPD of another driver", {"q", foreign, "file:/dev/null"}, "names no driver package"},
+        {"missing PPD", {"q", f.dir + "/none.ppd", "file:/dev/null"}, "cannot read"},
+        {"URI without a scheme", {"q", ppd, "/dev/null"}, "device URI"},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> argv = {ADDQUEUE_PATH};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        child_io io;
+        io.err = f.dir + "/addqueue.err";
+        // A cupsd that does not exist: nothing may reach it.
+        io.env = {"CUPS_SERVER=" + f.dir + "/no-cupsd.sock"};
+        EXPECT_NE(run(argv, io, 30), 0);
+        EXPECT_NE(read_text(io.err).find(c.message), std::string::npos) << read_text(io.err);
+    }
+    remove_dir(f.dir);
 }
 
-}  // namespace
+} // namespace

@@ -8,19 +8,23 @@
 TEST_F(DaemonTest, OnlyLpIsAdmitted)
 {
     ASSERT_GT(start_daemon(), 0);
-    struct { uid_t uid; gid_t gid; } refused[] = { { 0, 0 }, { LPADMIN_UID, 105 }, { 4242, 4242 } };
+    struct {
+        uid_t uid;
+        gid_t gid;
+    } refused[] = {{0, 0}, {LPADMIN_UID, 105}, {4242, 4242}};
     for (auto& peer : refused) {
         SCOPED_TRACE(peer.uid);
         int fd = rig_connect_as(peer.uid, peer.gid, 1, RIG_ADMIT);
         ASSERT_GE(fd, 0);
         EXPECT_EQ("", read_to_end(fd));
         close(fd);
-        std::string line = " uid: " + std::to_string(peer.uid) + " gid: " + std::to_string(peer.gid) + "\n";
+        std::string line
+            = " uid: " + std::to_string(peer.uid) + " gid: " + std::to_string(peer.gid) + "\n";
         EXPECT_EQ(1, count_of(rig_log(), line));
     }
     EXPECT_EQ(std::string::npos, rig_log().find("blocks"));
     EXPECT_FALSE(record().found);
-    EXPECT_EQ("STUB-OUTPUT\n", run_job({ "MODEL=m", "PACKAGENAME=ok" }));
+    EXPECT_EQ("STUB-OUTPUT\n", run_job({"MODEL=m", "PACKAGENAME=ok"}));
     EXPECT_NE(std::string::npos, rig_log().find(" uid: 7 gid: 7\n[INFO] 1 blocks\n"));
 }
 
@@ -29,7 +33,7 @@ TEST_F(DaemonTest, BlockCountIsOnlyLogged)
     ASSERT_GT(start_daemon(), 0);
     int fd = rig_connect_as(LP_UID, LP_UID, -1, RIG_ADMIT);
     ASSERT_GE(fd, 0);
-    send_bytes(fd, block_bytes({ "MODEL=m", "PACKAGENAME=ok" }));
+    send_bytes(fd, block_bytes({"MODEL=m", "PACKAGENAME=ok"}));
     wire_end_pages(fd);
     EXPECT_EQ("STUB-OUTPUT\n", read_to_end(fd));
     close(fd);
@@ -45,7 +49,7 @@ TEST_F(DaemonTest, PeerClosingAtOnceIsAnInvalidMessage)
     ASSERT_TRUE(rig_wait_log("invalid msg\n", 10000));
     // The credentials that come with end of stream are not taken for root's.
     EXPECT_EQ(std::string::npos, rig_log().find("[INFO]"));
-    EXPECT_EQ("STUB-OUTPUT\n", run_job({ "MODEL=m", "PACKAGENAME=ok" }));
+    EXPECT_EQ("STUB-OUTPUT\n", run_job({"MODEL=m", "PACKAGENAME=ok"}));
 }
 
 TEST_F(DaemonTest, SilentPeerDoesNotHoldUpTheNextClient)
@@ -53,7 +57,7 @@ TEST_F(DaemonTest, SilentPeerDoesNotHoldUpTheNextClient)
     ASSERT_GT(start_daemon(), 0);
     int silent = rig_connect_as(LP_UID, LP_UID, 0, RIG_CONNECT_ONLY);
     ASSERT_GE(silent, 0);
-    EXPECT_EQ("STUB-OUTPUT\n", run_job({ "MODEL=m", "PACKAGENAME=ok" }));
+    EXPECT_EQ("STUB-OUTPUT\n", run_job({"MODEL=m", "PACKAGENAME=ok"}));
     EXPECT_NE(std::string::npos, rig_log().find("no admission message in time.\n"));
     // The silent connection was closed by the listener.
     EXPECT_EQ("", read_to_end(silent));

@@ -28,7 +28,7 @@ static std::string int32_bytes(int32_t v)
 
 static std::vector<std::string> many_entries(int n)
 {
-    std::vector<std::string> e = { "MODEL=m", "PACKAGENAME=ok" };
+    std::vector<std::string> e = {"MODEL=m", "PACKAGENAME=ok"};
     while ((int)e.size() < n)
         e.push_back("OPT" + std::to_string(e.size()) + "=v");
     return e;
@@ -39,9 +39,10 @@ TEST_F(DaemonTest, BlockInPiecesIsReassembledAndPagesFollowIt)
     ASSERT_GT(start_daemon(), 0);
     int fd = rig_connect_as(LP_UID, LP_UID, 1, RIG_ADMIT);
     ASSERT_GE(fd, 0);
-    std::string bytes = block_bytes({ "MODEL=Office", "PACKAGENAME=ok", "DPI=300" }) + "BM-first-page";
+    std::string bytes
+        = block_bytes({"MODEL=Office", "PACKAGENAME=ok", "DPI=300"}) + "BM-first-page";
     // The length in one piece, then the rest a few bytes at a time.
-    const struct timespec pause = { 0, 20 * 1000 * 1000 };
+    const struct timespec pause = {0, 20 * 1000 * 1000};
     send_bytes(fd, bytes.substr(0, 4));
     for (size_t at = 4; at < bytes.size(); at += 7) {
         nanosleep(&pause, nullptr);
@@ -50,8 +51,8 @@ TEST_F(DaemonTest, BlockInPiecesIsReassembledAndPagesFollowIt)
     wire_end_pages(fd);
     EXPECT_EQ("STUB-OUTPUT\n", read_to_end(fd));
     close(fd);
-    std::vector<std::string> env = { "MODEL=Office", "PACKAGENAME=ok", "DPI=300",
-                                     "WINEPREFIX=/home/desk/.tessalwine/ok", "DISPLAY=:5", "HOME=/home/desk" };
+    std::vector<std::string> env = {"MODEL=Office", "PACKAGENAME=ok", "DPI=300",
+        "WINEPREFIX=/home/desk/.tessalwine/ok", "DISPLAY=:5", "HOME=/home/desk"};
     EXPECT_EQ(env, record().env);
     EXPECT_EQ("BM-first-page", rig_read_file("/opt/rig-out/tool.stdin"));
 }
@@ -59,12 +60,16 @@ TEST_F(DaemonTest, BlockInPiecesIsReassembledAndPagesFollowIt)
 TEST_F(DaemonTest, MalformedBlocksEndTheWorker)
 {
     ASSERT_GT(start_daemon(), 0);
-    struct { const char* name; std::string bytes; const char* message; } cases[] = {
-        { "length 0", int32_bytes(0), "no package.\n" },
-        { "negative length", int32_bytes(-5) + "MODEL=m", "out of memory.\n" },
-        { "cut off", int32_bytes(100) + std::string("MODEL=m\0PACK", 12), "failed to read.\n" },
-        { "short length", std::string("\x10\x00", 2), "failed to read info.\n" },
-        { "no model", block_bytes({ "PACKAGENAME=ok", "model=m", "MODELX=m" }), "no printer name.\n" },
+    struct {
+        const char* name;
+        std::string bytes;
+        const char* message;
+    } cases[] = {
+        {"length 0", int32_bytes(0), "no package.\n"},
+        {"negative length", int32_bytes(-5) + "MODEL=m", "out of memory.\n"},
+        {"cut off", int32_bytes(100) + std::string("MODEL=m\0PACK", 12), "failed to read.\n"},
+        {"short length", std::string("\x10\x00", 2), "failed to read info.\n"},
+        {"no model", block_bytes({"PACKAGENAME=ok", "model=m", "MODELX=m"}), "no printer name.\n"},
     };
     for (auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -79,18 +84,18 @@ TEST_F(DaemonTest, MalformedBlocksEndTheWorker)
 TEST_F(DaemonTest, FirstDuplicateWinsAndBothReachTheTool)
 {
     ASSERT_GT(start_daemon(), 0);
-    run_job({ "PACKAGENAME=ok", "MODEL=a=b", "PACKAGENAME=exit3" });
+    run_job({"PACKAGENAME=ok", "MODEL=a=b", "PACKAGENAME=exit3"});
     std::string rec = rig_read_file("/opt/rig-out/configure.rec");
     EXPECT_NE(std::string::npos, rec.find("argc=1\narg=a=b\n")) << rec;
-    std::vector<std::string> env = { "PACKAGENAME=ok", "MODEL=a=b", "PACKAGENAME=exit3",
-                                     "WINEPREFIX=/home/desk/.tessalwine/ok", "DISPLAY=:5", "HOME=/home/desk" };
+    std::vector<std::string> env = {"PACKAGENAME=ok", "MODEL=a=b", "PACKAGENAME=exit3",
+        "WINEPREFIX=/home/desk/.tessalwine/ok", "DISPLAY=:5", "HOME=/home/desk"};
     EXPECT_EQ(env, record().env);
 }
 
 TEST_F(DaemonTest, EmptyModelValueIsAccepted)
 {
     ASSERT_GT(start_daemon(), 0);
-    EXPECT_EQ("STUB-OUTPUT\n", run_job({ "MODEL=", "PACKAGENAME=ok" }));
+    EXPECT_EQ("STUB-OUTPUT\n", run_job({"MODEL=", "PACKAGENAME=ok"}));
     std::string rec = rig_read_file("/opt/rig-out/configure.rec");
     EXPECT_NE(std::string::npos, rec.find("argc=1\narg=\n")) << rec;
 }
@@ -104,7 +109,7 @@ TEST_F(DaemonTest, EntryLimitIs246AfterConfigure)
     EXPECT_EQ("OPT245=v", r.env[245]);
     EXPECT_EQ(0, worker_status());
 
-    for (int n : { 247, 300 }) {
+    for (int n : {247, 300}) {
         SCOPED_TRACE(n);
         unlink("/opt/rig-out/configure.rec");
         EXPECT_EQ("", run_job(many_entries(n)));

@@ -41,7 +41,7 @@ TEST(FindOption, NeverMatchesAcrossEntriesOrPastTheEnd)
 TEST(SplitOptions, CountsEveryEntryButStoresOnlyCapacity)
 {
     std::string b = B("A=1\0B=2\0C=3\0", 12);
-    char* vec[2] = { nullptr, nullptr };
+    char* vec[2] = {nullptr, nullptr};
     EXPECT_EQ(3, split_options(&b[0], (int32_t)b.size(), vec, 2));
     EXPECT_STREQ("A=1", vec[0]);
     EXPECT_STREQ("B=2", vec[1]);
@@ -58,21 +58,27 @@ TEST(SplitOptions, UnterminatedLastEntryStaysInsideTheBlock)
 
 TEST(PackageName, MustBeOnePlainComponent)
 {
-    for (const char* good : { "ok", "zk-3000", ".hidden", "..x", "a b" })
+    for (const char* good : {"ok", "zk-3000", ".hidden", "..x", "a b"})
         EXPECT_TRUE(package_name_ok(good)) << good;
-    for (const char* bad : { "", ".", "..", "/", "a/b", "../x", "x/" })
+    for (const char* bad : {"", ".", "..", "/", "a/b", "../x", "x/"})
         EXPECT_FALSE(package_name_ok(bad)) << bad;
 }
 
 class ReadBlock : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM, 0, fds_)); }
+    void SetUp() override
+    {
+        ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM, 0, fds_));
+    }
     void TearDown() override
     {
         close(fds_[0]);
         close(fds_[1]);
     }
-    void send(const std::string& bytes) { ASSERT_EQ((ssize_t)bytes.size(), write(fds_[1], bytes.data(), bytes.size())); }
+    void send(const std::string& bytes)
+    {
+        ASSERT_EQ((ssize_t)bytes.size(), write(fds_[1], bytes.data(), bytes.size()));
+    }
     int fds_[2];
 };
 

@@ -7,18 +7,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-static const char k_xpub[] =
-    "echo ran > /opt/rig-out/xpub.ran\n"
-    "/usr/bin/env > /opt/rig-out/xpub.env\n"
-    "/bin/cat /opt/rig-out/probe.out\n";
+static const char k_xpub[] = "echo ran > /opt/rig-out/xpub.ran\n"
+                             "/usr/bin/env > /opt/rig-out/xpub.env\n"
+                             "/bin/cat /opt/rig-out/probe.out\n";
 
 // Records its arguments, environment, identity and descriptors.
-static const char k_run_ok[] =
-    "{ echo \"argc=$#\"; for a in \"$@\"; do echo \"arg=$a\"; done\n"
-    "  echo \"uid=$(/usr/bin/id -u)\"; echo \"groups=$(/usr/bin/id -G)\"\n"
-    "  /usr/bin/env | /usr/bin/sed 's/^/env=/'\n"
-    "  for f in /proc/$$/fd/*; do echo \"fd=${f##*/} $(/usr/bin/readlink $f)\"; done\n"
-    "} > /opt/rig-out/configure.rec\n";
+static const char k_run_ok[]
+    = "{ echo \"argc=$#\"; for a in \"$@\"; do echo \"arg=$a\"; done\n"
+      "  echo \"uid=$(/usr/bin/id -u)\"; echo \"groups=$(/usr/bin/id -G)\"\n"
+      "  /usr/bin/env | /usr/bin/sed 's/^/env=/'\n"
+      "  for f in /proc/$$/fd/*; do echo \"fd=${f##*/} $(/usr/bin/readlink $f)\"; done\n"
+      "} > /opt/rig-out/configure.rec\n";
 
 void DaemonTest::SetUp()
 {
@@ -91,18 +90,28 @@ StubRecord DaemonTest::record(const char* tag)
         std::string line = text.substr(at, eol - at);
         at = eol == std::string::npos ? text.size() : eol + 1;
         auto value = [&](const char* key) {
-            return line.compare(0, strlen(key), key) == 0 ? line.substr(strlen(key)) : std::string("\x01");
+            return line.compare(0, strlen(key), key) == 0 ? line.substr(strlen(key))
+                                                          : std::string("\x01");
         };
         std::string v;
-        if ((v = value("argv=")) != "\x01") r.argv.push_back(v);
-        else if ((v = value("env=")) != "\x01") r.env.push_back(v);
-        else if ((v = value("fd=")) != "\x01") r.fds.push_back(v);
-        else if ((v = value("uid=")) != "\x01") r.uid = v;
-        else if ((v = value("gid=")) != "\x01") r.gid = v;
-        else if ((v = value("groups=")) != "\x01") r.groups = v;
-        else if ((v = value("pid=")) != "\x01") r.pid = atol(v.c_str());
-        else if ((v = value("ppid=")) != "\x01") r.ppid = atol(v.c_str());
-        else if ((v = value("stdin=")) != "\x01") r.stdin_bytes = atol(v.c_str());
+        if ((v = value("argv=")) != "\x01")
+            r.argv.push_back(v);
+        else if ((v = value("env=")) != "\x01")
+            r.env.push_back(v);
+        else if ((v = value("fd=")) != "\x01")
+            r.fds.push_back(v);
+        else if ((v = value("uid=")) != "\x01")
+            r.uid = v;
+        else if ((v = value("gid=")) != "\x01")
+            r.gid = v;
+        else if ((v = value("groups=")) != "\x01")
+            r.groups = v;
+        else if ((v = value("pid=")) != "\x01")
+            r.pid = atol(v.c_str());
+        else if ((v = value("ppid=")) != "\x01")
+            r.ppid = atol(v.c_str());
+        else if ((v = value("stdin=")) != "\x01")
+            r.stdin_bytes = atol(v.c_str());
     }
     return r;
 }

@@ -12,11 +12,11 @@
 // Users of every test.  lp (7) comes from the host's user database.
 enum : unsigned {
     LP_UID = 7,
-    DESK_UID = 1600,     // desktop user, also in group deskextra
+    DESK_UID = 1600, // desktop user, also in group deskextra
     DESK_EXTRA_GID = 1700,
-    SLASH_UID = 1601,    // desktop user whose home is "/"
+    SLASH_UID = 1601, // desktop user whose home is "/"
     LPADMIN_UID = 1501,
-    SVC_UID = 1800,      // unprivileged account to run a daemon as
+    SVC_UID = 1800, // unprivileged account to run a daemon as
 };
 
 // What the stub launcher recorded.

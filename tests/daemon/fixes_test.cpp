@@ -21,7 +21,7 @@ TEST_F(DaemonTest, UnprivilegedDaemonNeverRunsWithMixedCredentials)
     opts.uid = SVC_UID;
     opts.gid = SVC_UID;
     ASSERT_GT(start_daemon(&opts), 0);
-    EXPECT_EQ("", run_job({ "MODEL=m", "PACKAGENAME=ok" }));
+    EXPECT_EQ("", run_job({"MODEL=m", "PACKAGENAME=ok"}));
     EXPECT_EQ(255, WEXITSTATUS(worker_status()));
     EXPECT_NE(std::string::npos, rig_log().find("failed to set groups.\n"));
     EXPECT_TRUE(rig_read_file("/opt/rig-out/configure.rec").empty());
@@ -35,7 +35,7 @@ TEST_F(DaemonTest, DaemonRunningAsTheDesktopUserNeedsNoSwitch)
     opts.uid = SVC_UID;
     opts.gid = SVC_UID;
     ASSERT_GT(start_daemon(&opts), 0);
-    EXPECT_EQ("STUB-OUTPUT\n", run_job({ "MODEL=m", "PACKAGENAME=ok" }));
+    EXPECT_EQ("STUB-OUTPUT\n", run_job({"MODEL=m", "PACKAGENAME=ok"}));
     StubRecord r = record();
     EXPECT_EQ("1800 euid=1800", r.uid);
     EXPECT_TRUE(has(r.env, "HOME=/home/svc"));
@@ -51,7 +51,7 @@ TEST_F(DaemonTest, WorkerThatCouldRegainRootStops)
     opts.gid = SVC_UID;
     opts.keep_setid_caps = true;
     ASSERT_GT(start_daemon(&opts), 0);
-    EXPECT_EQ("", run_job({ "MODEL=m", "PACKAGENAME=ok" }));
+    EXPECT_EQ("", run_job({"MODEL=m", "PACKAGENAME=ok"}));
     EXPECT_EQ(255, WEXITSTATUS(worker_status()));
     EXPECT_NE(std::string::npos, rig_log().find("failed to drop root.\n"));
     EXPECT_FALSE(record().found);
@@ -61,16 +61,28 @@ TEST_F(DaemonTest, UnsafeEnvironmentEntriesAreDroppedAndNamed)
 {
     ASSERT_GT(start_daemon(), 0);
     std::vector<std::string> unsafe = {
-        "LD_PRELOAD=/tmp/x.so", "LD_ANYTHING=1", "GCONV_PATH=/tmp", "TMPDIR=/tmp", "BASH_ENV=/tmp/rc",
-        "ENV=/tmp/rc", "SHELLOPTS=xtrace", "BASH_FUNC_ls%%=() { id; }", "FOO=() { id; }", "IFS=/",
-        "PATH=/tmp", "WINELOADER=/tmp/w", "WINESERVER=/tmp/s", "WINEDLLPATH=/tmp", "WINEDLLOVERRIDES=x=n",
+        "LD_PRELOAD=/tmp/x.so",
+        "LD_ANYTHING=1",
+        "GCONV_PATH=/tmp",
+        "TMPDIR=/tmp",
+        "BASH_ENV=/tmp/rc",
+        "ENV=/tmp/rc",
+        "SHELLOPTS=xtrace",
+        "BASH_FUNC_ls%%=() { id; }",
+        "FOO=() { id; }",
+        "IFS=/",
+        "PATH=/tmp",
+        "WINELOADER=/tmp/w",
+        "WINESERVER=/tmp/s",
+        "WINEDLLPATH=/tmp",
+        "WINEDLLOVERRIDES=x=n",
     };
-    std::vector<std::string> block = { "MODEL=m", "PACKAGENAME=ok" };
+    std::vector<std::string> block = {"MODEL=m", "PACKAGENAME=ok"};
     block.insert(block.end(), unsafe.begin(), unsafe.end());
-    block.insert(block.end(), { "DPI=600", "MYPATH=/a", "LD=1", "FOO=(){ x; }" });
+    block.insert(block.end(), {"DPI=600", "MYPATH=/a", "LD=1", "FOO=(){ x; }"});
     EXPECT_EQ("STUB-OUTPUT\n", run_job(block));
-    std::vector<std::string> env = { "MODEL=m", "PACKAGENAME=ok", "DPI=600", "MYPATH=/a", "LD=1", "FOO=(){ x; }",
-                                     "WINEPREFIX=/home/desk/.tessalwine/ok", "DISPLAY=:5", "HOME=/home/desk" };
+    std::vector<std::string> env = {"MODEL=m", "PACKAGENAME=ok", "DPI=600", "MYPATH=/a", "LD=1",
+        "FOO=(){ x; }", "WINEPREFIX=/home/desk/.tessalwine/ok", "DISPLAY=:5", "HOME=/home/desk"};
     EXPECT_EQ(env, record().env);
     std::string log = rig_log();
     for (const std::string& e : unsafe) {
@@ -83,7 +95,7 @@ TEST_F(DaemonTest, UnsafeEnvironmentEntriesAreDroppedAndNamed)
 TEST_F(DaemonTest, DroppedEntriesStillCountTowardsTheLimit)
 {
     ASSERT_GT(start_daemon(), 0);
-    std::vector<std::string> block = { "MODEL=m", "PACKAGENAME=ok" };
+    std::vector<std::string> block = {"MODEL=m", "PACKAGENAME=ok"};
     while (block.size() < 247)
         block.push_back("LD_X" + std::to_string(block.size()) + "=1");
     EXPECT_EQ("", run_job(block));
@@ -94,11 +106,12 @@ TEST_F(DaemonTest, DroppedEntriesStillCountTowardsTheLimit)
 TEST_F(DaemonTest, PackageNameThatIsNotOneComponentIsRefused)
 {
     // Would reach /opt/tessalwine/run.sh through "..".
-    ASSERT_EQ(0, rig_write_file("/opt/tessalwine/run.sh", "echo escaped > /opt/rig-out/escaped\n", 0644));
+    ASSERT_EQ(
+        0, rig_write_file("/opt/tessalwine/run.sh", "echo escaped > /opt/rig-out/escaped\n", 0644));
     ASSERT_GT(start_daemon(), 0);
-    for (const char* name : { "", ".", "..", "../printer_drv/ok", "ok/" }) {
+    for (const char* name : {"", ".", "..", "../printer_drv/ok", "ok/"}) {
         SCOPED_TRACE(name);
-        EXPECT_EQ("", run_job({ "MODEL=m", std::string("PACKAGENAME=") + name }));
+        EXPECT_EQ("", run_job({"MODEL=m", std::string("PACKAGENAME=") + name}));
         EXPECT_EQ(255, WEXITSTATUS(worker_status()));
     }
     EXPECT_EQ(5, count_of(rig_log(), "invalid package name.\n"));
@@ -112,7 +125,7 @@ TEST_F(DaemonTest, StartedProgramsDoNotHoldTheListeningSocket)
     ASSERT_GT(start_daemon(), 0);
     std::string listening = listening_socket_of(daemon_);
     ASSERT_EQ(0u, listening.find("socket:[")) << listening;
-    run_job({ "MODEL=m", "PACKAGENAME=ok" });
+    run_job({"MODEL=m", "PACKAGENAME=ok"});
     StubRecord r = record();
     ASSERT_TRUE(r.found);
     // The print tool holds exactly the connection, the pipe and stderr.

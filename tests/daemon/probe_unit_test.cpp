@@ -6,7 +6,7 @@
 #include <stdlib.h>
 #include <string>
 
-static const char* const k_keys[] = { "XUSER", "DISPLAY" };
+static const char* const k_keys[] = {"XUSER", "DISPLAY"};
 
 struct Probe {
     int found = 0;
@@ -19,7 +19,7 @@ static Probe parse(std::string output)
     FILE* in = fmemopen(&output[0], output.size(), "r");
     if (output.empty())
         in = fopen("/dev/null", "r");
-    char* results[2] = { nullptr, nullptr };
+    char* results[2] = {nullptr, nullptr};
     Probe p;
     p.found = probe_read(in, k_keys, results, 2);
     fclose(in);
@@ -34,7 +34,7 @@ static Probe parse(std::string output)
 
 TEST(Probe, FindsBothKeysInEitherOrder)
 {
-    for (const char* out : { "XUSER=bob\nDISPLAY=:0\n", "junk\nDISPLAY=:0\nOTHER=1\nXUSER=bob\n" }) {
+    for (const char* out : {"XUSER=bob\nDISPLAY=:0\n", "junk\nDISPLAY=:0\nOTHER=1\nXUSER=bob\n"}) {
         Probe p = parse(out);
         EXPECT_EQ(2, p.found) << out;
         EXPECT_EQ("bob", p.user);
@@ -72,7 +72,8 @@ TEST(Probe, ValuesKeepEverythingButOneNewline)
 TEST(Probe, LongLineIsReadInPiecesOf255Bytes)
 {
     // 255 bytes make the first piece; the remainder is a line of its own.
-    std::string line = "DISPLAY=" + std::string(247, 'a') + "XUSER=bob" + std::string(36, 'b') + "\n";
+    std::string line
+        = "DISPLAY=" + std::string(247, 'a') + "XUSER=bob" + std::string(36, 'b') + "\n";
     ASSERT_EQ(301u, line.size());
     Probe p = parse(line);
     EXPECT_EQ(2, p.found);
@@ -83,7 +84,7 @@ TEST(Probe, LongLineIsReadInPiecesOf255Bytes)
 TEST(Probe, EmptyOutputFindsNothing)
 {
     EXPECT_EQ(0, parse("").found);
-    char* results[2] = { nullptr, nullptr };
+    char* results[2] = {nullptr, nullptr};
     FILE* in = fopen("/dev/null", "r");
     EXPECT_EQ(0, probe_read(in, k_keys, results, 0));
     fclose(in);

@@ -53,7 +53,7 @@ static long now_ms(void)
 
 static void sleep_ms(int ms)
 {
-    struct timespec ts = { ms / 1000, (ms % 1000) * 1000000L };
+    struct timespec ts = {ms / 1000, (ms % 1000) * 1000000L};
     nanosleep(&ts, nullptr);
 }
 
@@ -113,11 +113,11 @@ int rig_enter(void)
         return fail("mount scratch");
     if (rig_tmpfs("/home") != 0)
         return -1;
-    if (copy_file("/etc/passwd", scratch_path("passwd")) != 0 ||
-        copy_file("/etc/group", scratch_path("group")) != 0)
+    if (copy_file("/etc/passwd", scratch_path("passwd")) != 0
+        || copy_file("/etc/group", scratch_path("group")) != 0)
         return fail("copy user database");
-    if (mount(scratch_path("passwd").c_str(), "/etc/passwd", nullptr, MS_BIND, nullptr) != 0 ||
-        mount(scratch_path("group").c_str(), "/etc/group", nullptr, MS_BIND, nullptr) != 0)
+    if (mount(scratch_path("passwd").c_str(), "/etc/passwd", nullptr, MS_BIND, nullptr) != 0
+        || mount(scratch_path("group").c_str(), "/etc/group", nullptr, MS_BIND, nullptr) != 0)
         return fail("bind user database");
     int log = open(scratch_path("daemon.log").c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
     if (log < 0)
@@ -164,8 +164,7 @@ static void kill_everything(void)
             kill(k, SIGKILL);
         for (pid_t k : kids)
             waitpid(k, nullptr, 0);
-        while (waitpid(-1, nullptr, WNOHANG) > 0) {
-        }
+        while (waitpid(-1, nullptr, WNOHANG) > 0) { }
         if (kids.empty())
             sleep_ms(10);
     }
@@ -229,8 +228,8 @@ int rig_add_group(const char* name, gid_t gid, const char* members)
 
 int rig_add_user(const char* name, uid_t uid, gid_t gid, const char* home)
 {
-    std::string line = std::string(name) + ":x:" + std::to_string(uid) + ":" + std::to_string(gid) +
-                       "::" + home + ":/bin/sh";
+    std::string line = std::string(name) + ":x:" + std::to_string(uid) + ":" + std::to_string(gid)
+        + "::" + home + ":/bin/sh";
     if (append_line(scratch_path("passwd"), line) != 0)
         return fail("add user");
     if (!group_has_gid(gid) && rig_add_group(name, gid, "") != 0)
@@ -311,8 +310,9 @@ static int listening_socket(const char* name, bool passcred)
     memcpy(addr.sun_path + 1, name, strlen(name));
     socklen_t len = (socklen_t)(offsetof(struct sockaddr_un, sun_path) + 1 + strlen(name));
     int on = 1;
-    if (bind(fd, (struct sockaddr*)&addr, len) != 0 ||
-        (passcred && setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0) || listen(fd, 10) != 0) {
+    if (bind(fd, (struct sockaddr*)&addr, len) != 0
+        || (passcred && setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0)
+        || listen(fd, 10) != 0) {
         close(fd);
         return fail("activation socket");
     }
@@ -334,18 +334,19 @@ static bool daemon_listens(void)
 
 static void keep_setid_caps(void)
 {
-    struct __user_cap_header_struct hdr = { _LINUX_CAPABILITY_VERSION_3, 0 };
+    struct __user_cap_header_struct hdr = {_LINUX_CAPABILITY_VERSION_3, 0};
     struct __user_cap_data_struct data[2];
     memset(data, 0, sizeof data);
     uint32_t want = (1u << CAP_SETUID) | (1u << CAP_SETGID);
     data[0].effective = data[0].permitted = data[0].inheritable = want;
-    if (syscall(SYS_capset, &hdr, data) != 0 ||
-        prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_RAISE, CAP_SETUID, 0, 0) != 0 ||
-        prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_RAISE, CAP_SETGID, 0, 0) != 0)
+    if (syscall(SYS_capset, &hdr, data) != 0
+        || prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_RAISE, CAP_SETUID, 0, 0) != 0
+        || prctl(PR_CAP_AMBIENT, PR_CAP_AMBIENT_RAISE, CAP_SETGID, 0, 0) != 0)
         _exit(fail("keep capabilities"));
 }
 
-[[noreturn]] static void exec_daemon(const char* path, const struct rig_daemon_opts* o, const int* socks)
+[[noreturn]] static void exec_daemon(
+    const char* path, const struct rig_daemon_opts* o, const int* socks)
 {
     int log = open(scratch_path("daemon.log").c_str(), O_WRONLY | O_APPEND);
     int null = open("/dev/null", O_RDONLY);
@@ -370,7 +371,7 @@ static void keep_setid_caps(void)
     snprintf(count, sizeof count, "LISTEN_FDS=%d", n);
     snprintf(pid, sizeof pid, "LISTEN_PID=%d", (int)getpid());
     char path_env[] = "PATH=/usr/sbin:/usr/bin:/sbin:/bin";
-    char* env[] = { path_env, count, pid, nullptr };
+    char* env[] = {path_env, count, pid, nullptr};
     if (n == 0)
         env[1] = nullptr;
     // Should the test process die, its daemon must not outlive it.
@@ -459,7 +460,7 @@ bool rig_wait_file(const char* path, int timeout_ms)
 static int send_fd(int chan, int fd)
 {
     char ok = fd >= 0 ? 0 : 1;
-    struct iovec iov = { &ok, 1 };
+    struct iovec iov = {&ok, 1};
     union {
         char buf[CMSG_SPACE(sizeof(int))];
         struct cmsghdr align;
@@ -483,7 +484,7 @@ static int send_fd(int chan, int fd)
 static int receive_fd(int chan)
 {
     char ok = 1;
-    struct iovec iov = { &ok, 1 };
+    struct iovec iov = {&ok, 1};
     union {
         char buf[CMSG_SPACE(sizeof(int))];
         struct cmsghdr align;
@@ -542,7 +543,7 @@ bool rig_read_all(int fd, std::string* out, int timeout_ms)
         long left = end - now_ms();
         if (left <= 0)
             return false;
-        struct pollfd p = { fd, POLLIN, 0 };
+        struct pollfd p = {fd, POLLIN, 0};
         int r = poll(&p, 1, (int)left);
         if (r < 0 && errno == EINTR)
             continue;

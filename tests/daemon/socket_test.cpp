@@ -27,8 +27,7 @@ static std::vector<std::string> open_fds(pid_t pid)
     std::vector<std::string> fds;
     std::string dir = "/proc/" + std::to_string(pid) + "/fd";
     DIR* d = opendir(dir.c_str());
-    while (d && readdir(d)) {
-    }
+    while (d && readdir(d)) { }
     if (d)
         rewinddir(d);
     while (struct dirent* e = d ? readdir(d) : nullptr)
@@ -46,7 +45,7 @@ TEST_F(DaemonTest, OwnSocketIsTheAbstractNameOfLength24)
     // A trailing NUL makes it another name, which nobody listens on.
     EXPECT_EQ(-1, connect_with_length(25));
     EXPECT_EQ(0, connect_with_length(24));
-    EXPECT_EQ("STUB-OUTPUT\n", run_job({ "MODEL=m", "PACKAGENAME=ok" }));
+    EXPECT_EQ("STUB-OUTPUT\n", run_job({"MODEL=m", "PACKAGENAME=ok"}));
 }
 
 TEST_F(DaemonTest, SecondDaemonFailsAtBind)
@@ -58,7 +57,7 @@ TEST_F(DaemonTest, SecondDaemonFailsAtBind)
     ASSERT_NE(-1, status);
     EXPECT_EQ(255, WEXITSTATUS(status));
     EXPECT_NE(std::string::npos, rig_log().find("bind: Address already in use\n"));
-    EXPECT_EQ("STUB-OUTPUT\n", run_job({ "MODEL=m", "PACKAGENAME=ok" }));
+    EXPECT_EQ("STUB-OUTPUT\n", run_job({"MODEL=m", "PACKAGENAME=ok"}));
 }
 
 TEST_F(DaemonTest, ActivationWithOneSocketUsesIt)
@@ -67,9 +66,9 @@ TEST_F(DaemonTest, ActivationWithOneSocketUsesIt)
     opts.activation_fds = 1;
     opts.passcred = true;
     ASSERT_GT(start_daemon(&opts), 0);
-    EXPECT_EQ("STUB-OUTPUT\n", run_job({ "MODEL=m", "PACKAGENAME=ok" }));
+    EXPECT_EQ("STUB-OUTPUT\n", run_job({"MODEL=m", "PACKAGENAME=ok"}));
     // No socket of its own: only stdio and the handed-over descriptor.
-    std::vector<std::string> expected = { "0", "1", "2", "3" };
+    std::vector<std::string> expected = {"0", "1", "2", "3"};
     std::vector<std::string> fds = open_fds(daemon_);
     std::sort(fds.begin(), fds.end());
     EXPECT_EQ(expected, fds);

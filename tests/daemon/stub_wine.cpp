@@ -114,8 +114,8 @@ int main(int argc, char** argv)
 
     std::string tmp = base + ".rec.tmp";
     int fd = open(tmp.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
-    if (fd < 0 || !write_all(fd, rec.data(), rec.size()) || close(fd) != 0 ||
-        rename(tmp.c_str(), (base + ".rec").c_str()) != 0) {
+    if (fd < 0 || !write_all(fd, rec.data(), rec.size()) || close(fd) != 0
+        || rename(tmp.c_str(), (base + ".rec").c_str()) != 0) {
         perror("stub: record");
         return 2;
     }

@@ -12,7 +12,10 @@
 
 class Wire : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM, 0, fds_)); }
+    void SetUp() override
+    {
+        ASSERT_EQ(0, socketpair(AF_UNIX, SOCK_STREAM, 0, fds_));
+    }
     void TearDown() override
     {
         close(fds_[0]);
@@ -36,16 +39,17 @@ protected:
 
 TEST_F(Wire, BlockIsLengthThenNulTerminatedEntries)
 {
-    const char* entries[] = { "MODEL=a=b", "PACKAGENAME=p", "E=" };
+    const char* entries[] = {"MODEL=a=b", "PACKAGENAME=p", "E="};
     ASSERT_EQ(0, wire_send_block(fds_[0], entries, 3));
     int32_t len = 27;
-    EXPECT_EQ(std::string((const char*)&len, 4) + std::string("MODEL=a=b\0PACKAGENAME=p\0E=\0", 27), take(31));
+    EXPECT_EQ(std::string((const char*)&len, 4) + std::string("MODEL=a=b\0PACKAGENAME=p\0E=\0", 27),
+        take(31));
 }
 
 TEST_F(Wire, BadEntriesAreRefusedAndNothingIsSent)
 {
-    for (const char* bad : { "", "NOEQUALS" }) {
-        const char* entries[] = { "MODEL=m", bad };
+    for (const char* bad : {"", "NOEQUALS"}) {
+        const char* entries[] = {"MODEL=m", bad};
         errno = 0;
         EXPECT_EQ(-1, wire_send_block(fds_[0], entries, 2));
         EXPECT_EQ(EINVAL, errno);

@@ -6,19 +6,19 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-static const std::vector<std::string> k_job = { "MODEL=Office", "PACKAGENAME=ok" };
+static const std::vector<std::string> k_job = {"MODEL=Office", "PACKAGENAME=ok"};
 
 TEST_F(DaemonTest, LaunchEnvironmentAndArgumentsAreExact)
 {
     ASSERT_GT(start_daemon(), 0);
-    std::string out = run_job({ "MODEL=Office", "PACKAGENAME=ok", "PAGESIZE=9" }, "PAGES");
+    std::string out = run_job({"MODEL=Office", "PACKAGENAME=ok", "PAGESIZE=9"}, "PAGES");
     EXPECT_EQ("STUB-OUTPUT\n", out);
     StubRecord r = record();
     ASSERT_TRUE(r.found);
-    std::vector<std::string> argv = { "/usr/bin/tessal-wine", "/usr/bin/strelwick.exe", "img" };
+    std::vector<std::string> argv = {"/usr/bin/tessal-wine", "/usr/bin/strelwick.exe", "img"};
     EXPECT_EQ(argv, r.argv);
-    std::vector<std::string> env = { "MODEL=Office", "PACKAGENAME=ok", "PAGESIZE=9",
-                                     "WINEPREFIX=/home/desk/.tessalwine/ok", "DISPLAY=:5", "HOME=/home/desk" };
+    std::vector<std::string> env = {"MODEL=Office", "PACKAGENAME=ok", "PAGESIZE=9",
+        "WINEPREFIX=/home/desk/.tessalwine/ok", "DISPLAY=:5", "HOME=/home/desk"};
     EXPECT_EQ(env, r.env);
     EXPECT_EQ("PAGES", rig_read_file("/opt/rig-out/tool.stdin"));
     std::string log = rig_log();
@@ -33,22 +33,22 @@ TEST_F(DaemonTest, LaunchEnvironmentAndArgumentsAreExact)
 TEST_F(DaemonTest, ConfigureGetsModelAndHomeAloneAsDesktopUser)
 {
     ASSERT_GT(start_daemon(), 0);
-    run_job({ "MODEL=Office Jet", "PACKAGENAME=ok" });
+    run_job({"MODEL=Office Jet", "PACKAGENAME=ok"});
     std::string rec = rig_read_file("/opt/rig-out/configure.rec");
     EXPECT_NE(std::string::npos, rec.find("argc=1\narg=Office Jet\n")) << rec;
     EXPECT_NE(std::string::npos, rec.find("uid=1600\n")) << rec;
     EXPECT_NE(std::string::npos, rec.find("env=HOME=/home/desk\n")) << rec;
     // bash adds PWD, SHLVL and _ itself; nothing else may come from the daemon.
-    for (const char* leaked : { "env=PATH=", "env=MODEL=", "env=DISPLAY=", "env=LISTEN_" })
+    for (const char* leaked : {"env=PATH=", "env=MODEL=", "env=DISPLAY=", "env=LISTEN_"})
         EXPECT_EQ(std::string::npos, rec.find(leaked)) << leaked;
 }
 
 TEST_F(DaemonTest, BlockOwnDisplayAndHomeStayAheadOfTheWorkers)
 {
     ASSERT_GT(start_daemon(), 0);
-    run_job({ "MODEL=m", "DISPLAY=:9", "PACKAGENAME=ok", "HOME=/elsewhere" });
-    std::vector<std::string> env = { "MODEL=m", "DISPLAY=:9", "PACKAGENAME=ok", "HOME=/elsewhere",
-                                     "WINEPREFIX=/home/desk/.tessalwine/ok", "DISPLAY=:5", "HOME=/home/desk" };
+    run_job({"MODEL=m", "DISPLAY=:9", "PACKAGENAME=ok", "HOME=/elsewhere"});
+    std::vector<std::string> env = {"MODEL=m", "DISPLAY=:9", "PACKAGENAME=ok", "HOME=/elsewhere",
+        "WINEPREFIX=/home/desk/.tessalwine/ok", "DISPLAY=:5", "HOME=/home/desk"};
     EXPECT_EQ(env, record().env);
 }
 
@@ -80,14 +80,17 @@ TEST_F(DaemonTest, PrintToolRunsWithTheUsersIdsAndGroupsOnly)
 TEST_F(DaemonTest, FailedConfigureStopsTheJob)
 {
     ASSERT_GT(start_daemon(), 0);
-    struct { const char* package; const char* message; } cases[] = {
-        { "exit3", "configure error: 3\n" },
-        { "killed", "configure error: 0\n" },
-        { "norun", "configure error: 127\n" },
+    struct {
+        const char* package;
+        const char* message;
+    } cases[] = {
+        {"exit3", "configure error: 3\n"},
+        {"killed", "configure error: 0\n"},
+        {"norun", "configure error: 127\n"},
     };
     for (auto& c : cases) {
         SCOPED_TRACE(c.package);
-        EXPECT_EQ("", run_job({ "MODEL=m", std::string("PACKAGENAME=") + c.package }));
+        EXPECT_EQ("", run_job({"MODEL=m", std::string("PACKAGENAME=") + c.package}));
         EXPECT_TRUE(rig_wait_log(c.message, 10000));
         EXPECT_EQ(255, WEXITSTATUS(worker_status()));
     }
@@ -109,7 +112,8 @@ TEST_F(DaemonTest, RelaysFiftyMegabytesByteExact)
 {
     ASSERT_GT(start_daemon(), 0);
     const long total = 50L * 1024 * 1024 + 12345;
-    std::string out = run_job({ "MODEL=m", "PACKAGENAME=ok", "STUB_OUT=" + std::to_string(total) }, "IN");
+    std::string out
+        = run_job({"MODEL=m", "PACKAGENAME=ok", "STUB_OUT=" + std::to_string(total)}, "IN");
     ASSERT_EQ((size_t)total, out.size());
     long bad = -1;
     for (long i = 0; i < total && bad < 0; i++)
@@ -124,7 +128,7 @@ TEST_F(DaemonTest, ClientVanishingMidRelayLeavesNothingBehind)
     ASSERT_GT(start_daemon(), 0);
     int fd = rig_connect_as(LP_UID, LP_UID, 1, RIG_ADMIT);
     ASSERT_GE(fd, 0);
-    send_bytes(fd, block_bytes({ "MODEL=m", "PACKAGENAME=ok", "STUB_OUT=40000000" }));
+    send_bytes(fd, block_bytes({"MODEL=m", "PACKAGENAME=ok", "STUB_OUT=40000000"}));
     wire_end_pages(fd);
     char buf[4096];
     ASSERT_GT(wire_read(fd, buf, sizeof buf), 0);

@@ -145,7 +145,7 @@ struct Job {
 
 std::vector<std::string> job_entries()
 {
-    return { "PACKAGENAME=generic-ps", "MODEL=Tessal Generic", "PAGESIZE=9", "DPI=300" };
+    return {"PACKAGENAME=generic-ps", "MODEL=Tessal Generic", "PAGESIZE=9", "DPI=300"};
 }
 
 std::string pages_of(const std::vector<TestImage>& images)
@@ -187,7 +187,7 @@ int run_jobs(std::vector<Job>& jobs, const std::vector<std::string>& pages)
     while (open_count > 0 && now_ms() < deadline) {
         std::vector<pollfd> pfds;
         for (size_t i = 0; i < jobs.size(); i++)
-            pfds.push_back({ jobs[i].ended ? -1 : fds[i], POLLIN, 0 });
+            pfds.push_back({jobs[i].ended ? -1 : fds[i], POLLIN, 0});
         poll(pfds.data(), pfds.size(), 10);
         for (size_t i = 0; i < jobs.size(); i++) {
             if (jobs[i].ended || !(pfds[i].revents & (POLLIN | POLLHUP | POLLERR)))
@@ -230,8 +230,8 @@ void expect_pages(const std::string& ps, const std::vector<TestImage>& images)
     ASSERT_EQ(images.size(), rendered.size());
     for (size_t i = 0; i < images.size(); i++) {
         std::string why;
-        EXPECT_EQ(0, compare_on_page(rendered[i], images[i], 0, 0, &why)) << "page " << i + 1
-                                                                          << ": " << why;
+        EXPECT_EQ(0, compare_on_page(rendered[i], images[i], 0, 0, &why))
+            << "page " << i + 1 << ": " << why;
     }
 }
 
@@ -265,11 +265,10 @@ protected:
         if (HasFailure())
             fprintf(stderr, "---- daemon log ----\n%s---- end ----\n", rig_log().c_str());
         // A clean stop of the warm wineserver; the rig kills whatever is left.
-        std::string cmd = "setpriv --reuid=" + std::to_string(kUid) + " --regid=" +
-                          std::to_string(kUid) + " --clear-groups env WINEPREFIX=" + kPrefix +
-                          " timeout 20 wineserver -k >/dev/null 2>&1";
-        if (access(kPrefix, F_OK) == 0 && system(cmd.c_str()) != 0) {
-        }
+        std::string cmd = "setpriv --reuid=" + std::to_string(kUid)
+            + " --regid=" + std::to_string(kUid) + " --clear-groups env WINEPREFIX=" + kPrefix
+            + " timeout 20 wineserver -k >/dev/null 2>&1";
+        if (access(kPrefix, F_OK) == 0 && system(cmd.c_str()) != 0) { }
         rig_leave();
     }
 };
@@ -278,9 +277,9 @@ TEST_F(FullPath, TwoPagesPrintAsTheUserAndTheSecondJobRunsWarm)
 {
     struct stat st;
     ASSERT_NE(0, stat(kPrefix, &st)) << "the prefix must not exist before the first job";
-    std::vector<TestImage> images = { make_test_picture(640, 480, 16),
-                                      make_test_picture(300, 900, 256) };
-    std::vector<std::string> pages = { pages_of(images) };
+    std::vector<TestImage> images
+        = {make_test_picture(640, 480, 16), make_test_picture(300, 900, 256)};
+    std::vector<std::string> pages = {pages_of(images)};
 
     std::vector<Job> first(1);
     run_jobs(first, pages);
@@ -302,14 +301,14 @@ TEST_F(FullPath, TwoPagesPrintAsTheUserAndTheSecondJobRunsWarm)
             got.insert(groups.substr(at, end - at));
             at = end == std::string::npos ? groups.size() : end + 1;
         }
-        EXPECT_EQ((std::set<std::string>{ id, std::to_string(kExtraGid) }), got) << p.groups;
+        EXPECT_EQ((std::set<std::string> {id, std::to_string(kExtraGid)}), got) << p.groups;
         EXPECT_EQ(kPrefix, p.wineprefix);
     }
 
     // The Wine processes that stay warm hold nothing of the job: not the
     // daemon's stderr (its log here), not the connection, not the relay pipe.
     std::string log_path = std::string(rig_scratch()) + "/daemon.log";
-    for (const char* name : { "wineserver", ".exe" }) {
+    for (const char* name : {"wineserver", ".exe"}) {
         for (const Proc& p : find_procs(name)) {
             for (const std::string& target : open_files(p.pid)) {
                 EXPECT_NE(log_path, target) << p.cmdline << " holds the daemon's stderr";
@@ -323,8 +322,8 @@ TEST_F(FullPath, TwoPagesPrintAsTheUserAndTheSecondJobRunsWarm)
     EXPECT_EQ(1u, warm.size()) << "no warm wineserver after the first job";
     ino_t prefix_inode = st.st_ino;
 
-    std::vector<TestImage> one = { make_test_picture(500, 500, 2) };
-    std::vector<std::string> pages2 = { pages_of(one) };
+    std::vector<TestImage> one = {make_test_picture(500, 500, 2)};
+    std::vector<std::string> pages2 = {pages_of(one)};
     std::vector<Job> second(1);
     run_jobs(second, pages2);
     ASSERT_TRUE(second[0].ended) << "the second job did not end";
@@ -334,16 +333,16 @@ TEST_F(FullPath, TwoPagesPrintAsTheUserAndTheSecondJobRunsWarm)
     EXPECT_EQ(warm, wineservers()) << "the second job did not reuse the warm wineserver";
 
     printf("first job (creates the prefix): %ld ms to the last byte\n",
-           first[0].last_byte_ms - first[0].connect_ms);
+        first[0].last_byte_ms - first[0].connect_ms);
     printf("second job (warm): %ld ms to the last byte\n",
-           second[0].last_byte_ms - second[0].connect_ms);
+        second[0].last_byte_ms - second[0].connect_ms);
 }
 
 TEST_F(FullPath, TwoJobsAtOnceForOneUserPrintOneAfterTheOther)
 {
-    std::vector<TestImage> a = { make_test_picture(400, 300, 16) };
-    std::vector<TestImage> b = { make_test_picture(200, 600, 256) };
-    std::vector<std::string> pages = { pages_of(a), pages_of(b) };
+    std::vector<TestImage> a = {make_test_picture(400, 300, 16)};
+    std::vector<TestImage> b = {make_test_picture(200, 600, 256)};
+    std::vector<std::string> pages = {pages_of(a), pages_of(b)};
     std::vector<Job> jobs(2);
     int most_at_once = run_jobs(jobs, pages);
     ASSERT_TRUE(jobs[0].ended && jobs[1].ended) << "a job did not end";
@@ -358,7 +357,7 @@ TEST_F(FullPath, ACrashingPrintToolSendsNothingAndLeavesNothingRunning)
     std::string crash = rig_read_file(DIST_CRASH_EXE);
     ASSERT_FALSE(crash.empty());
     ASSERT_EQ(0, rig_write_file("/usr/bin/strelwick.exe", crash, 0755));
-    std::vector<std::string> pages = { pages_of({ make_test_picture(100, 100, 2) }) };
+    std::vector<std::string> pages = {pages_of({make_test_picture(100, 100, 2)})};
     std::vector<Job> jobs(1);
     run_jobs(jobs, pages);
     EXPECT_TRUE(jobs[0].ended) << "the job did not end";
@@ -370,7 +369,7 @@ TEST_F(FullPath, ACrashingPrintToolSendsNothingAndLeavesNothingRunning)
     std::vector<std::string> left;
     for (long end = now_ms() + 10000; now_ms() < end; usleep(50000)) {
         left.clear();
-        for (const char* name : { "tessal-wine", "strelwick.exe", "winedbg", "run.sh" })
+        for (const char* name : {"tessal-wine", "strelwick.exe", "winedbg", "run.sh"})
             for (const Proc& p : find_procs(name))
                 left.push_back(p.cmdline);
         if (left.empty())

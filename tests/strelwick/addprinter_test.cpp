@@ -20,8 +20,8 @@ TEST(TessalAddPrinter, AddsOnceAndAgainAndFollowsANewPort)
 {
     const char* name = "Tessal AddPrinter Probe";
     for (int round = 0; round < 2; round++) {
-        RunResult r = run_win_program("tessal-addprinter.exe",
-                                      {"Tessal Test PS", rig_ppd(), name, "|cat"});
+        RunResult r
+            = run_win_program("tessal-addprinter.exe", {"Tessal Test PS", rig_ppd(), name, "|cat"});
         EXPECT_EQ(r.exitCode, 0) << "round " << round << ": " << r.err;
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(r.err, "");
@@ -46,11 +46,12 @@ TEST(TessalAddPrinter, RefusesBadArguments)
     RunResult r = run_win_program("tessal-addprinter.exe", {"only", "three", "args"});
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "usage: tessal-addprinter.exe <driver-name> <ppd-windows-path> "
-                     "<printer-name> <port>\n");
+    EXPECT_EQ(r.err,
+        "usage: tessal-addprinter.exe <driver-name> <ppd-windows-path> "
+        "<printer-name> <port>\n");
 
     r = run_win_program("tessal-addprinter.exe",
-                        {"Tessal Test PS", "Z:\\nonexistent\\x.ppd", "Tessal Probe", "|cat"});
+        {"Tessal Test PS", "Z:\\nonexistent\\x.ppd", "Tessal Probe", "|cat"});
     EXPECT_EQ(r.exitCode, 3);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "tessal-addprinter: PPD file Z:\\nonexistent\\x.ppd not found\n");

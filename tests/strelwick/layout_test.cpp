@@ -125,16 +125,16 @@ TEST(DibLayout, WireValuesThatOverflow32BitsAreRefused)
 {
     std::vector<uint8_t> page(40, 0);
     set32(page, 0, 40);
-    set32(page, 4, 0x7fffffff);       // width
-    set32(page, 8, 0x7fffffff);       // height
-    page[14] = 32;                    // bpp
+    set32(page, 4, 0x7fffffff); // width
+    set32(page, 8, 0x7fffffff); // height
+    page[14] = 32; // bpp
     Layout l = check(page, page.size());
     EXPECT_EQ(l.check, DIB_SHORT);
     EXPECT_GT(l.needed, (uint64_t)UINT32_MAX); // 32-bit arithmetic would have wrapped
 
     // Rows * stride beyond 64 bits.
     page[14] = 0xff;
-    page[15] = 0xff;                  // bpp 65535
+    page[15] = 0xff; // bpp 65535
     EXPECT_EQ(check(page, page.size()).check, DIB_SHORT);
 
     // INT_MIN height has no positive counterpart.
@@ -173,7 +173,7 @@ TEST(DibLayout, CompressedPixelsAreBoundedBySizeImage)
     set32(page, 4, 5000);
     set32(page, 8, 5000);
     page[14] = 8;
-    set32(page, 16, 1);   // BI_RLE8
+    set32(page, 16, 1); // BI_RLE8
     set32(page, 20, 100); // biSizeImage
     EXPECT_EQ(check(page, page.size()).check, DIB_OK);
     set32(page, 20, 101);
@@ -206,10 +206,10 @@ TEST(EmfFrameToDevice, ZeroSizeAndOverflow)
     EXPECT_EQ(EmfFrameToDevice(1000000, 210, 4960, &out), EMF_DIM_OK);
     EXPECT_EQ(out, 236190);
     // The widest frame two LONG edges allow, on a tiny device: clamped.
-    EXPECT_EQ(EmfFrameToDevice((int64_t)INT32_MAX - INT32_MIN, 1, INT32_MAX, &out),
-              EMF_DIM_CLAMPED);
+    EXPECT_EQ(
+        EmfFrameToDevice((int64_t)INT32_MAX - INT32_MIN, 1, INT32_MAX, &out), EMF_DIM_CLAMPED);
     EXPECT_EQ(out, INT32_MAX);
-    EXPECT_EQ(EmfFrameToDevice(-((int64_t)INT32_MAX - INT32_MIN), 1, INT32_MAX, &out),
-              EMF_DIM_CLAMPED);
+    EXPECT_EQ(
+        EmfFrameToDevice(-((int64_t)INT32_MAX - INT32_MIN), 1, INT32_MAX, &out), EMF_DIM_CLAMPED);
     EXPECT_EQ(out, -INT32_MAX);
 }

@@ -52,8 +52,15 @@ std::string after_greeting_and_setup(const std::string& err)
 
 class TempDir : public ::testing::Test {
 protected:
-    void SetUp() override { dir = make_temp_dir("strelwick"); ASSERT_FALSE(dir.empty()); }
-    void TearDown() override { remove_tree(dir); }
+    void SetUp() override
+    {
+        dir = make_temp_dir("strelwick");
+        ASSERT_FALSE(dir.empty());
+    }
+    void TearDown() override
+    {
+        remove_tree(dir);
+    }
     std::string dir;
 };
 
@@ -107,8 +114,8 @@ TEST_F(StrelwickEmf, BadSpoolFiles)
     std::string missing = windows_path(dir + "/missing.emf");
     r = run_tool({"emf", missing, kStdoutPrinter}, {}, "");
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.err, "strelwick get called.\nSpoolerData::LoadSpoolerFile - cannot open '" +
-                         missing + "'");
+    EXPECT_EQ(r.err,
+        "strelwick get called.\nSpoolerData::LoadSpoolerFile - cannot open '" + missing + "'");
     EXPECT_EQ(r.out, "");
 
     r = run_tool({"emf"}, {}, "");
@@ -123,23 +130,26 @@ TEST_F(StrelwickEmf, BadSpoolFiles)
     close(fd);
     r = run_tool({"emf", windows_path(huge), kStdoutPrinter, "RAW"}, {}, "");
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.err, "strelwick get called.\nSpoolerData::LoadSpoolerFile - '" + windows_path(huge) +
-                         "' is 4 GiB or larger");
+    EXPECT_EQ(r.err,
+        "strelwick get called.\nSpoolerData::LoadSpoolerFile - '" + windows_path(huge)
+            + "' is 4 GiB or larger");
     EXPECT_EQ(r.out, "");
 
     // 3.75 GiB fits the 32-bit size but not a 32-bit process's heap.
     ASSERT_EQ(truncate(huge.c_str(), (off_t)0xF0000000u), 0);
     r = run_tool({"emf", windows_path(huge), kStdoutPrinter, "RAW"}, {}, "");
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.err, "strelwick get called.\nSpoolerData::LoadSpoolerFile - cannot allocate "
-                     "4026531840 bytes for '" + windows_path(huge) + "'");
+    EXPECT_EQ(r.err,
+        "strelwick get called.\nSpoolerData::LoadSpoolerFile - cannot allocate "
+        "4026531840 bytes for '"
+            + windows_path(huge) + "'");
     EXPECT_EQ(r.out, "");
 }
 
 TEST(StrelwickEmfPlayback, ImgKeepsTheDriversCopies)
 {
     RunResult r = run_tool({"img"}, {std::string("MODEL=") + kStdoutPrinter},
-                           bmp_string(make_test_picture(8, 8, 1 << 24), BmpFormat()));
+        bmp_string(make_test_picture(8, 8, 1 << 24), BmpFormat()));
     ASSERT_EQ(r.exitCode, 1) << r.err;
     EXPECT_EQ(r.out.find("copies="), std::string::npos) << "one copy, as the driver set it";
 }
@@ -238,8 +248,9 @@ TEST(StrelwickTestPages, EmptyTextAndMissingPrinter)
     for (const char* mode : {"text", "rect", "poly"}) {
         r = run_tool({mode}, {}, "");
         EXPECT_EQ(r.exitCode, 0) << mode;
-        EXPECT_EQ(r.err, "strelwick get called.\n"
-                         "failed to open printer:Vodidez VUZA Converter,error=1801\n")
+        EXPECT_EQ(r.err,
+            "strelwick get called.\n"
+            "failed to open printer:Vodidez VUZA Converter,error=1801\n")
             << mode;
     }
 }

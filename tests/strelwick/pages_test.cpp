@@ -64,7 +64,7 @@ TEST(StrelwickPages, TopDownImagesPrintTheRightWayUp)
     print_and_compare({
         {"24-bit top-down", 211, 105, 1 << 24, format(24, true)},
         {"32-bit BI_BITFIELDS top-down, 40-byte header", 90, 70, 1 << 24,
-         format(32, true, true, 40)},
+            format(32, true, true, 40)},
         {"32-bit BI_BITFIELDS, 108-byte header", 64, 48, 1 << 24, format(32, false, true, 108)},
     });
 }
@@ -87,10 +87,9 @@ TEST(StrelwickPageOptions, PageSizeAndDpiReachTheDriver)
     for (const Case& c : cases) {
         SCOPED_TRACE(std::string("PAGESIZE=") + c.pageSize + " DPI=" + c.dpi);
         RunResult r = run_tool({"img"},
-                               {std::string("MODEL=") + kStdoutPrinter,
-                                std::string("PAGESIZE=") + c.pageSize,
-                                std::string("DPI=") + c.dpi},
-                               input);
+            {std::string("MODEL=") + kStdoutPrinter, std::string("PAGESIZE=") + c.pageSize,
+                std::string("DPI=") + c.dpi},
+            input);
         ASSERT_EQ(r.exitCode, 1) << r.err;
         EXPECT_NE(r.out.find(c.feature), std::string::npos);
         EXPECT_NE(r.out.find(c.scale), std::string::npos);

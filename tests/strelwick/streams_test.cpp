@@ -28,8 +28,8 @@ std::string file_with(uint32_t bfSize, const std::string& rest)
 std::string info_header(uint32_t biSize, int32_t width, int32_t height, uint16_t bpp)
 {
     std::string h = le32(biSize) + le32((uint32_t)width) + le32((uint32_t)height);
-    h += std::string("\x01\x00", 2) + std::string(1, (char)(bpp & 0xff)) +
-         std::string(1, (char)(bpp >> 8));
+    h += std::string("\x01\x00", 2) + std::string(1, (char)(bpp & 0xff))
+        + std::string(1, (char)(bpp >> 8));
     h += std::string(24, '\0');
     return h;
 }
@@ -43,7 +43,8 @@ struct Outcome {
 Outcome print(const std::string& input)
 {
     RunResult r = run_tool({"img"}, {std::string("MODEL=") + kStdoutPrinter}, input);
-    EXPECT_EQ(r.out.compare(0, 4, "%!PS"), 0) << "stdout is not PostScript: " << r.out.substr(0, 80);
+    EXPECT_EQ(r.out.compare(0, 4, "%!PS"), 0)
+        << "stdout is not PostScript: " << r.out.substr(0, 80);
     return {r.exitCode, log_after_create_dc(r.err), page_count(r.out)};
 }
 
@@ -64,8 +65,8 @@ TEST(StrelwickBadStreams, EndOfStreamEndsTheJob)
     std::string page = small_page();
     Outcome cut = print(page + page.substr(0, 5));
     EXPECT_EQ(cut.exitCode, 1);
-    EXPECT_EQ(cut.log, "BMP file size 654\n" + std::string(kHeaderLog24) +
-                           "copy 10 scanline\nread pipe error.\n");
+    EXPECT_EQ(cut.log,
+        "BMP file size 654\n" + std::string(kHeaderLog24) + "copy 10 scanline\nread pipe error.\n");
     EXPECT_EQ(cut.pages, 1);
 }
 
@@ -79,32 +80,32 @@ TEST(StrelwickBadStreams, RefusedPagesEndTheDocumentWithAMessage)
     } cases[] = {
         {"not BM", "PK" + page.substr(2), "only BMP format supported\n"},
         {"cut in the pixels", page.substr(0, page.size() - 7),
-         "BMP file size 654\nBMP file corrupt 633-640\n"},
+            "BMP file size 654\nBMP file corrupt 633-640\n"},
         {"biSize 12", file_with(14 + 12 + 6, le32(12) + std::string(14, '\0')),
-         "BMP file size 32\nunsupported BMP file header.\n"},
+            "BMP file size 32\nunsupported BMP file header.\n"},
         {"shorter than its header", file_with(14 + 20, info_header(40, 20, 10, 24).substr(0, 20)),
-         "BMP file size 34\nBMP file too short for its header: 20 of 40 bytes\n"},
-        {"shorter than its pixels", file_with(14 + 40 + 560, info_header(40, 20, 10, 24) +
-                                                                 std::string(560, '\x55')),
-         "BMP file size 614\n"
-         "size-(20*10), plane:1, bpp:24, compress:0\n"
-         "                    pixel size:0x0, resolution-(0*0), color-(0,0)\n"
-         "BMP file too short for its pixels: 600 of 640 bytes\n"},
+            "BMP file size 34\nBMP file too short for its header: 20 of 40 bytes\n"},
+        {"shorter than its pixels",
+            file_with(14 + 40 + 560, info_header(40, 20, 10, 24) + std::string(560, '\x55')),
+            "BMP file size 614\n"
+            "size-(20*10), plane:1, bpp:24, compress:0\n"
+            "                    pixel size:0x0, resolution-(0*0), color-(0,0)\n"
+            "BMP file too short for its pixels: 600 of 640 bytes\n"},
         {"bfSize below 14", file_with(10, ""), "BMP file size 10\nout of memory.\n"},
         {"an 8-bit page without room for its colour table",
-         file_with(14 + 40 + 200, info_header(40, 20, 10, 8) + std::string(200, '\x01')),
-         "BMP file size 254\n"
-         "size-(20*10), plane:1, bpp:8, compress:0\n"
-         "                    pixel size:0x0, resolution-(0*0), color-(0,0)\n"
-         "BMP file too short for its pixels: 240 of 1264 bytes\n"},
+            file_with(14 + 40 + 200, info_header(40, 20, 10, 8) + std::string(200, '\x01')),
+            "BMP file size 254\n"
+            "size-(20*10), plane:1, bpp:8, compress:0\n"
+            "                    pixel size:0x0, resolution-(0*0), color-(0,0)\n"
+            "BMP file too short for its pixels: 240 of 1264 bytes\n"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         // One good page first: it stays printed when the next one is refused.
         Outcome o = print(page + c.input);
         EXPECT_EQ(o.exitCode, 1);
-        EXPECT_EQ(o.log, "BMP file size 654\n" + std::string(kHeaderLog24) + "copy 10 scanline\n" +
-                             c.log);
+        EXPECT_EQ(o.log,
+            "BMP file size 654\n" + std::string(kHeaderLog24) + "copy 10 scanline\n" + c.log);
         EXPECT_EQ(o.pages, 2); // the refused page was started and left open
     }
 }
@@ -118,7 +119,8 @@ TEST(StrelwickBadStreams, PrinterProblems)
 
     r = run_tool({"img"}, {}, small_page());
     EXPECT_EQ(r.exitCode, 0);
-    EXPECT_EQ(r.err, "strelwick get called.\nno printer name: MODEL is not set and none was given\n");
+    EXPECT_EQ(
+        r.err, "strelwick get called.\nno printer name: MODEL is not set and none was given\n");
     EXPECT_EQ(r.out, "");
 }
 
@@ -139,8 +141,8 @@ TEST(StrelwickCommandLine, ModeWords)
 
 TEST(StrelwickCommandLine, ImgPrinterArgumentWinsOverModel)
 {
-    RunResult r = run_tool({"img", "ignored.bmp", kStdoutPrinter}, {"MODEL=No Such Printer"},
-                           small_page());
+    RunResult r
+        = run_tool({"img", "ignored.bmp", kStdoutPrinter}, {"MODEL=No Such Printer"}, small_page());
     EXPECT_EQ(r.exitCode, 1) << r.err;
     EXPECT_EQ(page_count(r.out), 1);
     // One extra argument is ignored: the printer still comes from MODEL.

@@ -42,7 +42,7 @@ static std::vector<std::string> wine_env(const std::vector<std::string>& extra)
 }
 
 RunResult run_tool(const std::vector<std::string>& args, const std::vector<std::string>& env,
-                   const std::string& input)
+    const std::string& input)
 {
     std::vector<std::string> argv = {"wine", std::string(WIN_DIR) + "/strelwick.exe"};
     argv.insert(argv.end(), args.begin(), args.end());

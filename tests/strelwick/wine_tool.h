@@ -18,7 +18,7 @@ std::string file_port_path();
 
 // wine strelwick.exe args..., with the rig's Wine environment plus `env`.
 RunResult run_tool(const std::vector<std::string>& args, const std::vector<std::string>& env,
-                   const std::string& input);
+    const std::string& input);
 // Any other program of the Windows build (emf-record.exe, ...).
 RunResult run_win_program(const std::string& exe, const std::vector<std::string>& args);
 

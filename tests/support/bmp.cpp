@@ -18,7 +18,7 @@ void put32(std::vector<uint8_t>& v, size_t at, uint32_t x)
 }
 
 bool palette_of(const TestImage& img, size_t maxEntries, std::vector<uint32_t>* palette,
-                std::map<uint32_t, uint32_t>* index)
+    std::map<uint32_t, uint32_t>* index)
 {
     for (uint32_t c : img.rgb) {
         if (index->count(c))

@@ -27,8 +27,8 @@ void set_pixel(TestImage& img, int x, int y, uint32_t rgb)
 
 TestImage make_test_picture(int width, int height, int colours)
 {
-    static const uint32_t base[] = {0x000000, 0xff0000, 0x00ff00, 0x0000ff,
-                                    0xffff00, 0x00ffff, 0xff00ff, 0x808080};
+    static const uint32_t base[]
+        = {0x000000, 0xff0000, 0x00ff00, 0x0000ff, 0xffff00, 0x00ffff, 0xff00ff, 0x808080};
     TestImage img = make_image(width, height, 0xffffff);
     for (int y = 0; y < height; y++) {
         for (int x = 0; x < width; x++) {
@@ -38,11 +38,11 @@ TestImage make_test_picture(int width, int height, int colours)
             else if (colours <= 16)
                 c = base[(x / 5 + 2 * (y / 7)) % 8] ^ (x == y ? 0xffffff : 0);
             else if (colours <= 256)
-                c = ((x * 255 / width) & 0xe0) << 16 | ((y * 255 / height) & 0xc0) << 8 |
-                    ((x + y) % 4) * 0x40;
+                c = ((x * 255 / width) & 0xe0) << 16 | ((y * 255 / height) & 0xc0) << 8
+                    | ((x + y) % 4) * 0x40;
             else
-                c = (uint32_t)((x * 7) & 0xff) << 16 | (uint32_t)((y * 5) & 0xff) << 8 |
-                    (uint32_t)((x * y) & 0xff);
+                c = (uint32_t)((x * 7) & 0xff) << 16 | (uint32_t)((y * 5) & 0xff) << 8
+                    | (uint32_t)((x * y) & 0xff);
             img.rgb[(size_t)y * width + x] = c;
         }
     }
@@ -84,9 +84,9 @@ bool read_ppm(const std::string& path, TestImage* img, std::string* err)
     }
     char magic[2] = {0, 0};
     long w = 0, h = 0, maxval = 0;
-    bool ok = fread(magic, 1, 2, f) == 2 && magic[0] == 'P' && magic[1] == '6' &&
-              read_token(f, &w) && read_token(f, &h) && read_token(f, &maxval) &&
-              maxval == 255 && w > 0 && h > 0 && w <= 20000 && h <= 20000;
+    bool ok = fread(magic, 1, 2, f) == 2 && magic[0] == 'P' && magic[1] == '6' && read_token(f, &w)
+        && read_token(f, &h) && read_token(f, &maxval) && maxval == 255 && w > 0 && h > 0
+        && w <= 20000 && h <= 20000;
     if (!ok) {
         fclose(f);
         *err = "not a P6/255 PPM: " + path;
@@ -123,8 +123,7 @@ bool write_ppm(const std::string& path, const TestImage& img)
     return fclose(f) == 0 && ok;
 }
 
-long compare_on_page(const TestImage& page, const TestImage& img, int x0, int y0,
-                     std::string* why)
+long compare_on_page(const TestImage& page, const TestImage& img, int x0, int y0, std::string* why)
 {
     long bad = 0;
     why->clear();
@@ -137,8 +136,8 @@ long compare_on_page(const TestImage& page, const TestImage& img, int x0, int y0
                 continue;
             if (bad < 5) {
                 char line[128];
-                snprintf(line, sizeof(line), "(%d,%d): got %06x want %06x\n", x, y,
-                         (unsigned)got, (unsigned)want);
+                snprintf(line, sizeof(line), "(%d,%d): got %06x want %06x\n", x, y, (unsigned)got,
+                    (unsigned)want);
                 *why += line;
             }
             bad++;
@@ -148,7 +147,7 @@ long compare_on_page(const TestImage& page, const TestImage& img, int x0, int y0
 }
 
 bool render_postscript(const std::string& ps, int dpi, int width, int height,
-                       std::vector<TestImage>* pages, std::string* err)
+    std::vector<TestImage>* pages, std::string* err)
 {
     pages->clear();
     std::string dir = make_temp_dir("render");
@@ -160,9 +159,9 @@ bool render_postscript(const std::string& ps, int dpi, int width, int height,
     if (ok) {
         RunResult r = run_command(
             {"gs", "-q", "-dSAFER", "-dBATCH", "-dNOPAUSE", "-sDEVICE=ppmraw",
-             "-r" + std::to_string(dpi),
-             "-g" + std::to_string(width) + "x" + std::to_string(height), "-dFIXEDMEDIA",
-             "-sOutputFile=" + dir + "/page-%03d.ppm", dir + "/in.ps"},
+                "-r" + std::to_string(dpi),
+                "-g" + std::to_string(width) + "x" + std::to_string(height), "-dFIXEDMEDIA",
+                "-sOutputFile=" + dir + "/page-%03d.ppm", dir + "/in.ps"},
             {}, "", 120);
         ok = r.exitCode == 0;
         if (!ok)

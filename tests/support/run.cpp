@@ -34,7 +34,7 @@ void apply_env(const std::vector<std::string>& env)
 }
 
 [[noreturn]] void exec_child(const std::vector<std::string>& argv,
-                             const std::vector<std::string>& env, int in, int out, int err)
+    const std::vector<std::string>& env, int in, int out, int err)
 {
     setpgid(0, 0);
     dup2(in, 0);
@@ -56,7 +56,7 @@ void apply_env(const std::vector<std::string>& env)
 } // namespace
 
 RunResult run_command(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-                      const std::string& input, int timeoutSec)
+    const std::string& input, int timeoutSec)
 {
     RunResult res;
     int inPipe[2], outPipe[2], errPipe[2];

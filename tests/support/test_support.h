@@ -24,12 +24,12 @@ TestImage make_test_picture(int width, int height, int colours);
 
 // How make_bmp lays the file out.
 struct BmpFormat {
-    int bpp = 24;               // 1, 4, 8 (palette), 16, 24, 32
-    bool topDown = false;       // negative biHeight, top row first
-    bool bitfields = false;     // BI_BITFIELDS (16 and 32 bpp): 12 mask bytes follow
-                                // the header, whatever its size
-    int headerSize = 40;        // 40, 108 or 124
-    uint32_t clrUsed = 0;       // biClrUsed; 0 = the full palette for <= 8 bpp
+    int bpp = 24; // 1, 4, 8 (palette), 16, 24, 32
+    bool topDown = false; // negative biHeight, top row first
+    bool bitfields = false; // BI_BITFIELDS (16 and 32 bpp): 12 mask bytes follow
+                            // the header, whatever its size
+    int headerSize = 40; // 40, 108 or 124
+    uint32_t clrUsed = 0; // biClrUsed; 0 = the full palette for <= 8 bpp
 };
 
 // A whole BMP file (file header included). Palette formats take the picture's
@@ -44,13 +44,12 @@ bool write_ppm(const std::string& path, const TestImage& img);
 // Compares `img` with the area of `page` whose top-left corner is (x0, y0),
 // and demands white (0xFFFFFF) everywhere else on the page. Returns the number
 // of differing pixels; *why describes the first few.
-long compare_on_page(const TestImage& page, const TestImage& img, int x0, int y0,
-                     std::string* why);
+long compare_on_page(const TestImage& page, const TestImage& img, int x0, int y0, std::string* why);
 
 // Result of run_command.
 struct RunResult {
-    int exitCode = -1;          // exit status, or 128 + signal
-    bool timedOut = false;      // killed after the timeout
+    int exitCode = -1; // exit status, or 128 + signal
+    bool timedOut = false; // killed after the timeout
     std::string out;
     std::string err;
 };
@@ -61,12 +60,12 @@ struct RunResult {
 // killed. Output still held open by background processes is given up 2 s
 // after the command itself has ended.
 RunResult run_command(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-                      const std::string& input, int timeoutSec);
+    const std::string& input, int timeoutSec);
 
 // Renders PostScript with Ghostscript onto a fixed page of width x height
 // pixels at `dpi`, one image per page. False with *err on failure.
 bool render_postscript(const std::string& ps, int dpi, int width, int height,
-                       std::vector<TestImage>* pages, std::string* err);
+    std::vector<TestImage>* pages, std::string* err);
 
 // A fresh directory under /tmp (mkdtemp) and its removal.
 std::string make_temp_dir(const char* tag);

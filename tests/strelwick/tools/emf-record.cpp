@@ -12,7 +12,8 @@
 int main(int argc, char** argv)
 {
     if (argc != 5) {
-        fprintf(stderr, "usage: emf-record.exe <printer> <out.emf> <width-0.01mm> <height-0.01mm>\n");
+        fprintf(
+            stderr, "usage: emf-record.exe <printer> <out.emf> <width-0.01mm> <height-0.01mm>\n");
         return 2;
     }
     long width = strtol(argv[3], NULL, 10), height = strtol(argv[4], NULL, 10);
@@ -28,7 +29,8 @@ int main(int argc, char** argv)
     RECT frame = {0, 0, width, height};
     HDC emf = CreateEnhMetaFileA(ref, argv[2], &frame, "emf-record\0test\0");
     if (!emf) {
-        fprintf(stderr, "emf-record: CreateEnhMetaFileA(%s) failed: %lu\n", argv[2], GetLastError());
+        fprintf(
+            stderr, "emf-record: CreateEnhMetaFileA(%s) failed: %lu\n", argv[2], GetLastError());
         DeleteDC(ref);
         return 3;
     }
