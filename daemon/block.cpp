@@ -1,4 +1,5 @@
 #include "block.h"
+#include "deadline.h"
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -7,9 +8,17 @@
 
 char* read_block(int fd, int32_t* len)
 {
+    struct timespec deadline = deadline_after(BLOCK_READ_SECONDS);
     int32_t want = 0;
-    if (read(fd, &want, sizeof want) != (ssize_t)sizeof want) {
-        fputs("failed to read info.\n", stderr);
+    ssize_t r = read_by(fd, &want, sizeof want, &deadline);
+    if (r != (ssize_t)sizeof want) {
+        fputs(
+            r == DEADLINE_PASSED ? "job info block not sent in time.\n" : "failed to read info.\n",
+            stderr);
+        return nullptr;
+    }
+    if (want > BLOCK_MAX_BYTES) {
+        fprintf(stderr, "job info block too long: %d bytes.\n", (int)want);
         return nullptr;
     }
     char* block = want < 0 ? nullptr : (char*)malloc((size_t)want + 1);
@@ -19,9 +28,10 @@ char* read_block(int fd, int32_t* len)
     }
     int32_t got = 0;
     while (got < want) {
-        ssize_t n = read(fd, block + got, (size_t)(want - got));
+        ssize_t n = read_by(fd, block + got, (size_t)(want - got), &deadline);
         if (n <= 0) {
-            fputs("failed to read.\n", stderr);
+            fputs(n == DEADLINE_PASSED ? "job info block not sent in time.\n" : "failed to read.\n",
+                stderr);
             free(block);
             return nullptr;
         }
@@ -69,11 +79,4 @@ int split_options(char* block, int32_t len, char** vec, int cap)
         count++;
     }
     return count;
-}
-
-bool package_name_ok(const char* name)
-{
-    if (!name || !*name || strchr(name, '/'))
-        return false;
-    return strcmp(name, ".") != 0 && strcmp(name, "..") != 0;
 }

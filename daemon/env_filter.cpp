@@ -1,47 +1,65 @@
 #include "env_filter.h"
+#include "job_keys.h"
 
 #include <stdio.h>
 #include <string.h>
 
-// Names the C library ignores for privileged programs, the shell's start-up
-// hooks, the search path, and Wine's own loader and DLL controls.
-static const char* const k_unsafe_names[] = {"GCONV_PATH", "GETCONF_DIR", "GLIBC_TUNABLES",
-    "HOSTALIASES", "LOCALDOMAIN", "LOCPATH", "MALLOC_CHECK_", "MALLOC_TRACE", "NIS_PATH", "NLSPATH",
-    "RESOLV_HOST_CONF", "RES_OPTIONS", "TMPDIR", "TZDIR", "BASH_ENV", "ENV", "SHELLOPTS", "IFS",
-    "PATH", "WINELOADER", "WINESERVER", "WINEDLLPATH", "WINEDLLOVERRIDES"};
-
-static const char* const k_unsafe_prefixes[] = {"LD_", "BASH_FUNC_"};
-
-static size_t key_length(const char* entry)
+// The key of a dropped entry, shown safely: printable bytes only, cut short.
+static void log_dropped(const char* entry, size_t len, const char* why)
 {
-    const char* eq = strchr(entry, '=');
-    return eq ? (size_t)(eq - entry) : strlen(entry);
+    const char* eq = (const char*)memchr(entry, '=', len);
+    size_t klen = eq ? (size_t)(eq - entry) : len;
+    char shown[65];
+    size_t n = 0;
+    for (size_t i = 0; i < klen && n < sizeof shown - 1; i++)
+        shown[n++] = (entry[i] >= 0x20 && entry[i] < 0x7f) ? entry[i] : '?';
+    shown[n] = '\0';
+    fprintf(stderr, "dropped option %s: %s\n", shown, why);
 }
 
-bool env_entry_unsafe(const char* entry)
+static size_t key_length(const char* entry, size_t len)
 {
-    size_t klen = key_length(entry);
-    for (const char* name : k_unsafe_names)
-        if (strlen(name) == klen && memcmp(entry, name, klen) == 0)
-            return true;
-    for (const char* prefix : k_unsafe_prefixes)
-        if (klen >= strlen(prefix) && memcmp(entry, prefix, strlen(prefix)) == 0)
-            return true;
-    // A value shaped like an exported bash function is run by bash on start.
-    return entry[klen] == '=' && strncmp(entry + klen + 1, "() {", 4) == 0;
+    const char* eq = (const char*)memchr(entry, '=', len);
+    return eq ? (size_t)(eq - entry) : len;
 }
 
-int filter_environment(char** vec, int n)
+// True when an entry already kept in block[0, kept) has the same key,
+// ignoring case.
+static bool key_taken(const char* block, int32_t kept, const char* entry, size_t len)
 {
-    int kept = 0;
-    for (int i = 0; i < n; i++) {
-        if (env_entry_unsafe(vec[i])) {
-            fprintf(stderr, "dropped unsafe option %.*s\n", (int)key_length(vec[i]), vec[i]);
-            continue;
-        }
-        vec[kept++] = vec[i];
+    size_t klen = key_length(entry, len);
+    const char* at = block;
+    const char* end = block + kept;
+    while (at < end) {
+        size_t n = strlen(at);
+        if (job_keys_collide(at, key_length(at, n), entry, klen))
+            return true;
+        at += n + 1;
     }
-    for (int i = kept; i < n; i++)
-        vec[i] = nullptr;
+    return false;
+}
+
+int32_t filter_block(char* block, int32_t len)
+{
+    if (!block || len <= 0)
+        return 0;
+    char* end = block + len;
+    char* entry = block;
+    int32_t kept = 0;
+    while (entry < end) {
+        char* nul = (char*)memchr(entry, '\0', (size_t)(end - entry));
+        size_t n = nul ? (size_t)(nul - entry) : (size_t)(end - entry);
+        job_verdict v = job_entry_check(entry, n);
+        if (v != JOB_ENTRY_OK)
+            log_dropped(entry, n, job_verdict_text(v));
+        else if (key_taken(block, kept, entry, n))
+            log_dropped(entry, n, "repeats an earlier option");
+        else {
+            memmove(block + kept, entry, n);
+            block[kept + n] = '\0';
+            kept += (int32_t)(n + 1);
+        }
+        entry += n + 1;
+    }
     return kept;
 }

@@ -1,20 +1,18 @@
 #include "listener.h"
+#include "admission.h"
 #include "worker.h"
+#include "wire.h"
 
 #include <errno.h>
 #include <poll.h>
-#include <pwd.h>
-#include <stdint.h>
+#include <fcntl.h>
 #include <stdio.h>
-#include <string.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <systemd/sd-daemon.h>
 #include <unistd.h>
 
-#define SOCKET_NAME "tessal_zk_filter.sock"
-#define SOCKET_ADDR_LEN 24
 #define LISTEN_BACKLOG 10
 
 static int create_own_socket(void)
@@ -25,10 +23,7 @@ static int create_own_socket(void)
         return -1;
     }
     struct sockaddr_un addr;
-    memset(&addr, 0, sizeof addr);
-    addr.sun_family = AF_UNIX;
-    memcpy(addr.sun_path + 1, SOCKET_NAME, strlen(SOCKET_NAME));
-    if (bind(fd, (struct sockaddr*)&addr, SOCKET_ADDR_LEN) < 0) {
+    if (bind(fd, (struct sockaddr*)&addr, wire_address(&addr)) < 0) {
         perror("bind");
         return -1;
     }
@@ -56,98 +51,87 @@ int acquire_listen_socket(void)
     return create_own_socket();
 }
 
-// Waits a bounded time for the admission message so that a client that sends
-// nothing cannot hold up the connections queued behind it.
-static bool admission_arrives(int conn)
+// Jobs running at once.  Further connections wait in the socket's backlog
+// until one ends, so a burst is served late rather than refused.
+#define MAX_JOBS 16
+
+// One slot per running job: the read end of a pipe whose write end only that
+// job's worker holds.  The pipe's end tells the listener that the job is
+// over, however its worker ended.
+static int g_jobs[MAX_JOBS];
+static int g_job_count;
+
+// Waits until a connection is waiting or a job ends, and frees the slots of
+// ended jobs.  At the cap the socket is not watched: new connections wait in
+// its backlog.  Returns true when a connection can be accepted.
+static bool wait_for_work(int listen_fd)
 {
-    struct pollfd p = {conn, POLLIN, 0};
-    int r;
-    do
-        r = poll(&p, 1, ADMISSION_WAIT_SECONDS * 1000);
-    while (r < 0 && errno == EINTR);
-    if (r > 0)
-        return true;
-    if (r == 0)
-        fputs("no admission message in time.\n", stderr);
-    else
-        perror("poll");
-    return false;
+    struct pollfd p[MAX_JOBS + 1];
+    p[0] = {listen_fd, (short)(g_job_count < MAX_JOBS ? POLLIN : 0), 0};
+    for (int i = 0; i < g_job_count; i++)
+        p[i + 1] = {g_jobs[i], POLLIN, 0};
+    if (poll(p, (nfds_t)g_job_count + 1, -1) < 0)
+        return false;
+    int kept = 0;
+    for (int i = 0; i < g_job_count; i++) {
+        if (p[i + 1].revents)
+            close(g_jobs[i]);
+        else
+            g_jobs[kept++] = g_jobs[i];
+    }
+    g_job_count = kept;
+    return p[0].revents != 0;
 }
 
-// Reads the admission message and checks that the peer runs as "lp".
-static bool admit(int conn)
+// What a worker must not keep of the listener: the listening socket and the
+// other jobs' slots.
+static void close_listener_fds(int listen_fd)
 {
-    if (!admission_arrives(conn))
-        return false;
-    int32_t blocks = 0;
-    struct iovec iov = {&blocks, sizeof blocks};
-    union {
-        char buf[CMSG_SPACE(sizeof(struct ucred))];
-        struct cmsghdr align;
-    } control;
-    struct msghdr msg;
-    memset(&msg, 0, sizeof msg);
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control.buf;
-    msg.msg_controllen = sizeof control.buf;
-    ssize_t got = recvmsg(conn, &msg, 0);
-    if (got < 0) {
-        perror("recvmsg");
-        return false;
-    }
-    // At end of stream the kernel still attaches credentials (all zero), so
-    // an empty receive must not be mistaken for a peer running as root.
-    if (got == 0 || msg.msg_controllen < sizeof(struct cmsghdr)) {
-        fputs("invalid msg\n", stderr);
-        return false;
-    }
-    struct cmsghdr* cm = CMSG_FIRSTHDR(&msg);
-    if (!cm || cm->cmsg_len != CMSG_LEN(sizeof(struct ucred))) {
-        fputs("invalid cmsgh\n", stderr);
-        return false;
-    }
-    if (cm->cmsg_level != SOL_SOCKET || cm->cmsg_type != SCM_CREDENTIALS) {
-        fputs("invalid type\n", stderr);
-        return false;
-    }
-    struct ucred cred;
-    memcpy(&cred, CMSG_DATA(cm), sizeof cred);
-    fprintf(
-        stderr, "[INFO] pid: %d uid: %d gid: %d\n", (int)cred.pid, (int)cred.uid, (int)cred.gid);
-    struct passwd* pw = getpwuid(cred.uid);
-    if (!pw || strcmp(pw->pw_name, "lp") != 0)
-        return false;
-    fprintf(stderr, "[INFO] %d blocks\n", (int)blocks);
-    return true;
+    close(listen_fd);
+    for (int i = 0; i < g_job_count; i++)
+        close(g_jobs[i]);
 }
 
 // Double fork: the worker has no waiting parent, and the listener only waits
 // for the short-lived child in between.
 static void hand_off(int listen_fd, int conn)
 {
+    int job[2];
+    if (pipe2(job, O_CLOEXEC) != 0) {
+        perror("pipe");
+        return;
+    }
     pid_t child = fork();
     if (child < 0) {
         fputs("failed to fork 1.\n", stderr);
+        close(job[0]);
+        close(job[1]);
         return;
     }
     if (child == 0) {
-        if (fork() == 0)
-            run_worker(listen_fd, conn);
+        if (fork() == 0) {
+            close_listener_fds(listen_fd);
+            close(job[0]);
+            run_worker(conn);
+        }
         _exit(0);
     }
+    close(job[1]);
+    g_jobs[g_job_count++] = job[0];
     waitpid(child, nullptr, 0);
 }
 
 int listen_loop(int listen_fd)
 {
     for (;;) {
-        int conn = accept(listen_fd, nullptr, nullptr);
+        if (!wait_for_work(listen_fd))
+            continue;
+        int conn = accept4(listen_fd, nullptr, nullptr, SOCK_CLOEXEC);
         if (conn < 0) {
             perror("accept");
             return -1;
         }
-        if (admit(conn))
+        if (peer_is_lp(conn))
             hand_off(listen_fd, conn);
         close(conn);
     }

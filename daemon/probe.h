@@ -13,5 +13,12 @@ bool probe_take_line(const char* const* keys, char** results, int nkeys, const c
 // or -1 when a copy fails.
 int probe_read(FILE* in, const char* const* keys, char** results, int nkeys);
 
+// How long the script may run before its process group is killed.
+#ifndef PROBE_SECONDS
+#define PROBE_SECONDS 10
+#endif
+// Most of the script's output that is looked at.
+#define PROBE_OUTPUT_MAX 65536
+
 // Runs the script as the current user and collects the wanted keys.
 int probe_active_user(const char* const* keys, char** results, int nkeys);

@@ -1,5 +1,7 @@
 #include "worker.h"
 #include "block.h"
+#include "admission.h"
+#include "deadline.h"
 #include "env_filter.h"
 #include "probe.h"
 
@@ -19,6 +21,10 @@
 #define ENV_SLOTS 256
 #define MAX_OPTIONS 246
 #define RELAY_CHUNK 8192
+// How long the package's configure step may take, a first setup included.
+#ifndef CONFIGURE_SECONDS
+#define CONFIGURE_SECONDS 300
+#endif
 
 [[noreturn]] static void fail(const char* msg)
 {
@@ -51,12 +57,15 @@ static void become_user(const struct passwd* pw)
         fail("failed to drop root.\n");
 }
 
+// The configure step runs in a process group of its own, so that a step that
+// hangs can be ended with everything it started.
 static void run_configure(const char* package, const char* model, char* home_env)
 {
     pid_t pid = fork();
     if (pid < 0)
         fail("failed to fork configure.\n");
     if (pid == 0) {
+        setpgid(0, 0);
         size_t size = strlen(package) + 36;
         char* script = alloc_or_die(size);
         snprintf(script, size, "%s/%s/%s", PACKAGE_ROOT, package, "run.sh");
@@ -65,8 +74,14 @@ static void run_configure(const char* package, const char* model, char* home_env
         fprintf(stderr, "failed to start %s\n", script);
         exit(255);
     }
+    setpgid(pid, pid);
+    struct timespec deadline = deadline_after(CONFIGURE_SECONDS);
     int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) { }
+    if (!wait_by(pid, &status, &deadline)) {
+        kill_group(pid, pid);
+        fprintf(stderr, "configure step did not end within %d s; stopped it.\n", CONFIGURE_SECONDS);
+        exit(255);
+    }
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         fprintf(stderr, "configure error: %d\n", (status >> 8) & 0xff);
         exit(255);
@@ -141,23 +156,24 @@ bool relay_output(int pipe_fd, int conn)
     }
 }
 
-void run_worker(int listen_fd, int conn)
+void run_worker(int conn)
 {
-    // Nothing started from here on may hold the listening socket.
-    close(listen_fd);
-
+    if (!admit(conn))
+        exit(0);
     int32_t len = 0;
     char* block = read_block(conn, &len);
     if (!block)
         exit(255);
+    // The limit counts what the client sent; the rest of the job sees only
+    // the entries that may reach the print tool.
+    int entries = split_options(block, len, nullptr, 0);
+    len = filter_block(block, len);
     const char* package = find_option(block, len, "PACKAGENAME");
     if (!package)
         fail("no package.\n");
     const char* model = find_option(block, len, "MODEL");
     if (!model)
         fail("no printer name.\n");
-    if (!package_name_ok(package))
-        fail("invalid package name.\n");
 
     static const char* const keys[] = {"XUSER", "DISPLAY"};
     char* found[2] = {nullptr, nullptr};
@@ -177,10 +193,9 @@ void run_worker(int listen_fd, int conn)
     run_configure(package, model, home_env);
 
     static char* env[ENV_SLOTS];
-    int n = split_options(block, len, env, ENV_SLOTS);
-    if (n > MAX_OPTIONS)
+    if (entries > MAX_OPTIONS)
         fail("too many options.\n");
-    n = filter_environment(env, n);
+    int n = split_options(block, len, env, ENV_SLOTS);
     finish_environment(env, n, pw->pw_dir, package, found[1], home_env);
 
     int pipe_fds[2];

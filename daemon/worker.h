@@ -4,8 +4,9 @@
 
 #include <sys/types.h>
 
-// Carries out the job on conn and ends the process; never returns.
-[[noreturn]] void run_worker(int listen_fd, int conn);
+// Admits the connection, carries out its job and ends the process; never
+// returns.
+[[noreturn]] void run_worker(int conn);
 
 // Copies everything from the pipe to the connection until the pipe ends.
 // Short writes continue with the rest of the chunk; after a failed write

@@ -4,47 +4,6 @@
 #include <stdio.h>
 #include <string.h>
 
-bool job_package_name_ok(const char* name)
-{
-    size_t n = strlen(name);
-    if (n == 0 || strcmp(name, ".") == 0 || strcmp(name, "..") == 0)
-        return false;
-    for (size_t i = 0; i < n; i++) {
-        char c = name[i];
-        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
-            || c == '.' || c == '_' || c == '-';
-        if (!ok)
-            return false;
-    }
-    return true;
-}
-
-// A printer name travels as an environment string: printable, no '\0'.
-static bool model_name_ok(const char* name)
-{
-    if (!*name)
-        return false;
-    for (const unsigned char* p = (const unsigned char*)name; *p; p++)
-        if (*p < 0x20 || *p == 0x7f)
-            return false;
-    return true;
-}
-
-// A Windows paper code: a decimal number from 1 to 32767.
-static bool paper_code_ok(const char* code)
-{
-    size_t n = strlen(code);
-    if (n == 0 || n > 5)
-        return false;
-    long v = 0;
-    for (size_t i = 0; i < n; i++) {
-        if (code[i] < '0' || code[i] > '9')
-            return false;
-        v = v * 10 + (code[i] - '0');
-    }
-    return v >= 1 && v <= 32767;
-}
-
 static bool copy_attr(
     ppd_file_t* ppd, const char* keyword, char* out, size_t outlen, char* err, size_t errlen)
 {
@@ -93,7 +52,7 @@ bool job_info_from_ppd(
         snprintf(err, errlen, "the PPD's package name \"%s\" is not a plain name", info->package);
         return false;
     }
-    if (!model_name_ok(info->model)) {
+    if (!job_value_ok("MODEL", info->model)) {
         snprintf(err, errlen, "the PPD's printer name has control characters");
         return false;
     }
@@ -104,7 +63,7 @@ bool job_info_from_ppd(
     }
     snprintf(info->size_name, sizeof info->size_name, "%s", size);
     const char* code = paper_code_for(ppd, size);
-    if (!code || !paper_code_ok(code)) {
+    if (!code || !job_value_ok("PAGESIZE", code)) {
         snprintf(err, errlen, "page size %s has no Windows paper code in the PPD", info->size_name);
         return false;
     }

@@ -2,6 +2,8 @@
 // and the first raster page.
 #pragma once
 
+#include "job_keys.h"
+
 #include <cups/ppd.h>
 #include <cups/raster.h>
 #include <stddef.h>
@@ -28,7 +30,3 @@ bool job_info_from_ppd(
 // JOB_ENTRY_MAX bytes each); entries[] points into it.  Returns the count.
 #define JOB_ENTRY_MAX 300
 size_t job_info_entries(const job_info* info, char storage[][JOB_ENTRY_MAX], const char* entries[]);
-
-// A package name is one path component: letters, digits, '.', '_', '-',
-// not "." or "..".  The daemon builds paths from it.
-bool job_package_name_ok(const char* name);

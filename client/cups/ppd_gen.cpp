@@ -1,4 +1,5 @@
 #include "ppd_gen.h"
+#include "job_keys.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -57,8 +58,7 @@ static bool keyword_text(const char* s, size_t max)
 
 const char* ppd_set_package(ppd_request* r, const char* package)
 {
-    if (!keyword_text(package, sizeof r->package - 1) || strcmp(package, ".") == 0
-        || strcmp(package, "..") == 0)
+    if (!job_package_name_ok(package))
         return "a package name is letters, digits, '.', '_' and '-' only";
     strcpy(r->package, package);
     return nullptr;

@@ -5,7 +5,7 @@
 // Reads CUPS raster (stdin or file), sends each page as a whole BMP file to
 // the daemon and writes the printer data it relays back to stdout.
 
-#include "../wire.h"
+#include "wire.h"
 #include "bmp_page.h"
 #include "job_options.h"
 #include "relay.h"

@@ -1,6 +1,6 @@
 #include "relay.h"
 
-#include "../wire.h"
+#include "wire.h"
 
 #include <errno.h>
 #include <fcntl.h>

@@ -1,6 +1,7 @@
 // Option lookup and splitting over raw blocks, and reading a block off a
 // stream.
 #include "block.h"
+#include "job_keys.h"
 
 #include <gtest/gtest.h>
 
@@ -58,10 +59,12 @@ TEST(SplitOptions, UnterminatedLastEntryStaysInsideTheBlock)
 
 TEST(PackageName, MustBeOnePlainComponent)
 {
-    for (const char* good : {"ok", "zk-3000", ".hidden", "..x", "a b"})
-        EXPECT_TRUE(package_name_ok(good)) << good;
-    for (const char* bad : {"", ".", "..", "/", "a/b", "../x", "x/"})
-        EXPECT_FALSE(package_name_ok(bad)) << bad;
+    std::string longest(64, 'p');
+    for (const char* good : {"ok", "zk-3000", ".hidden", "..x", "A_1.2", longest.c_str()})
+        EXPECT_TRUE(job_package_name_ok(good)) << good;
+    std::string too_long(65, 'p');
+    for (const char* bad : {"", ".", "..", "/", "a/b", "../x", "x/", "a b", too_long.c_str()})
+        EXPECT_FALSE(job_package_name_ok(bad)) << bad;
 }
 
 class ReadBlock : public ::testing::Test {

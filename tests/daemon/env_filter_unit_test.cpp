@@ -1,23 +1,50 @@
 // Which client entries may reach the print tool's environment.
 #include "env_filter.h"
+#include "job_keys.h"
 
 #include <gtest/gtest.h>
 
-TEST(EnvFilter, RefusesLoaderShellAndWineControls)
+#include <string>
+#include <vector>
+
+static std::vector<std::string> filtered(const std::vector<std::string>& entries)
 {
-    for (const char* e : {"LD_PRELOAD=x", "LD_=1", "LD_LIBRARY_PATH=/tmp", "GLIBC_TUNABLES=x",
-             "NLSPATH=x", "TZDIR=x", "BASH_ENV=x", "ENV=x", "SHELLOPTS=x", "BASH_FUNC_f%%=x",
-             "IFS=", "PATH=/bin", "WINELOADER=x", "WINESERVER=x", "WINEDLLPATH=x",
-             "WINEDLLOVERRIDES=x", "ANY=() { :; }", "LD_PRELOAD"})
-        EXPECT_TRUE(env_entry_unsafe(e)) << e;
+    std::string block;
+    for (const std::string& e : entries)
+        block += e + '\0';
+    block += '\0'; // the reader's terminating NUL past the block
+    int32_t len = filter_block(&block[0], (int32_t)block.size() - 1);
+    std::vector<std::string> kept;
+    for (size_t at = 0; at < (size_t)len; at += kept.back().size() + 1)
+        kept.push_back(block.c_str() + at);
+    return kept;
 }
 
-TEST(EnvFilter, KeepsLookalikesAndOrdinaryOptions)
+TEST(JobOptions, ValuesMeetTheirKeysRules)
 {
-    for (const char* e :
-        {"MODEL=LD_PRELOAD", "PATHS=x", "XPATH=x", "LD=1", "ENVIRONMENT=x", "WINEPREFIX=x",
-            "WINEDEBUG=-all", "DISPLAY=:0", "HOME=/x", "ld_preload=x", "F=(){ x; }", "F= () { x; }",
-            "BASH_FUNCTIONS"
-            "X=1"})
-        EXPECT_FALSE(env_entry_unsafe(e)) << e;
+    for (const char* e : {"MODEL=Office Jet (2nd floor)", "PAGESIZE=1", "PAGESIZE=32767", "DPI=50",
+             "DPI=9600x600", "PACKAGENAME=zk-3000", "OPT_A=", "MODEL=-e"})
+        EXPECT_EQ(JOB_ENTRY_OK, job_entry_check(e, strlen(e))) << e;
+    std::string long_model = "MODEL=" + std::string(201, 'm');
+    for (const char* e : {"MODEL=", "MODEL=\\\\host\\share", "MODEL=a,b", "MODEL=tab\there",
+             "MODEL=caf\xc3\xa9", long_model.c_str(), "PAGESIZE=0", "PAGESIZE=32768", "PAGESIZE=-9",
+             "PAGESIZE= 9", "PAGESIZE=123456", "DPI=49", "DPI=9601", "DPI=300x", "DPI=x300",
+             "DPI=300x300x300", "PACKAGENAME=..", "PACKAGENAME=a/b"})
+        EXPECT_EQ(JOB_ENTRY_BAD_VALUE, job_entry_check(e, strlen(e))) << e;
+    for (const char* e : {"LD_PRELOAD=x", "PATH=/bin", "model=m", "OPT_=1", "OPT_a=1", "OPT_X-Y=1",
+             "WINEPREFIX=/x", "HOME=/x", "=x"})
+        EXPECT_EQ(JOB_ENTRY_UNKNOWN_KEY, job_entry_check(e, strlen(e))) << e;
+    EXPECT_EQ(JOB_ENTRY_NO_EQUALS, job_entry_check("MODEL", 5));
+}
+
+TEST(JobOptions, FilterKeepsFirstOfEachKeyInOrder)
+{
+    std::vector<std::string> in = {"MODEL=P1", "FOO=1", "PACKAGENAME=ok", "MODEL=\\\\evil\\share",
+        "Model=P2", "PAGESIZE=9", "NOEQUALS", "", "DPI=600", "OPT_X=1", "opt_x=2", "OPT_X=3"};
+    std::vector<std::string> want
+        = {"MODEL=P1", "PACKAGENAME=ok", "PAGESIZE=9", "DPI=600", "OPT_X=1"};
+    EXPECT_EQ(want, filtered(in));
+    // A refused first MODEL leaves the key free for a later valid one.
+    EXPECT_EQ(std::vector<std::string>({"MODEL=ok"}), filtered({"MODEL=a,b", "MODEL=ok"}));
+    EXPECT_TRUE(filtered({}).empty());
 }

@@ -520,8 +520,10 @@ int rig_connect_as(uid_t uid, gid_t gid, int32_t block_count, int how)
         int fd = -1;
         if (setgroups(0, nullptr) == 0 && setgid(gid) == 0 && setuid(uid) == 0) {
             fd = wire_connect();
-            if (fd >= 0 && how == RIG_ADMIT && wire_send_admission(fd, block_count) != 0)
-                fd = -1;
+            // A daemon that refuses the peer may close before the message is
+            // sent; the closed connection is what the caller then sees.
+            if (fd >= 0 && how == RIG_ADMIT)
+                wire_send_admission(fd, block_count);
         }
         _exit(send_fd(chan[1], fd) == 0 && fd >= 0 ? 0 : 1);
     }

@@ -68,9 +68,14 @@ TEST_F(DaemonTest, ActivationWithOneSocketUsesIt)
     ASSERT_GT(start_daemon(&opts), 0);
     EXPECT_EQ("STUB-OUTPUT\n", run_job({"MODEL=m", "PACKAGENAME=ok"}));
     // No socket of its own: only stdio and the handed-over descriptor.
+    // The job's slot closes as soon as its worker has ended.
+    EXPECT_EQ(0, worker_status());
     std::vector<std::string> expected = {"0", "1", "2", "3"};
-    std::vector<std::string> fds = open_fds(daemon_);
-    std::sort(fds.begin(), fds.end());
+    std::vector<std::string> fds;
+    for (int i = 0; i < 100 && fds != expected; i++, usleep(20000)) {
+        fds = open_fds(daemon_);
+        std::sort(fds.begin(), fds.end());
+    }
     EXPECT_EQ(expected, fds);
     // The activation variables do not reach the probe.
     std::string env = rig_read_file("/opt/rig-out/xpub.env");

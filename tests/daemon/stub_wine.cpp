@@ -1,10 +1,10 @@
 // Stand-in for /usr/bin/tessal-wine in the daemon rig.  Records how it was
 // started and what arrived on stdin, then writes known bytes to stdout.
 //
-// Steered by its environment (which comes from the job info block):
-//   STUB_TAG    name of the record files under /opt/rig-out (default "tool")
-//   STUB_OUT    write this many pattern bytes instead of the fixed greeting
-//   STUB_STDIN  "count": only count the stdin bytes instead of saving them
+// Steered by driver options in its environment (from the job info block):
+//   OPT_STUB_TAG    name of the record files under /opt/rig-out (default "tool")
+//   OPT_STUB_OUT    write this many pattern bytes instead of the fixed greeting
+//   OPT_STUB_STDIN  "count": only count the stdin bytes instead of saving them
 // Files: <tag>.rec (written complete before any output), <tag>.stdin,
 // <tag>.done (after all output was written).
 #include "rig.h"
@@ -89,7 +89,7 @@ static void write_output(const char* count)
 
 int main(int argc, char** argv)
 {
-    const char* tag = getenv("STUB_TAG") ? getenv("STUB_TAG") : "tool";
+    const char* tag = getenv("OPT_STUB_TAG") ? getenv("OPT_STUB_TAG") : "tool";
     std::string base = std::string(OUT_DIR) + tag;
     std::string rec;
     for (int i = 0; i < argc; i++)
@@ -107,7 +107,7 @@ int main(int argc, char** argv)
     rec += "\npid=" + std::to_string(getpid()) + "\nppid=" + std::to_string(getppid()) + "\n";
     record_fds(&rec);
 
-    const char* mode = getenv("STUB_STDIN");
+    const char* mode = getenv("OPT_STUB_STDIN");
     bool save = !(mode && strcmp(mode, "count") == 0);
     long got = read_stdin(save ? base + ".stdin" : "");
     rec += "stdin=" + std::to_string(got) + "\n";
@@ -119,7 +119,7 @@ int main(int argc, char** argv)
         perror("stub: record");
         return 2;
     }
-    write_output(getenv("STUB_OUT"));
+    write_output(getenv("OPT_STUB_OUT"));
     close(1);
     fd = open((base + ".done").c_str(), O_CREAT | O_WRONLY, 0644);
     if (fd >= 0)

@@ -9,9 +9,17 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <sys/socket.h>
 
 // The daemon's abstract socket name, without the leading NUL byte.
 #define WIRE_SOCKET_NAME "tessal_zk_filter.sock"
+
+struct sockaddr_un;
+
+// Fills addr with the daemon's abstract address and returns its length (24):
+// the family, the leading NUL and the name without a trailing NUL, since
+// abstract names are compared with their length.
+socklen_t wire_address(struct sockaddr_un* addr);
 
 // Connects to the daemon.  Returns the connected descriptor (close-on-exec),
 // or -1 with errno set.

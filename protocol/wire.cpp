@@ -8,18 +8,22 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+socklen_t wire_address(struct sockaddr_un* addr)
+{
+    memset(addr, 0, sizeof *addr);
+    addr->sun_family = AF_UNIX;
+    size_t name_len = strlen(WIRE_SOCKET_NAME);
+    memcpy(addr->sun_path + 1, WIRE_SOCKET_NAME, name_len);
+    return (socklen_t)(offsetof(struct sockaddr_un, sun_path) + 1 + name_len);
+}
+
 int wire_connect(void)
 {
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return -1;
     struct sockaddr_un addr;
-    memset(&addr, 0, sizeof addr);
-    addr.sun_family = AF_UNIX;
-    size_t name_len = strlen(WIRE_SOCKET_NAME);
-    memcpy(addr.sun_path + 1, WIRE_SOCKET_NAME, name_len);
-    // Abstract names are compared with their length: no trailing NUL.
-    socklen_t len = (socklen_t)(offsetof(struct sockaddr_un, sun_path) + 1 + name_len);
+    socklen_t len = wire_address(&addr);
     if (connect(fd, (struct sockaddr*)&addr, len) < 0) {
         int saved = errno;
         close(fd);

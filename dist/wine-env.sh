@@ -1,0 +1,44 @@
+# wine-env.sh: the one Wine environment of this system. Sourced (never run)
+# by the launcher tessal-wine, by the driver packages' run.sh and by the test
+# and demo rigs, so that every Wine process they start sees the same settings.
+#
+# After sourcing, the Wine variables below are exported and TESSAL_WINE is the
+# Wine loader to run programs with. WINEPREFIX is the caller's to set.
+
+# Which Windows architecture a prefix gets. 32-bit Wine runs 32-bit Linux
+# processes; on a kernel without 32-bit support (some virtual machines) only
+# 64-bit Wine works, and the print tool is built for 64-bit Windows to match.
+# An existing prefix keeps the architecture it was made with.
+tessal_wine_arch() {
+  local reg=${WINEPREFIX:+$WINEPREFIX/system.reg}
+  if [ -n "$reg" ] && [ -f "$reg" ]; then
+    case $(grep -m1 '^#arch=' "$reg" 2>/dev/null) in
+      '#arch=win64') echo win64; return ;;
+      '#arch=win32') echo win32; return ;;
+    esac
+  fi
+  if /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+    echo win32
+  else
+    echo win64
+  fi
+}
+
+tessal_wine_environment() {
+  WINEARCH=$(tessal_wine_arch)
+  if [ "$WINEARCH" = win64 ]; then
+    TESSAL_WINE=/usr/lib/wine/wine64
+  else
+    TESSAL_WINE=/usr/lib/wine/wine
+  fi
+  WINELOADER=$TESSAL_WINE
+  WINEDEBUG=-all
+  # Never import the host's CUPS queues into a prefix.
+  CUPS_SERVER=/nonexistent
+  # No Mono/Gecko installers, no desktop menu entries, and no debugger on a
+  # crash: winedbg writes its backtrace to stdout, which is printer data.
+  WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d;winedbg.exe=d'
+  export WINEARCH WINELOADER WINEDEBUG CUPS_SERVER WINEDLLOVERRIDES TESSAL_WINE
+}
+
+tessal_wine_environment

@@ -1,0 +1,154 @@
+#include "job_keys.h"
+
+#include <stdlib.h>
+#include <string.h>
+#include <strings.h>
+
+struct job_key {
+    const char* name;
+    job_rule rule;
+};
+
+static const job_key k_job_keys[] = {
+#include "job_keys.inc"
+};
+
+#define PACKAGE_NAME_MAX 64
+#define PRINTER_NAME_MAX 200
+#define PAPERCODE_MAX 32767
+#define DPI_MIN 50
+#define DPI_MAX 9600
+
+static bool printable(const char* s, size_t n)
+{
+    for (size_t i = 0; i < n; i++)
+        if ((unsigned char)s[i] < 0x20 || (unsigned char)s[i] > 0x7e)
+            return false;
+    return true;
+}
+
+// A decimal number of at most 5 digits, no sign, within
+// [lo, hi]; *end is set past its last digit.
+static bool number_in(const char* s, size_t n, long lo, long hi, size_t* end)
+{
+    size_t i = 0;
+    long v = 0;
+    while (i < n && i < 5 && s[i] >= '0' && s[i] <= '9')
+        v = v * 10 + (s[i++] - '0');
+    *end = i;
+    return i > 0 && v >= lo && v <= hi;
+}
+
+static bool package_chars(const char* s, size_t n)
+{
+    for (size_t i = 0; i < n; i++) {
+        char c = s[i];
+        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
+            || c == '.' || c == '_' || c == '-';
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
+static bool package_ok(const char* s, size_t n)
+{
+    if (n == 0 || n > PACKAGE_NAME_MAX || !package_chars(s, n))
+        return false;
+    return !(n == 1 && s[0] == '.') && !(n == 2 && s[0] == '.' && s[1] == '.');
+}
+
+static bool value_ok(job_rule rule, const char* v, size_t n)
+{
+    size_t end = 0, end2 = 0;
+    switch (rule) {
+    case JOB_RULE_PACKAGE:
+        return package_ok(v, n);
+    case JOB_RULE_PRINTER:
+        // A backslash would name a printer on another machine.
+        return n > 0 && n <= PRINTER_NAME_MAX && !memchr(v, '\\', n) && !memchr(v, ',', n);
+    case JOB_RULE_PAPERCODE:
+        return number_in(v, n, 1, PAPERCODE_MAX, &end) && end == n;
+    case JOB_RULE_RESOLUTION:
+        if (!number_in(v, n, DPI_MIN, DPI_MAX, &end))
+            return false;
+        if (end == n)
+            return true;
+        return v[end] == 'x' && number_in(v + end + 1, n - end - 1, DPI_MIN, DPI_MAX, &end2)
+            && end + 1 + end2 == n;
+    case JOB_RULE_TEXT:
+        return true;
+    }
+    return false;
+}
+
+// The rule of an allowed key, or false when the key is not allowed.
+static bool key_rule(const char* key, size_t klen, job_rule* rule)
+{
+    for (const job_key& k : k_job_keys) {
+        if (strlen(k.name) == klen && memcmp(k.name, key, klen) == 0) {
+            *rule = k.rule;
+            return true;
+        }
+    }
+    size_t plen = strlen(JOB_OPTION_PREFIX);
+    if (klen <= plen || klen > plen + JOB_OPTION_NAME_MAX
+        || memcmp(key, JOB_OPTION_PREFIX, plen) != 0)
+        return false;
+    for (size_t i = plen; i < klen; i++) {
+        char c = key[i];
+        if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_'))
+            return false;
+    }
+    *rule = JOB_RULE_TEXT;
+    return true;
+}
+
+job_verdict job_entry_check(const char* entry, size_t len)
+{
+    const char* eq = (const char*)memchr(entry, '=', len);
+    if (!eq)
+        return JOB_ENTRY_NO_EQUALS;
+    size_t klen = (size_t)(eq - entry);
+    job_rule rule;
+    if (!key_rule(entry, klen, &rule))
+        return JOB_ENTRY_UNKNOWN_KEY;
+    const char* value = eq + 1;
+    size_t vlen = len - klen - 1;
+    if (vlen > JOB_VALUE_MAX || !printable(value, vlen) || !value_ok(rule, value, vlen))
+        return JOB_ENTRY_BAD_VALUE;
+    return JOB_ENTRY_OK;
+}
+
+bool job_value_ok(const char* key, const char* value)
+{
+    job_rule rule;
+    size_t vlen = strlen(value);
+    return key_rule(key, strlen(key), &rule) && vlen <= JOB_VALUE_MAX && printable(value, vlen)
+        && value_ok(rule, value, vlen);
+}
+
+const char* job_verdict_text(job_verdict v)
+{
+    switch (v) {
+    case JOB_ENTRY_OK:
+        return "allowed";
+    case JOB_ENTRY_NO_EQUALS:
+        return "no '=' in the entry";
+    case JOB_ENTRY_UNKNOWN_KEY:
+        return "not a job option";
+    case JOB_ENTRY_BAD_VALUE:
+        return "value not allowed";
+    }
+    return "refused";
+}
+
+bool job_keys_collide(const char* key, size_t klen, const char* other, size_t olen)
+{
+    return klen == olen && strncasecmp(key, other, klen) == 0;
+}
+
+bool job_package_name_ok(const char* name)
+{
+    return name && package_ok(name, strlen(name));
+}
