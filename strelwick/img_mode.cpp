@@ -1,0 +1,136 @@
+// img mode: every BMP file on stdin printed as one page through GDI.
+#include "strelwick.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+
+#include "dib_layout.h"
+
+enum { kFileHeaderSize = 14, kBmpMagic = 0x4D42 };
+
+static uint32_t ReadLe32(const unsigned char* p)
+{
+    return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
+}
+
+static void LogDibHeader(const DibHeader* h)
+{
+    dbg_log("size-(%d*%d), plane:%d, bpp:%d, compress:%d\n"
+            "                    pixel size:0x%x, resolution-(%d*%d), color-(%d,%d)\n",
+        (int)h->biWidth, (int)h->biHeight, (int)h->biPlanes, (int)h->biBitCount,
+        (int)h->biCompression, (unsigned)h->biSizeImage, (int)h->biXPelsPerMeter,
+        (int)h->biYPelsPerMeter, (int)h->biClrUsed, (int)h->biClrImportant);
+}
+
+// Checks that the page buffer holds what its header describes, so that
+// neither we nor StretchDIBits read past it. Returns 1 when it does.
+static int CheckPageBuffer(
+    const unsigned char* pDIB, uint32_t size, DibHeader* hdr, uint64_t* pixelOffset)
+{
+    uint64_t needed = 0;
+    DibCheck check = DibCheckPage(pDIB, size, hdr, pixelOffset, &needed);
+    switch (check) {
+    case DIB_OK:
+        LogDibHeader(hdr);
+        return 1;
+    case DIB_HEADER_TOO_SMALL:
+        dbg_log("unsupported BMP file header.\n");
+        return 0;
+    case DIB_NO_HEADER:
+        dbg_log("BMP file too short for its header: %lu of %llu bytes\n", (unsigned long)size,
+            (unsigned long long)needed);
+        return 0;
+    case DIB_BAD_HEIGHT:
+        LogDibHeader(hdr);
+        dbg_log("BMP height out of range: %d\n", (int)hdr->biHeight);
+        return 0;
+    case DIB_SHORT:
+        LogDibHeader(hdr);
+        if (needed == UINT64_MAX)
+            dbg_log("BMP file too short for its pixels: %lu bytes, header describes more "
+                    "than 2^64\n",
+                (unsigned long)size);
+        else
+            dbg_log("BMP file too short for its pixels: %lu of %llu bytes\n", (unsigned long)size,
+                (unsigned long long)needed);
+        return 0;
+    }
+    return 0;
+}
+
+// Prints one BMP file whose 14-byte file header has been read; its page has
+// been started. Returns 1 to go on with the next file, 0 to end the document.
+static int DrawBmpPage(HDC hdc, const unsigned char* fileHeader)
+{
+    if ((fileHeader[0] | fileHeader[1] << 8) != kBmpMagic) {
+        dbg_log("only BMP format supported\n");
+        return 0;
+    }
+    uint32_t bfSize = ReadLe32(fileHeader + 2);
+    dbg_log("BMP file size %d\n", (int)bfSize);
+    if (bfSize < kFileHeaderSize) {
+        dbg_log("out of memory.\n");
+        return 0;
+    }
+    uint32_t dibSize = bfSize - kFileHeaderSize;
+    unsigned char* pDIB = (unsigned char*)malloc(dibSize ? dibSize : 1);
+    if (!pDIB) {
+        dbg_log("out of memory.\n");
+        return 0;
+    }
+    size_t got = fread(pDIB, 1, dibSize, stdin);
+    if (got != dibSize) {
+        dbg_log("BMP file corrupt %d-%d\n", (int)got, (int)dibSize);
+        free(pDIB);
+        return 0;
+    }
+    DibHeader hdr;
+    uint64_t pixelOffset = 0;
+    if (!CheckPageBuffer(pDIB, dibSize, &hdr, &pixelOffset)) {
+        free(pDIB);
+        return 0;
+    }
+    int height = hdr.biHeight < 0 ? -hdr.biHeight : hdr.biHeight;
+    int lines = StretchDIBits(hdc, 0, 0, hdr.biWidth, height, 0, 0, hdr.biWidth, height,
+        pDIB + pixelOffset, (const BITMAPINFO*)pDIB, DIB_RGB_COLORS, SRCCOPY);
+    if (lines == 0) {
+        dbg_log("StretchDIBits failed: %d\n", LastError());
+        free(pDIB);
+        return 0;
+    }
+    dbg_log("copy %d scanline\n", lines);
+    EndPage(hdc);
+    free(pDIB);
+    return 1;
+}
+
+// Prints every BMP file on stdin as one page. filename is not used: pages
+// always come from stdin.
+int DrawImageToPrinter(char* szPrinterName, char* filename)
+{
+    (void)filename;
+    if (!szPrinterName) {
+        dbg_log("no printer name: MODEL is not set and none was given\n");
+        return 0;
+    }
+    HDC hdc = StartPrinterDoc(szPrinterName, ADJUST_PAGE_OPTIONS);
+    if (!hdc)
+        return 0;
+    _setmode(_fileno(stdin), _O_BINARY);
+    for (;;) {
+        unsigned char fileHeader[kFileHeaderSize];
+        if (fread(fileHeader, 1, kFileHeaderSize, stdin) != kFileHeaderSize) {
+            dbg_log("read pipe error.\n");
+            break;
+        }
+        if (!StartPrinterPage(hdc))
+            return 0;
+        if (!DrawBmpPage(hdc, fileHeader))
+            break;
+    }
+    EndDoc(hdc);
+    return 1;
+}

@@ -1,0 +1,122 @@
+// Printer and device-context setup: the driver's device mode, adjusted for
+// the mode, the printer DC and its document and pages.
+#include "strelwick.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+static const LONG kPublicDevModeSize = 156;
+static const short kCopies = 3;
+
+static_assert(sizeof(DEVMODEA) == 156, "public DEVMODEA is 156 bytes in a 32-bit build");
+static_assert(sizeof(DOCINFOA) == 20, "DOCINFOA is 20 bytes in a 32-bit build");
+
+static const char* const g_dms[30] = {"DM_ORIENTATION", "DM_PAPERSIZE", "DM_PAPERLENGTH",
+    "DM_PAPERWIDTH", "DM_SCALE", "DM_POSITION", "DM_NUP", "DM_DISPLAYORIENTATION", "DM_COPIES",
+    "DM_DEFAULTSOURCE", "DM_PRINTQUALITY", "DM_COLOR", "DM_DUPLEX", "DM_YRESOLUTION", "DM_TTOPTION",
+    "DM_COLLATE", "DM_FORMNAME", "DM_LOGPIXELS", "DM_BITSPERPEL", "DM_PELSWIDTH", "DM_PELSHEIGHT",
+    "DM_DISPLAYFLAGS", "DM_DISPLAYFREQUENCY", "DM_ICMMETHOD", "DM_ICMINTENT", "DM_MEDIATYPE",
+    "DM_DITHERTYPE", "DM_PANNINGWIDTH", "DM_PANNINGHEIGHT", "DM_DISPLAYFIXEDOUTPUT"};
+
+void DumpPrinterCaps(DWORD flags)
+{
+    for (int i = 0; i < 30; i++) {
+        DWORD mask = (DWORD)1 << i;
+        if (flags & mask)
+            dbg_log("\t%s\n", g_dms[i]);
+    }
+}
+
+// Copies rule: a driver that reports DM_COPIES prints these documents 3 times.
+static void ApplyCopies(HANDLE hPrinter, LPSTR szPrinterName, DEVMODEA* modeOut)
+{
+    if (!(modeOut->dmFields & DM_COPIES))
+        return;
+    modeOut->dmCopies = kCopies;
+    modeOut->dmFields |= DM_COPIES;
+    DocumentPropertiesA(
+        NULL, hPrinter, szPrinterName, modeOut, modeOut, DM_IN_BUFFER | DM_OUT_BUFFER);
+}
+
+// PAGESIZE and DPI from the job's environment. A present variable sets its
+// fields even when empty; an absent one leaves the driver's values.
+void ApplyPageOptions(DEVMODEA* modeOut)
+{
+    const char* pageSize = getenv("PAGESIZE");
+    if (pageSize) {
+        modeOut->dmPaperSize = (short)atoi(pageSize);
+        modeOut->dmFields |= DM_PAPERSIZE;
+    }
+    const char* dpi = getenv("DPI");
+    if (dpi) {
+        const char* x = strchr(dpi, 'x');
+        modeOut->dmPrintQuality = (short)atoi(dpi);
+        modeOut->dmYResolution = x ? (short)atoi(x + 1) : 0;
+        modeOut->dmFields |= DM_PRINTQUALITY | DM_YRESOLUTION;
+    }
+}
+
+// Opens the printer, fetches and adjusts its device mode, creates the printer
+// DC and starts a document on it. Returns the DC, or NULL after logging why.
+HDC StartPrinterDoc(LPSTR szPrinterName, DevModeAdjust adjust)
+{
+    HANDLE hPrinter = NULL;
+    if (!OpenPrinterA(szPrinterName, &hPrinter, NULL)) {
+        dbg_log("failed to open printer:%s,error=%d\n", szPrinterName, LastError());
+        return NULL;
+    }
+    LONG modeSize = DocumentPropertiesA(NULL, hPrinter, szPrinterName, NULL, NULL, 0);
+    if (modeSize < kPublicDevModeSize) {
+        ClosePrinter(hPrinter);
+        dbg_log("faile to call DocumentProperties(%s), error=%d\n", szPrinterName, LastError());
+        return NULL;
+    }
+    dbg_log("%s,DEVMODE-size=%d, DriverExtralSize=%d\n", szPrinterName, (int)kPublicDevModeSize,
+        (int)(modeSize - kPublicDevModeSize));
+    DEVMODEA* modeOut = (DEVMODEA*)calloc(1, (size_t)modeSize);
+    if (!modeOut) {
+        ClosePrinter(hPrinter);
+        dbg_log(
+            "out of memory for the device mode of %s (%d bytes)\n", szPrinterName, (int)modeSize);
+        return NULL;
+    }
+    if (DocumentPropertiesA(NULL, hPrinter, szPrinterName, modeOut, NULL, DM_OUT_BUFFER))
+        DumpPrinterCaps(modeOut->dmFields);
+    else
+        dbg_log("failed to call DocumentProperties(%s),error=%d\n", szPrinterName, LastError());
+    if (adjust == ADJUST_COPIES)
+        ApplyCopies(hPrinter, szPrinterName, modeOut);
+    else
+        ApplyPageOptions(modeOut);
+    ClosePrinter(hPrinter);
+
+    HDC hdc = CreateDCA(NULL, szPrinterName, NULL, modeOut);
+    if (!hdc) {
+        dbg_log("failed to CreateDC:%d\n", LastError());
+        return NULL;
+    }
+    if (adjust == ADJUST_PAGE_OPTIONS)
+        dbg_log("CreateDC got hdc=%08x\n", (unsigned)(UINT_PTR)hdc);
+    DOCINFOA DocInfo;
+    memset(&DocInfo, 0, sizeof(DocInfo));
+    DocInfo.cbSize = sizeof(DocInfo);
+    DocInfo.lpszDocName = "My Document";
+    DocInfo.lpszOutput = NULL;
+    DocInfo.lpszDatatype = "RAW";
+    DocInfo.fwType = 0;
+    if (StartDocA(hdc, &DocInfo) <= 0) {
+        dbg_log("failed to call StartDoc:%d\n", LastError());
+        return NULL;
+    }
+    return hdc;
+}
+
+// Starts a page; on failure the document is ended first.
+int StartPrinterPage(HDC hdc)
+{
+    if (StartPage(hdc) > 0)
+        return 1;
+    EndDoc(hdc);
+    dbg_log("failed to call StartPage:%d\n", LastError());
+    return 0;
+}

@@ -1,0 +1,39 @@
+// strelwick: prints onto a Windows printer through the spooler and GDI.
+// What the print tool's files share: messages, printer DC setup and the modes.
+//
+// Exit code: 1 on success, 0 on failure or an unknown mode, -1 without a mode.
+// stdout carries printer data (a "|cat" port writes there), so every message
+// goes to stderr.
+#ifndef STRELWICK_H
+#define STRELWICK_H
+
+#include <windows.h>
+#include <winspool.h>
+
+extern const char kDefaultPrinter[];
+
+// One message on stderr, flushed at once.
+__attribute__((format(printf, 1, 2))) void dbg_log(const char* fmt, ...);
+int LastError(void);
+
+// Writes one line to stderr and ends the process with a fixed code on any
+// unhandled exception.
+void InstallCrashGuard(void);
+
+// How StartPrinterDoc adjusts the driver's device mode: the copies rule of
+// the manual modes, or PAGESIZE and DPI from the environment (img mode).
+enum DevModeAdjust { ADJUST_COPIES, ADJUST_PAGE_OPTIONS };
+void DumpPrinterCaps(DWORD flags);
+void ApplyPageOptions(DEVMODEA* modeOut);
+HDC StartPrinterDoc(LPSTR szPrinterName, DevModeAdjust adjust);
+int StartPrinterPage(HDC hdc);
+
+// The modes.
+int DrawImageToPrinter(char* szPrinterName, char* filename);
+BOOL EmfToPrinter(LPSTR szPrinterName, LPBYTE lpData, DWORD dwCount);
+BOOL RawDataToPrinter(LPSTR szPrinterName, LPBYTE lpData, DWORD dwCount, LPSTR data_type);
+BOOL DrawTextToPrinter(LPSTR szPrinterName, LPCSTR lpData, DWORD dwCount);
+BOOL DrawRectToPrinter(LPSTR szPrinterName, int left, int top, int right, int bottom);
+BOOL DrawPolyToPrinter(LPSTR szPrinterName, const POINT* pts, int count);
+
+#endif
