@@ -9,7 +9,9 @@ static const LONG kPublicDevModeSize = 156;
 static const short kCopies = 3;
 
 static_assert(sizeof(DEVMODEA) == 156, "public DEVMODEA is 156 bytes in a 32-bit build");
+#ifndef _WIN64
 static_assert(sizeof(DOCINFOA) == 20, "DOCINFOA is 20 bytes in a 32-bit build");
+#endif
 
 static const char* const g_dms[30] = {"DM_ORIENTATION", "DM_PAPERSIZE", "DM_PAPERLENGTH",
     "DM_PAPERWIDTH", "DM_SCALE", "DM_POSITION", "DM_NUP", "DM_DISPLAYORIENTATION", "DM_COPIES",

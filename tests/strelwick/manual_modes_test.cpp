@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <string.h>
 #include <unistd.h>
 
 #include "wine_tool.h"
@@ -135,7 +136,10 @@ TEST_F(StrelwickEmf, BadSpoolFiles)
             + "' is 4 GiB or larger");
     EXPECT_EQ(r.out, "");
 
-    // 3.75 GiB fits the 32-bit size but not a 32-bit process's heap.
+    // 3.75 GiB fits the 32-bit size but not a 32-bit process's heap (a
+    // 64-bit tool would allocate it and print it).
+    if (strcmp(WIN_ARCH, "x86_64") == 0)
+        return;
     ASSERT_EQ(truncate(huge.c_str(), (off_t)0xF0000000u), 0);
     r = run_tool({"emf", windows_path(huge), kStdoutPrinter, "RAW"}, {}, "");
     EXPECT_EQ(r.exitCode, 0);

@@ -24,19 +24,38 @@ std::string file_port_path()
     return rig_prefix() + "/port.out";
 }
 
+// The rig's Wine environment, as "wine-rig env" gives it: one set of
+// settings for the rig, the launcher and these tests.
+static const std::vector<std::string>& rig_env()
+{
+    static std::vector<std::string> env;
+    if (env.empty()) {
+        RunResult r = run_command({WINE_RIG, "env", rig_prefix()}, {}, "", 30);
+        std::string word;
+        for (char c : r.out + " ") {
+            if (c != ' ' && c != '\n')
+                word += c;
+            else if (!word.empty()) {
+                env.push_back(word);
+                word.clear();
+            }
+        }
+    }
+    return env;
+}
+
+static std::string wine_loader()
+{
+    for (const std::string& e : rig_env())
+        if (e.rfind("WINELOADER=", 0) == 0)
+            return e.substr(11);
+    return "wine";
+}
+
 static std::vector<std::string> wine_env(const std::vector<std::string>& extra)
 {
-    std::vector<std::string> env = {
-        "WINEARCH=win32",
-        "WINEPREFIX=" + rig_prefix(),
-        "WINEDEBUG=-all",
-        "WINEDLLOVERRIDES=mscoree,mshtml=",
-        "CUPS_SERVER=/nonexistent",
-        "DISPLAY",
-        "MODEL",
-        "PAGESIZE",
-        "DPI",
-    };
+    std::vector<std::string> env = rig_env();
+    env.insert(env.end(), {"DISPLAY", "MODEL", "PAGESIZE", "DPI"});
     env.insert(env.end(), extra.begin(), extra.end());
     return env;
 }
@@ -44,7 +63,7 @@ static std::vector<std::string> wine_env(const std::vector<std::string>& extra)
 RunResult run_tool(const std::vector<std::string>& args, const std::vector<std::string>& env,
     const std::string& input)
 {
-    std::vector<std::string> argv = {"wine", std::string(WIN_DIR) + "/strelwick.exe"};
+    std::vector<std::string> argv = {wine_loader(), std::string(WIN_DIR) + "/strelwick.exe"};
     argv.insert(argv.end(), args.begin(), args.end());
     RunResult r = run_command(argv, wine_env(env), input, 120);
     EXPECT_FALSE(r.timedOut) << "strelwick.exe timed out";
@@ -53,7 +72,7 @@ RunResult run_tool(const std::vector<std::string>& args, const std::vector<std::
 
 RunResult run_win_program(const std::string& exe, const std::vector<std::string>& args)
 {
-    std::vector<std::string> argv = {"wine", std::string(WIN_DIR) + "/" + exe};
+    std::vector<std::string> argv = {wine_loader(), std::string(WIN_DIR) + "/" + exe};
     argv.insert(argv.end(), args.begin(), args.end());
     RunResult r = run_command(argv, wine_env({}), "", 120);
     EXPECT_FALSE(r.timedOut) << exe << " timed out";
