@@ -50,6 +50,17 @@ static bool pick_kind(const cups_page_header2_t* h, bmp_kind* kind)
     return true;
 }
 
+static bool plausible(unsigned v, unsigned lo, unsigned hi)
+{
+    return v >= lo && v <= hi;
+}
+
+// Whether pixels at dpi span at most the sheet's points and an inch.
+static bool fits_sheet(unsigned pixels, unsigned dpi, unsigned points)
+{
+    return (uint64_t)pixels * 72 <= ((uint64_t)points + 72) * dpi;
+}
+
 const char* bmp_plan(const cups_page_header2_t* h, bmp_layout* out)
 {
     memset(out, 0, sizeof *out);
@@ -57,6 +68,15 @@ const char* bmp_plan(const cups_page_header2_t* h, bmp_layout* out)
         return "page has no pixels (zero width or height)";
     if (h->HWResolution[0] == 0 || h->HWResolution[1] == 0)
         return "page has no resolution";
+    if (!plausible(h->HWResolution[0], BMP_MIN_DPI, BMP_MAX_DPI)
+        || !plausible(h->HWResolution[1], BMP_MIN_DPI, BMP_MAX_DPI))
+        return "implausible resolution (not 50 to 9600 dpi)";
+    if (!plausible(h->PageSize[0], BMP_MIN_PAGE_PT, BMP_MAX_PAGE_PT)
+        || !plausible(h->PageSize[1], BMP_MIN_PAGE_PT, BMP_MAX_PAGE_PT))
+        return "implausible page size (not 18 to 14400 points a side)";
+    if (!fits_sheet(h->cupsWidth, h->HWResolution[0], h->PageSize[0])
+        || !fits_sheet(h->cupsHeight, h->HWResolution[1], h->PageSize[1]))
+        return "the raster is larger than its page at its resolution";
     if (!pick_kind(h, &out->kind))
         return "unsupported raster format (only 24-bit RGB, 8-bit gray and "
                "1-bit black are supported)";
