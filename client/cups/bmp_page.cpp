@@ -28,10 +28,22 @@ static bool is_gray_space(unsigned cs)
     return cs == CUPS_CSPACE_W || cs == CUPS_CSPACE_SW;
 }
 
+// The header's enum fields hold whatever the input held, which need not be
+// a value of the enum: read them as plain numbers.
+static_assert(sizeof(cups_cspace_t) == sizeof(unsigned) && sizeof(cups_order_t) == sizeof(unsigned),
+    "raster header enums are 32-bit fields");
+
+static unsigned raw_enum(const void* field)
+{
+    unsigned v;
+    memcpy(&v, field, sizeof v);
+    return v;
+}
+
 // Picks the BMP kind for a colour space and depth; false when unsupported.
 static bool pick_kind(const cups_page_header2_t* h, bmp_kind* kind)
 {
-    unsigned cs = h->cupsColorSpace;
+    unsigned cs = raw_enum(&h->cupsColorSpace);
     unsigned bpc = h->cupsBitsPerColor;
     unsigned bpp = h->cupsBitsPerPixel;
     if (is_rgb_space(cs) && bpc == 8 && bpp == 24) {
@@ -80,7 +92,7 @@ const char* bmp_plan(const cups_page_header2_t* h, bmp_layout* out)
     if (!pick_kind(h, &out->kind))
         return "unsupported raster format (only 24-bit RGB, 8-bit gray and "
                "1-bit black are supported)";
-    if (h->cupsColorOrder != CUPS_ORDER_CHUNKED)
+    if (raw_enum(&h->cupsColorOrder) != CUPS_ORDER_CHUNKED)
         return "unsupported raster colour order (only chunky pixels are "
                "supported)";
     uint64_t bits = (uint64_t)h->cupsWidth * h->cupsBitsPerPixel;
