@@ -28,10 +28,22 @@ static bool is_gray_space(unsigned cs)
     return cs == CUPS_CSPACE_W || cs == CUPS_CSPACE_SW;
 }
 
+// The header's enum fields hold whatever the input held, which need not be
+// a value of the enum: read them as plain numbers.
+static_assert(sizeof(cups_cspace_t) == sizeof(unsigned) && sizeof(cups_order_t) == sizeof(unsigned),
+    "raster header enums are 32-bit fields");
+
+static unsigned raw_enum(const void* field)
+{
+    unsigned v;
+    memcpy(&v, field, sizeof v);
+    return v;
+}
+
 // Picks the BMP kind for a colour space and depth; false when unsupported.
 static bool pick_kind(const cups_page_header2_t* h, bmp_kind* kind)
 {
-    unsigned cs = h->cupsColorSpace;
+    unsigned cs = raw_enum(&h->cupsColorSpace);
     unsigned bpc = h->cupsBitsPerColor;
     unsigned bpp = h->cupsBitsPerPixel;
     if (is_rgb_space(cs) && bpc == 8 && bpp == 24) {
@@ -50,6 +62,17 @@ static bool pick_kind(const cups_page_header2_t* h, bmp_kind* kind)
     return true;
 }
 
+static bool plausible(unsigned v, unsigned lo, unsigned hi)
+{
+    return v >= lo && v <= hi;
+}
+
+// Whether pixels at dpi span at most the sheet's points and an inch.
+static bool fits_sheet(unsigned pixels, unsigned dpi, unsigned points)
+{
+    return (uint64_t)pixels * 72 <= ((uint64_t)points + 72) * dpi;
+}
+
 const char* bmp_plan(const cups_page_header2_t* h, bmp_layout* out)
 {
     memset(out, 0, sizeof *out);
@@ -57,10 +80,19 @@ const char* bmp_plan(const cups_page_header2_t* h, bmp_layout* out)
         return "page has no pixels (zero width or height)";
     if (h->HWResolution[0] == 0 || h->HWResolution[1] == 0)
         return "page has no resolution";
+    if (!plausible(h->HWResolution[0], BMP_MIN_DPI, BMP_MAX_DPI)
+        || !plausible(h->HWResolution[1], BMP_MIN_DPI, BMP_MAX_DPI))
+        return "implausible resolution (not 50 to 9600 dpi)";
+    if (!plausible(h->PageSize[0], BMP_MIN_PAGE_PT, BMP_MAX_PAGE_PT)
+        || !plausible(h->PageSize[1], BMP_MIN_PAGE_PT, BMP_MAX_PAGE_PT))
+        return "implausible page size (not 18 to 14400 points a side)";
+    if (!fits_sheet(h->cupsWidth, h->HWResolution[0], h->PageSize[0])
+        || !fits_sheet(h->cupsHeight, h->HWResolution[1], h->PageSize[1]))
+        return "the raster is larger than its page at its resolution";
     if (!pick_kind(h, &out->kind))
         return "unsupported raster format (only 24-bit RGB, 8-bit gray and "
                "1-bit black are supported)";
-    if (h->cupsColorOrder != CUPS_ORDER_CHUNKED)
+    if (raw_enum(&h->cupsColorOrder) != CUPS_ORDER_CHUNKED)
         return "unsupported raster colour order (only chunky pixels are "
                "supported)";
     uint64_t bits = (uint64_t)h->cupsWidth * h->cupsBitsPerPixel;

@@ -33,6 +33,14 @@ struct bmp_layout {
 // Biggest BMP file we produce; the print tool allocates each page whole.
 #define BMP_MAX_FILE_SIZE 0x7fffffffu
 
+// Plausible raster: a resolution a printer may have, and a sheet from a
+// quarter inch to 200 inches (PageSize is in points).  The pixels may cover
+// less than the sheet, never more than the sheet and an inch.
+#define BMP_MIN_DPI 50u
+#define BMP_MAX_DPI 9600u
+#define BMP_MIN_PAGE_PT 18u
+#define BMP_MAX_PAGE_PT 14400u
+
 // Checks that the raster page can be sent and fills the layout.  Returns
 // nullptr on success, or a message saying why the page cannot be handled.
 const char* bmp_plan(const cups_page_header2_t* h, bmp_layout* out);

@@ -8,6 +8,7 @@
 #include "wire.h"
 #include "bmp_page.h"
 #include "job_options.h"
+#include "raster_pages.h"
 #include "relay.h"
 
 #include <cups/cups.h>
@@ -34,33 +35,6 @@ static void on_term(int)
     ssize_t ignored = write(2, msg, sizeof msg - 1);
     (void)ignored;
     _exit(1);
-}
-
-// libcups reads uncompressed raster one row per read(); a buffer in
-// between saves most of those system calls.
-struct raster_input {
-    int fd;
-    size_t pos, len;
-    unsigned char buf[1 << 18];
-};
-
-static ssize_t read_raster(void* ctx, unsigned char* data, size_t bytes)
-{
-    raster_input* in = (raster_input*)ctx;
-    if (in->pos == in->len) {
-        ssize_t n;
-        do
-            n = read(in->fd, in->buf, sizeof in->buf);
-        while (n < 0 && errno == EINTR);
-        if (n <= 0)
-            return n;
-        in->pos = 0;
-        in->len = (size_t)n;
-    }
-    size_t n = in->len - in->pos < bytes ? in->len - in->pos : bytes;
-    memcpy(data, in->buf + in->pos, n);
-    in->pos += n;
-    return (ssize_t)n;
 }
 
 static void set_signals()
@@ -130,72 +104,40 @@ static int connect_daemon(const job_info* info)
     return fd;
 }
 
-// Sends one page whose header has been read: BMP headers, then the rows
-// as they come out of the raster, a batch of rows per send.
-static bool send_page(
-    cups_raster_t* ras, const cups_page_header2_t* h, const bmp_layout* l, relay* r, int page)
+// The relay as a page sink.
+static bool relay_sink(void* ctx, const unsigned char* data, size_t len)
 {
-    size_t rows_per_batch = l->bmp_row >= 262144 ? 1 : 262144 / l->bmp_row;
-    size_t cap = rows_per_batch * l->bmp_row;
-    if (cap < l->header_size)
-        cap = l->header_size;
-    unsigned char* in = (unsigned char*)malloc(l->raster_row);
-    unsigned char* out = (unsigned char*)malloc(cap);
-    bool ok = in && out;
-    if (!ok)
-        fprintf(stderr, "ERROR: Out of memory for page %d\n", page);
-    if (ok) {
-        bmp_write_headers(l, h->HWResolution[0], h->HWResolution[1], out);
-        ok = relay_send(r, out, l->header_size);
-    }
-    // Grey and black rows need no conversion, only padding: they are read
-    // straight into the send buffer.
-    bool copy = l->kind != BMP_RGB24;
-    size_t used = 0;
-    for (uint32_t y = 0; ok && y < l->height; y++) {
-        if (used + l->bmp_row > cap) {
-            ok = relay_send(r, out, used);
-            used = 0;
-            if (!ok)
-                break;
-        }
-        unsigned char* row = copy ? out + used : in;
-        if (cupsRasterReadPixels(ras, row, l->raster_row) != l->raster_row) {
-            fprintf(stderr, "ERROR: The raster of page %d ends after %u of %u rows\n", page, y,
-                l->height);
-            free(in);
-            free(out);
-            return false;
-        }
-        if (copy)
-            memset(out + used + l->raster_row, 0, l->bmp_row - l->raster_row);
-        else
-            bmp_convert_row(l, in, out + used);
-        used += l->bmp_row;
-    }
-    if (ok && used)
-        ok = relay_send(r, out, used);
-    if (!ok && (in && out))
-        fprintf(stderr, "ERROR: Page %d: %s\n", page, r->error);
-    free(in);
-    free(out);
-    return ok;
+    return relay_send((relay*)ctx, data, len);
 }
 
 // Sends every page, starting with the one whose header is in h and whose
-// layout is l.
-static bool send_pages(cups_raster_t* ras, cups_page_header2_t* h, bmp_layout l, relay* r)
+// layout is l.  A stream that goes on after a page with anything but a
+// readable page fails the job: the pages before it are not the whole
+// document.
+static bool send_pages(
+    cups_raster_t* ras, raster_input* in, cups_page_header2_t* h, bmp_layout l, relay* r)
 {
     int page = 1;
     fprintf(stderr, "INFO: Waiting for the desktop user's printer\n");
     for (;;) {
-        if (!send_page(ras, h, &l, r, page))
+        char err[160];
+        if (!raster_send_page(ras, h, &l, relay_sink, r, err, sizeof err)) {
+            fprintf(stderr, "ERROR: Page %d: %s\n", page, err[0] ? err : r->error);
             return false;
+        }
         fprintf(stderr, "PAGE: %d 1\n", page);
         fprintf(stderr, "INFO: Sent page %d\n", page);
-        if (!cupsRasterReadHeader2(ras, h))
+        raster_next next = raster_next_header(ras, in, h);
+        if (next == RASTER_END)
             return true;
         page++;
+        if (next == RASTER_BAD) {
+            fprintf(stderr,
+                "ERROR: Page %d has no readable CUPS raster header: the input is cut short or "
+                "damaged after page %d\n",
+                page, page - 1);
+            return false;
+        }
         if (!plan_page(h, page, &l))
             return false;
     }
@@ -215,10 +157,10 @@ int main(int argc, char** argv)
         return 1;
     }
     static raster_input input;
-    input.fd = in;
-    cups_raster_t* ras = cupsRasterOpenIO(read_raster, &input, CUPS_RASTER_READ);
+    raster_input_init(&input, in);
+    cups_raster_t* ras = cupsRasterOpenIO(raster_input_read, &input, CUPS_RASTER_READ);
     cups_page_header2_t h;
-    if (!ras || !cupsRasterReadHeader2(ras, &h)) {
+    if (!ras || raster_next_header(ras, &input, &h) != RASTER_PAGE) {
         fprintf(stderr,
             "ERROR: The input holds no readable CUPS raster page: it is "
             "empty, cut short, or its page header is invalid\n");
@@ -246,7 +188,7 @@ int main(int argc, char** argv)
         fprintf(stderr, "ERROR: %s\n", r.error);
         return 1;
     }
-    if (!send_pages(ras, &h, l, &r))
+    if (!send_pages(ras, &input, &h, l, &r))
         return 1;
     fprintf(stderr, "INFO: All pages sent, waiting for printer data\n");
     if (!relay_finish(&r)) {

@@ -56,6 +56,9 @@ FileDevice Yes
 CONF
   cat >"$dir/etc/cupsd.conf" <<CONF
 LogLevel debug
+# Never rotate error_log: jobs are followed by reading it, and a rotation
+# in the middle of a long job would hide its end.
+MaxLogSize 0
 Listen $dir/run/cups.sock
 Browsing No
 WebInterface No

@@ -144,6 +144,14 @@ std::string compare_stream(const std::string& raster, const std::string& s, int*
         row.resize(h.cupsBytesPerLine);
         for (unsigned y = 0; why.empty() && y < h.cupsHeight; y++) {
             cupsRasterReadPixels(ras, row.data(), h.cupsBytesPerLine);
+            // Grey and black rows go out as they came, then zeros to the stride.
+            const char* b = bmp.data() + off + (size_t)y * stride;
+            if ((bpp < 24 && memcmp(b, row.data(), row.size()) != 0)
+                || std::string(b + row.size(), stride - row.size()).find_first_not_of('\0')
+                    != std::string::npos) {
+                why = page + "row " + std::to_string(y) + " is not the raster row and zero padding";
+                break;
+            }
             for (unsigned x = 0; x < h.cupsWidth; x++) {
                 uint32_t want = raster_rgb(h, row.data(), x);
                 uint32_t got = bmp_rgb(bmp, off + (size_t)y * stride, bpp, x);
@@ -209,8 +217,16 @@ INSTANTIATE_TEST_SUITE_P(ColourSizeResolution, FilterRaster,
         return std::string(i.param.color) + i.param.size + i.param.dpi;
     });
 
+std::string pixels(const cups_page_header2_t& h)
+{
+    std::string s((size_t)h.cupsBytesPerLine * h.cupsHeight, '\0');
+    for (size_t i = 0; i < s.size(); i++)
+        s[i] = (char)((i * 2654435761u) >> 13);
+    return s;
+}
+
 // A raster stream written by hand: the uncompressed version 3 sync word in
-// host byte order, then pages.
+// host byte order, then pages with patterned pixels.
 std::string hand_raster(const std::vector<cups_page_header2_t>& pages, bool with_pixels)
 {
     uint32_t sync = 0x52615333; // "RaS3"
@@ -218,9 +234,25 @@ std::string hand_raster(const std::vector<cups_page_header2_t>& pages, bool with
     for (const cups_page_header2_t& h : pages) {
         s.append((const char*)&h, sizeof h);
         if (with_pixels)
-            s.append((size_t)h.cupsBytesPerLine * h.cupsHeight, 'x');
+            s += pixels(h);
     }
     return s;
+}
+
+// The same pages compressed by libcups, as some CUPS filters send them.
+std::string compressed_raster(const std::vector<cups_page_header2_t>& pages)
+{
+    std::string path = g_dir + "/compressed.ras";
+    int fd = open(path.c_str(), O_CREAT | O_TRUNC | O_WRONLY, 0644);
+    cups_raster_t* ras = cupsRasterOpen(fd, CUPS_RASTER_WRITE_COMPRESSED);
+    for (cups_page_header2_t h : pages) {
+        std::string p = pixels(h);
+        cupsRasterWriteHeader2(ras, &h);
+        cupsRasterWritePixels(ras, (unsigned char*)&p[0], (unsigned)p.size());
+    }
+    cupsRasterClose(ras);
+    close(fd);
+    return read_text(path);
 }
 
 cups_page_header2_t gray_header(unsigned width, unsigned height)
@@ -254,12 +286,20 @@ TEST(FilterBadInput, RefusedBeforeConnecting)
     planar.cupsBitsPerPixel = 24;
     planar.cupsBytesPerLine = 30;
     planar.cupsColorOrder = CUPS_ORDER_PLANAR;
+    cups_page_header2_t fast = gray_header(10, 10);
+    fast.HWResolution[0] = fast.HWResolution[1] = 4000000000u;
+    cups_page_header2_t no_paper = gray_header(10, 10);
+    no_paper.PageSize[0] = no_paper.PageSize[1] = 0;
+    cups_page_header2_t wide = gray_header(4000, 10); // 55 inches at 72 dpi, on A4
     std::string good = hand_raster({gray_header(10, 10)}, true);
     struct {
         const char* name;
         std::string data;
         const char* error;
     } cases[] = {
+        {"4e9 dpi", hand_raster({fast}, true), "implausible resolution"},
+        {"no paper", hand_raster({no_paper}, true), "implausible page size"},
+        {"wider than its paper", hand_raster({wide}, true), "larger than its page"},
         {"empty input", "", "no readable CUPS raster page"},
         {"zero width", hand_raster({zero}, true), "no readable CUPS raster page"},
         {"16 bits per colour", hand_raster({deep}, true), "unsupported raster"},
@@ -325,13 +365,26 @@ TEST(FilterBadInput, LaterPageBad)
     deep.cupsBitsPerColor = 16;
     deep.cupsBitsPerPixel = 16;
     deep.cupsBytesPerLine = 20;
+    cups_page_header2_t fast = gray_header(10, 10);
+    fast.HWResolution[1] = 4000000000u;
+    std::string one = hand_raster({gray_header(10, 10)}, true);
     std::string two = hand_raster({gray_header(10, 10), deep}, true);
-    std::string cut = hand_raster({gray_header(10, 10)}, true);
-    cut.resize(cut.size() - 25); // ends inside the pixel rows
+    std::string cut = one.substr(0, one.size() - 25); // ends inside the pixel rows
+    std::string header = hand_raster({gray_header(10, 10)}, false).substr(4);
     struct {
         const char* name;
         std::string data;
-    } cases[] = {{"unsupported second page", two}, {"pixels cut short", cut}};
+    } cases[] = {
+        {"unsupported second page", two},
+        {"implausible second page", hand_raster({gray_header(10, 10), fast}, true)},
+        {"pixels cut short", cut},
+        {"0x0 second page", hand_raster({gray_header(10, 10), gray_header(0, 0)}, true)},
+        {"second header cut short", one + header.substr(0, 100)},
+        {"stray bytes after the last page", one + "\n"},
+        // libcups reads compressed raster ahead: the cut header is in its buffer.
+        {"compressed, then a cut header",
+            compressed_raster({gray_header(10, 10), gray_header(10, 10)}) + header.substr(0, 200)},
+    };
     for (auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::string in = g_dir + "/late.ras";
@@ -345,6 +398,40 @@ TEST(FilterBadInput, LaterPageBad)
         EXPECT_NE(r.err.find("ERROR: "), std::string::npos) << r.err;
         EXPECT_TRUE(d.saw_eof) << r.err;
         EXPECT_EQ(r.out, "");
+    }
+}
+
+// Pages the PPD's colour modes never produce: 1-bit rows 32 to 40 pixels
+// wide, most not a multiple of 8 (black ink and white light), odd-width
+// 8-bit grey and 8-bit black ink.  compare_stream checks them byte for byte; compressed,
+// the stream must still end cleanly.
+TEST(FilterRasterByHand, OddWidthsAndEightBitBlack)
+{
+    std::vector<cups_page_header2_t> pages;
+    for (unsigned w = 32; w <= 40; w++) {
+        cups_page_header2_t h = gray_header(w, 40);
+        h.cupsBitsPerColor = h.cupsBitsPerPixel = 1;
+        h.cupsBytesPerLine = (w + 7) / 8;
+        h.cupsColorSpace = w % 2 ? CUPS_CSPACE_K : CUPS_CSPACE_SW;
+        pages.push_back(h);
+    }
+    pages.push_back(gray_header(37, 40));
+    pages.push_back(gray_header(38, 40));
+    pages.back().cupsColorSpace = CUPS_CSPACE_K;
+    for (bool compressed : {false, true}) {
+        SCOPED_TRACE(compressed ? "compressed" : "uncompressed");
+        std::string in = g_dir + "/odd.ras";
+        ASSERT_TRUE(
+            write_text(in, compressed ? compressed_raster(pages) : hand_raster(pages, true)));
+        fake_daemon d;
+        d.reply = "data";
+        ASSERT_TRUE(fake_start(&d));
+        filter_run r = run_filter(in, g_ppd);
+        fake_stop(&d);
+        ASSERT_EQ(r.status, 0) << r.err;
+        int n;
+        EXPECT_EQ(compare_stream(in, d.pages, &n), "");
+        EXPECT_EQ(n, (int)pages.size());
     }
 }
 
