@@ -1,11 +1,19 @@
 #!/bin/sh
-# Prints the user and the X display of the active graphical session on seat0:
+# Prints the user a print job runs as, and the X display it may use:
 #
 #   XUSER=<user name>
-#   DISPLAY=<X display, for instance :0>
+#   DISPLAY=<X display, for instance :0; empty for no display>
 #
-# and nothing when nobody is logged in graphically. zk_filter runs it as root
-# with its own environment, once per job.
+# and nothing when there is nobody to print as. zk_filter runs it as root with
+# its own environment, once per job; the CUPS filter runs it as lp before it
+# connects, to tell a user why a job cannot print.
+#
+# Who that is depends on the policy in /etc/tessalwine/xpub.conf:
+#   desktop   the user of the active graphical session (the default)
+#   fallback  that user when there is one, else the service account
+#   server    always the service account (a print server, a shared computer)
+# The service account (service_user, default tessalwine) is a system user
+# with its own home; it prints without a display.
 #
 # The session comes from systemd-logind. A Wayland session has no X display
 # of its own in logind; its Xwayland display is the lowest X socket in
@@ -19,6 +27,7 @@ LC_ALL=C
 export LC_ALL
 
 X11_SOCKETS=/tmp/.X11-unix
+CONFIG=/etc/tessalwine/xpub.conf
 
 # A name or display that could break the KEY=VALUE lines is not used.
 is_clean() {
@@ -97,6 +106,41 @@ from_who() {
   }
 }
 
-from_logind
-[ $? -eq 2 ] && from_who
+# Value of one "key=value" setting of the configuration file, blanks around
+# the value removed; the file is read, never run.
+setting() {
+  [ -r "$CONFIG" ] || return 0
+  sed -n "s/^[[:space:]]*$1[[:space:]]*=[[:space:]]*//p" "$CONFIG" | tail -n 1 \
+    | sed 's/[[:space:]]*$//'
+}
+
+# The service account, when it exists and is not root: jobs must never run
+# with root's rights.
+from_service_account() {
+  uid=$(getent passwd "$1" | cut -d: -f3)
+  if [ -z "$uid" ] || [ "$uid" = 0 ]; then
+    echo "xpub: service account '$1' does not exist or is root" >&2
+    return 0
+  fi
+  emit "$1" ""
+}
+
+from_desktop() {
+  from_logind
+  [ $? -eq 2 ] && from_who
+}
+
+policy=$(setting policy)
+service=$(setting service_user)
+service=${service:-tessalwine}
+case ${policy:-desktop} in
+  desktop) from_desktop ;;
+  fallback)
+    found=$(from_desktop)
+    if [ -n "$found" ]; then echo "$found"; else from_service_account "$service"; fi ;;
+  server) from_service_account "$service" ;;
+  *)
+    echo "xpub: unknown policy '$policy' in $CONFIG; using desktop" >&2
+    from_desktop ;;
+esac
 exit 0

@@ -9,6 +9,7 @@
 #include "bmp_page.h"
 #include "job_options.h"
 #include "raster_pages.h"
+#include "readiness.h"
 #include "relay.h"
 
 #include <cups/cups.h>
@@ -86,10 +87,7 @@ static int connect_daemon(const job_info* info)
     fprintf(stderr, "INFO: Connecting to the print daemon\n");
     int fd = wire_connect();
     if (fd < 0) {
-        fprintf(stderr,
-            "ERROR: Cannot reach the print daemon (zk_filter, socket @%s): "
-            "%s\n",
-            WIRE_SOCKET_NAME, strerror(errno));
+        report_connect_failure(errno);
         return -1;
     }
     g_conn = fd;
@@ -180,6 +178,8 @@ int main(int argc, char** argv)
         fprintf(stderr, "ERROR: %s\n", err);
         return 1;
     }
+    if (!print_user_present())
+        return 1;
     int conn = connect_daemon(&info);
     if (conn < 0)
         return 1;

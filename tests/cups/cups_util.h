@@ -43,3 +43,21 @@ std::string make_test_ppd(const std::string& dir, const char* package, const cha
 // options (e.g. {"ColorModel=Gray", "PageSize=A4", "Resolution=600dpi"}).
 bool render_raster(const std::string& ppd, const std::string& doc,
     const std::vector<std::string>& options, const std::string& out);
+
+// A job as the scheduler at CUPS_SERVER reports it.
+struct cups_job {
+    int state = 0; // ipp_jstate_t, 0 when the job cannot be read
+    int impressions = -1;
+    std::string message; // job-printer-state-message
+};
+
+// Prints file on queue with lp as the given requesting user ("" = the
+// caller).  Returns the job id, or -1.
+int cups_submit(const std::string& queue, const std::string& file,
+    const std::vector<std::string>& options, const std::string& user);
+
+cups_job cups_get_job(int id);
+
+// Waits up to timeout_s for the job to end (completed, stopped, canceled or
+// aborted); returns what the scheduler last said about it.
+cups_job cups_wait_job(int id, int timeout_s);

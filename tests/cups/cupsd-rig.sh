@@ -8,7 +8,10 @@
 # Jobs for a queue whose device URI is tessalout:/some/dir are written by
 # the rig's backend to /some/dir/job-<id>.prn, one file per job (the
 # directory must be writable by lp).  Use the CUPS tools with
-# CUPS_SERVER=DIR/run/cups.sock.
+# CUPS_SERVER=DIR/run/cups.sock.  With CUPSD_RIG_LISTEN=ADDRESS:PORT
+# cupsd also listens there, so that queues shared with
+# "lpadmin -p Q -o printer-is-shared=true" serve other machines over IPP;
+# CUPS's own ipp backend is there for queues that print to such a machine.
 set -euo pipefail
 
 write_config() {
@@ -25,6 +28,7 @@ write_config() {
   for sub in filter cgi-bin daemon notifier monitor driver; do
     [ -e "/usr/lib/cups/$sub" ] && ln -sfn "/usr/lib/cups/$sub" "$dir/bin/$sub"
   done
+  ln -sfn /usr/lib/cups/backend/ipp "$dir/bin/backend/ipp"
   cat >"$dir/bin/backend/tessalout" <<'BACKEND'
 #!/bin/sh
 # tessalout:/DIR writes each job's output to DIR/job-<id>.prn.
@@ -60,6 +64,7 @@ LogLevel debug
 # in the middle of a long job would hide its end.
 MaxLogSize 0
 Listen $dir/run/cups.sock
+${CUPSD_RIG_LISTEN:+Listen $CUPSD_RIG_LISTEN}
 Browsing No
 WebInterface No
 DefaultAuthType None

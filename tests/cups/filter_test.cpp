@@ -6,6 +6,8 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <stdint.h>
 #include <string.h>
@@ -506,9 +508,16 @@ int main(int argc, char** argv)
 {
     ::testing::InitGoogleTest(&argc, argv);
     // A private network namespace gives the stand-in daemon its own copy of
-    // the abstract socket name.
-    if (unshare(CLONE_NEWNET) != 0) {
-        perror("unshare(CLONE_NEWNET) (the filter tests need root)");
+    // the abstract socket name.  The filter asks the active-user script
+    // before it connects: a private /opt holds one that names a user,
+    // whatever this machine has installed.
+    if (unshare(CLONE_NEWNET | CLONE_NEWNS) != 0
+        || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
+        || mount("tessalopt", "/opt", "tmpfs", 0, "mode=0755") != 0
+        || mkdir("/opt/tessalwine", 0755) != 0 || mkdir("/opt/tessalwine/printer_drv", 0755) != 0
+        || !write_text(
+            "/opt/tessalwine/printer_drv/xpub.sh", "echo XUSER=tester\necho DISPLAY=\n")) {
+        perror("private namespaces (the filter tests need root)");
         return 1;
     }
     g_dir = temp_dir("tessal-filter-test");

@@ -8,6 +8,8 @@
 #   sandbox_print QUEUE FILE [lp options...]
 #                               print and wait; sets JOB_ID, JOB_OUT, JOB_STATE
 #   sandbox_stop                stop the daemons and the user's Wine server
+#   sandbox_policy POLICY       whom jobs run as (/etc/tessalwine/xpub.conf)
+#   sandbox_logout              nobody is logged in on the desktop any more
 #
 # The caller must already be in its own namespaces (unshare -m -n) as root.
 # With SANDBOX_NO_DAEMON set, the caller starts zk_filter itself.
@@ -17,6 +19,9 @@
 
 SANDBOX_USER=tessaldemo
 SANDBOX_UID=1650
+# The print service account; its home is $SANDBOX_STATE/service.
+SANDBOX_SERVICE_USER=tessalsvc
+SANDBOX_SERVICE_UID=1651
 
 sandbox_log() { printf '%s\n' "$*" >&2; }
 
@@ -33,6 +38,11 @@ sandbox_users() {
   cp /etc/group "$SANDBOX_TMP/group"
   echo "$SANDBOX_USER:x:$SANDBOX_UID:$SANDBOX_UID:Tessal demo user:$home:/bin/bash" >>"$SANDBOX_TMP/passwd"
   echo "$SANDBOX_USER:x:$SANDBOX_UID:" >>"$SANDBOX_TMP/group"
+  echo "$SANDBOX_SERVICE_USER:x:$SANDBOX_SERVICE_UID:$SANDBOX_SERVICE_UID:print service:$SANDBOX_STATE/service:/usr/sbin/nologin" >>"$SANDBOX_TMP/passwd"
+  echo "$SANDBOX_SERVICE_USER:x:$SANDBOX_SERVICE_UID:" >>"$SANDBOX_TMP/group"
+  mkdir -p "$SANDBOX_STATE/service"
+  chown "$SANDBOX_SERVICE_UID:$SANDBOX_SERVICE_UID" "$SANDBOX_STATE/service"
+  chmod 0750 "$SANDBOX_STATE/service"
   mount --bind "$SANDBOX_TMP/passwd" /etc/passwd
   mount --bind "$SANDBOX_TMP/group" /etc/group
   mkdir -p "$home"
@@ -58,6 +68,7 @@ sandbox_setup() {
   ip link set lo up 2>/dev/null || true
   sandbox_overlay /usr "$stage/usr:/usr"
   sandbox_overlay /opt "$stage/opt:/opt"
+  sandbox_overlay /etc /etc
   sandbox_users
   SANDBOX_DAEMON=
   if [ -z "${SANDBOX_NO_DAEMON:-}" ]; then
@@ -69,6 +80,20 @@ sandbox_setup() {
   SANDBOX_OUT=$SANDBOX_TMP/out
   mkdir -p "$SANDBOX_OUT"
   chown lp "$SANDBOX_OUT"
+}
+
+sandbox_policy() {
+  mkdir -p /etc/tessalwine
+  printf 'policy=%s\nservice_user=%s\n' "$1" "$SANDBOX_SERVICE_USER" >/etc/tessalwine/xpub.conf
+}
+
+# Empties the login records and hides logind, so that the active-user
+# script finds nobody whatever the host's own sessions are.
+sandbox_logout() {
+  : >/run/utmp
+  [ -d /run/systemd ] && mount -t tmpfs -o mode=0755 tessalnologind /run/systemd
+  printf '#!/bin/sh\nexit 1\n' >/usr/bin/loginctl
+  chmod 0755 /usr/bin/loginctl
 }
 
 sandbox_queue() {
@@ -105,15 +130,18 @@ sandbox_print() {
   done
 }
 
-# Stops the desktop user's Wine server, which otherwise stays up a while
-# for the next job.
+# Stops the Wine servers of the desktop user and the service account, which
+# otherwise stay up a while for the next job.
 sandbox_stop_wine() {
-  local prefix
-  for prefix in "$SANDBOX_STATE/home/$SANDBOX_USER/.tessalwine"/*/; do
-    [ -f "$prefix/system.reg" ] || continue
-    setpriv --reuid="$SANDBOX_UID" --regid="$SANDBOX_UID" --clear-groups \
-      env HOME="$SANDBOX_STATE/home/$SANDBOX_USER" WINEPREFIX="${prefix%/}" \
-      wineserver -k </dev/null >/dev/null 2>&1 || true
+  local prefix who
+  for who in "$SANDBOX_UID:$SANDBOX_STATE/home/$SANDBOX_USER" \
+    "$SANDBOX_SERVICE_UID:$SANDBOX_STATE/service"; do
+    for prefix in "${who#*:}/.tessalwine"/*/; do
+      [ -f "$prefix/system.reg" ] || continue
+      setpriv --reuid="${who%%:*}" --regid="${who%%:*}" --clear-groups \
+        env HOME="${who#*:}" WINEPREFIX="${prefix%/}" \
+        wineserver -k </dev/null >/dev/null 2>&1 || true
+    done
   done
 }
 

@@ -42,7 +42,8 @@ who_lists() {
 }
 
 # Runs the probe as zk_filter does (/bin/sh, root) with the stubs in place.
-# X sockets to create: "name:uid" pairs.
+# X sockets to create: "name:uid" pairs. XPUB_CONF, when set, is the content
+# of /etc/tessalwine/xpub.conf; XPUB_PASSWD lines are added to /etc/passwd.
 run_probe() {
   unshare -m --propagation private /bin/bash -c '
     set -e
@@ -55,6 +56,13 @@ run_probe() {
     mount -t tmpfs tmpfs /run
     cat <&3 >/run/xpub.sh
     exec 3<&-
+    mkdir /run/etc-up /run/etc-work
+    mount -t overlay -o lowerdir=/etc,upperdir=/run/etc-up,workdir=/run/etc-work etc-overlay /etc
+    if [ -n "${XPUB_CONF:-}" ]; then
+      mkdir -p /etc/tessalwine
+      printf "%s\n" "$XPUB_CONF" >/etc/tessalwine/xpub.conf
+    fi
+    [ -z "${XPUB_PASSWD:-}" ] || printf "%s\n" "$XPUB_PASSWD" >>/etc/passwd
     [ -z "${LOGIND_RUNS:-}" ] || mkdir -p /run/systemd/system
     mkdir -m 1777 /tmp/.X11-unix
     for s in "$@"; do
@@ -133,5 +141,35 @@ who_lists 'carol    pts/0        2026-12-08 10:00 (10.0.0.5)
 expect "no logind, nobody on X" "" "$(run_probe)"
 who_lists ''
 expect "no logind, nobody logged in" "" "$(run_probe)"
+
+# Policies. The service account exists; logind has alice on the desktop, or
+# nobody.
+export XPUB_PASSWD='tessalwine:x:996:996::/var/lib/tessalwine:/usr/sbin/nologin
+rootish:x:0:0::/root:/bin/sh'
+loginctl_stub 2 "$x11_alice"
+expect "no configuration file: desktop" $'XUSER=alice\nDISPLAY=:0' "$(run_probe)"
+expect "desktop policy" $'XUSER=alice\nDISPLAY=:0' "$(XPUB_CONF='policy = desktop' run_probe)"
+expect "fallback with a desktop user" $'XUSER=alice\nDISPLAY=:0' \
+  "$(XPUB_CONF='policy=fallback' run_probe)"
+expect "server policy: the service account even with a desktop user, no display" \
+  $'XUSER=tessalwine\nDISPLAY=' "$(XPUB_CONF=$'# print server\npolicy=server' run_probe)"
+expect "unknown policy: desktop" $'XUSER=alice\nDISPLAY=:0' \
+  "$(XPUB_CONF='policy=servr' run_probe 2>/dev/null)"
+loginctl_stub '' "$x11_alice"
+expect "desktop policy, nobody logged in" "" "$(XPUB_CONF='policy=desktop' run_probe)"
+expect "fallback, nobody logged in: the service account" $'XUSER=tessalwine\nDISPLAY=' \
+  "$(XPUB_CONF='policy=fallback' run_probe)"
+expect "a service account of another name" $'XUSER=alice\nDISPLAY=' \
+  "$(XPUB_CONF=$'policy=server\nservice_user=alice' \
+    XPUB_PASSWD='alice:x:1000:1000::/home/alice:/bin/sh' run_probe)"
+expect "a missing service account: nobody" "" \
+  "$(XPUB_CONF=$'policy=server\nservice_user=ghost' run_probe 2>/dev/null)"
+expect "a service account that is root: nobody" "" \
+  "$(XPUB_CONF=$'policy=server\nservice_user=rootish' run_probe 2>/dev/null)"
+logind_absent
+who_lists 'dave     tty7         2026-12-08 09:00 (:0)
+'
+expect "fallback without logind: the who user" $'XUSER=dave\nDISPLAY=:0' \
+  "$(XPUB_CONF='policy=fallback' run_probe)"
 
 [ "$failures" = 0 ] || { echo "$failures case(s) failed"; exit 1; }

@@ -1,0 +1,194 @@
+// A print server (see server_rig.h): the print-server policy, a job
+// without a display, an office computer printing over IPP, the messages
+// CUPS shows when a job cannot print, and many clients at once.  Needs root.
+
+#include <cups/cups.h>
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <map>
+
+#include "cups_util.h"
+#include "server_rig.h"
+
+namespace {
+
+std::string mount_namespace(const std::string& proc_dir)
+{
+    char buf[64];
+    ssize_t n = readlink((proc_dir + "/ns/mnt").c_str(), buf, sizeof buf);
+    return n > 0 ? std::string(buf, (size_t)n) : "";
+}
+
+// Processes of this test's namespace that belong to a job or would be a
+// display: the job's own, Wine's, an X server.
+std::vector<std::string> leftovers()
+{
+    std::vector<std::string> found;
+    const char* names[] = {"rastertotessal", "tessal-wine", "strelwick", "run.sh", "wine",
+        "explorer", "Xvfb", "Xorg", "Xwayland"};
+    std::string ours = mount_namespace("/proc/self");
+    DIR* d = opendir("/proc");
+    while (dirent* e = d ? readdir(d) : nullptr) {
+        std::string dir = std::string("/proc/") + e->d_name;
+        if (atoi(e->d_name) <= 0 || atoi(e->d_name) == getpid() || mount_namespace(dir) != ours)
+            continue;
+        std::string cmd = read_text(dir + "/cmdline");
+        std::replace(cmd.begin(), cmd.end(), '\0', ' ');
+        for (const char* n : names)
+            if (cmd.find(n) != std::string::npos)
+                found.push_back(cmd);
+    }
+    if (d)
+        closedir(d);
+    return found;
+}
+
+class PrintServer : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        int st;
+        std::string out = server_sandbox("sandbox_policy server", &st);
+        ASSERT_EQ(st, 0) << out;
+        truncate(srv.records.c_str(), 0);
+        server_shell("rm -f " + srv.out + "/job-*.prn", nullptr);
+    }
+    void TearDown() override
+    {
+        if (HasFailure())
+            fprintf(stderr, "%s\n", server_logs().c_str());
+    }
+};
+
+// With the server policy a job prints as the service account in its own
+// prefix, without a display: the prefix is switched to Wine's null graphics
+// driver, and nothing of the job, and no display server, stays behind.
+TEST_F(PrintServer, HeadlessJobPrintsAsTheServiceAccount)
+{
+    int id = cups_submit("tessal", srv.pdf, {}, "alice");
+    ASSERT_GT(id, 0);
+    cups_job job = cups_wait_job(id, 300);
+    ASSERT_EQ(job.state, IPP_JSTATE_COMPLETED) << job.message;
+    EXPECT_EQ(job.impressions, 2);
+    std::string prefix = srv.state + "/service/.tessalwine/generic-ps";
+    std::vector<server_record> r = server_records();
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].uid, 1651);
+    EXPECT_EQ(r[0].prefix, prefix);
+    EXPECT_EQ(r[0].display, "unset");
+    EXPECT_GT(r[0].bytes, 1000);
+    EXPECT_NE(server_output_of(id).find("uid=1651 prefix=" + prefix), std::string::npos);
+    struct stat st;
+    ASSERT_EQ(stat(prefix.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 1651u);
+    EXPECT_NE(read_text(prefix + "/user.reg").find("\"Graphics\"=\"null\""), std::string::npos);
+    std::vector<std::string> left;
+    for (int i = 0; i < 100 && !(left = leftovers()).empty(); i++)
+        usleep(100000);
+    EXPECT_TRUE(left.empty()) << left[0];
+}
+
+// With the desktop policy and nobody at the desktop, CUPS says so.
+TEST_F(PrintServer, NobodyAtTheDesktopIsWhatCupsSays)
+{
+    int st;
+    std::string out = server_sandbox("sandbox_policy desktop\nsandbox_logout", &st);
+    ASSERT_EQ(st, 0) << out;
+    int id = cups_submit("tessal", srv.pdf, {}, "");
+    ASSERT_GT(id, 0);
+    cups_job job = cups_wait_job(id, 120);
+    EXPECT_TRUE(job.state == IPP_JSTATE_STOPPED || job.state == IPP_JSTATE_ABORTED) << job.state;
+    printf("CUPS shows: %s\n", job.message.c_str());
+    EXPECT_NE(job.message.find("Nobody is logged in on the desktop"), std::string::npos)
+        << job.message;
+    EXPECT_NE(job.message.find("policy=fallback"), std::string::npos) << job.message;
+    EXPECT_TRUE(server_records().empty());
+}
+
+TEST_F(PrintServer, DaemonNotRunningSaysHowToStartIt)
+{
+    kill(srv.daemon, SIGTERM);
+    wait_for(srv.daemon, 10);
+    int id = cups_submit("tessal", srv.pdf, {}, "");
+    cups_job job = cups_wait_job(id, 120);
+    srv.daemon = server_start_daemon();
+    EXPECT_TRUE(job.state == IPP_JSTATE_STOPPED || job.state == IPP_JSTATE_ABORTED) << job.state;
+    printf("CUPS shows: %s\n", job.message.c_str());
+    EXPECT_NE(job.message.find("zk_filter is not running"), std::string::npos) << job.message;
+    EXPECT_NE(job.message.find("systemctl start zk_filter.socket"), std::string::npos)
+        << job.message;
+}
+
+// The office computer has the server's shared queue as an ordinary IPP
+// printer; its PDF is rendered on the server as the service account and the
+// printer data reaches the server's backend.
+TEST_F(PrintServer, OfficeComputerPrintsOverIpp)
+{
+    std::string out;
+    int rc = server_shell("export CUPS_SERVER=" + srv.office + "\nlp -d office " + srv.pdf, &out);
+    ASSERT_EQ(rc, 0) << out;
+    // The office computer's IPP backend waits for the server's job to end:
+    // the office job completes only after the server has printed it.
+    std::string lpstat;
+    for (long end = server_now_ms() + 300000; server_now_ms() < end; usleep(200000)) {
+        server_shell("CUPS_SERVER=" + srv.office + " lpstat -W completed -o office", &lpstat);
+        if (lpstat.find("office-") != std::string::npos)
+            break;
+    }
+    ASSERT_NE(lpstat.find("office-"), std::string::npos)
+        << read_text(srv.dir + "/office/log/error_log");
+    std::vector<server_record> r = server_records();
+    ASSERT_EQ(r.size(), 1u);
+    EXPECT_EQ(r[0].uid, 1651);
+    EXPECT_EQ(r[0].prefix, srv.state + "/service/.tessalwine/generic-ps");
+    std::string prn;
+    server_shell("cat " + srv.out + "/job-*.prn", &prn);
+    EXPECT_NE(prn.find("%!PS stub uid=1651 prefix=" + r[0].prefix), std::string::npos) << prn;
+    EXPECT_NE(prn.find("bytes=" + std::to_string(r[0].bytes)), std::string::npos) << prn;
+}
+
+// Four users send five jobs each at once, alternating between the queues
+// of two packages: every job prints, and the jobs of one package never run
+// at the same time in its prefix.
+TEST_F(PrintServer, FourClientsAtOnceLoseNothing)
+{
+    std::string out;
+    std::vector<int> ids = server_submit_burst(&out);
+    ASSERT_EQ(ids.size(), 20u) << out;
+    long start = server_now_ms();
+    for (int id : ids) {
+        cups_job job = cups_wait_job(id, 600);
+        EXPECT_EQ(job.state, IPP_JSTATE_COMPLETED) << "job " << id << ": " << job.message;
+        EXPECT_NE(server_output_of(id).find("%!PS stub uid=1651"), std::string::npos)
+            << "job " << id;
+    }
+    printf("20 jobs at once: %ld ms after the last submission\n", server_now_ms() - start);
+    std::map<std::string, std::vector<server_record>> by_prefix;
+    for (const server_record& r : server_records())
+        by_prefix[r.prefix].push_back(r);
+    ASSERT_EQ(by_prefix.size(), 2u);
+    for (auto& p : by_prefix) {
+        EXPECT_EQ(p.second.size(), 10u) << p.first;
+        std::sort(p.second.begin(), p.second.end(),
+            [](const server_record& a, const server_record& b) { return a.start < b.start; });
+        for (size_t i = 1; i < p.second.size(); i++)
+            EXPECT_GE(p.second[i].start, p.second[i - 1].end) << "two jobs at once in " << p.first;
+    }
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    ::testing::InitGoogleTest(&argc, argv);
+    int rc = server_rig_start() ? RUN_ALL_TESTS() : 1;
+    server_rig_stop();
+    return rc;
+}
