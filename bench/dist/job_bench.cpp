@@ -113,7 +113,7 @@ int main(int argc, char** argv)
     std::string stage = BENCH_STAGE;
     std::string probe = std::string("echo XUSER=") + kUser + "\necho DISPLAY=:99\n";
     if (rig_enter() != 0 || rig_add_user(kUser, kUid, kUid, "/home/benchdesk") != 0
-        || rig_overlay("/usr/bin", (stage + "/usr/bin").c_str()) != 0
+        || rig_overlay("/usr", (stage + "/usr").c_str()) != 0
         || rig_overlay("/opt", (stage + "/opt").c_str()) != 0
         || rig_write_file("/opt/tessalwine/printer_drv/xpub.sh", probe, 0755) != 0
         || rig_start_daemon((stage + "/usr/sbin/zk_filter").c_str(), nullptr) <= 0) {

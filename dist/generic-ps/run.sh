@@ -19,6 +19,7 @@ umask 077
 
 DRIVER_NAME="Tessal Generic PostScript"
 PORT='|cat'
+WINE_ENV=/usr/lib/tessalwine/wine-env.sh
 
 package_dir=$(cd "$(dirname "$0")" && pwd -P)
 package=${package_dir##*/}
@@ -52,7 +53,7 @@ printer_in_registry() {
 }
 
 is_ready() {
-  grep -qxF "$model" "$prefix/tessal-ready" 2>/dev/null && printer_in_registry
+  grep -qxF -- "$model" "$prefix/tessal-ready" 2>/dev/null && printer_in_registry
 }
 
 # The configure step inherits every descriptor of zk_filter's worker, the
@@ -66,10 +67,10 @@ close_extra_fds() {
 }
 
 set_wine_environment() {
-  export WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=-all
-  # Never import the host's CUPS queues into the prefix.
-  export CUPS_SERVER=/nonexistent
-  export WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d;winedbg.exe=d'
+  export WINEPREFIX=$prefix
+  [ -r "$WINE_ENV" ] || die "missing $WINE_ENV"
+  # shellcheck source=../wine-env.sh
+  . "$WINE_ENV"
 }
 
 show_log_and_die() {
@@ -92,21 +93,21 @@ set_up() {
   # A prefix without any ready printer may be left over from a setup that
   # failed half-way; wineboot -i completes it.
   if [ ! -f "$prefix/system.reg" ] || [ ! -f "$prefix/tessal-ready" ]; then
-    wine_step wineboot -i || show_log_and_die "wineboot could not create the prefix"
+    wine_step "$TESSAL_WINE" wineboot -i || show_log_and_die "wineboot could not create the prefix"
   fi
   local wppd="Z:${ppd//\//\\}"
-  wine_step wine "$helper" "$DRIVER_NAME" "$wppd" "$model" "$PORT" \
+  wine_step "$TESSAL_WINE" "$helper" "$DRIVER_NAME" "$wppd" "$model" "$PORT" \
     || show_log_and_die "could not add the printer '$model'"
   local key='HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug'
-  wine_step wine reg add "$key" /v Debugger /t REG_SZ /d "tessal-no-debugger.exe %ld %ld" /f \
-    && wine_step wine reg add "$key" /v Auto /t REG_SZ /d 1 /f \
+  wine_step "$TESSAL_WINE" reg add "$key" /v Debugger /t REG_SZ /d "tessal-no-debugger.exe %ld %ld" /f \
+    && wine_step "$TESSAL_WINE" reg add "$key" /v Auto /t REG_SZ /d 1 /f \
     || show_log_and_die "could not set the crash guard"
   # Stopping the wineserver writes the registry to disk, where is_ready and
   # the next job find it.
   wine_step wineserver -k
   wine_step wineserver -w
   printer_in_registry || die "the printer '$model' is missing from $prefix/system.reg after setup"
-  { cat "$prefix/tessal-ready" 2>/dev/null; echo "$model"; } >"$prefix/tessal-ready.new" \
+  { cat "$prefix/tessal-ready" 2>/dev/null; printf '%s\n' "$model"; } >"$prefix/tessal-ready.new" \
     && mv -f "$prefix/tessal-ready.new" "$prefix/tessal-ready" \
     || die "cannot write $prefix/tessal-ready"
 }

@@ -143,9 +143,14 @@ struct Job {
     std::vector<Proc> tools;
 };
 
+// Besides the job's options, entries a hostile client might add: a bus
+// address that would make Wine's device service run a program, a library
+// path, and a driver option to trace where the job's entries go.
 std::vector<std::string> job_entries()
 {
-    return {"PACKAGENAME=generic-ps", "MODEL=Tessal Generic", "PAGESIZE=9", "DPI=300"};
+    return {"PACKAGENAME=generic-ps", "MODEL=Tessal Generic", "PAGESIZE=9", "DPI=300",
+        "DBUS_SYSTEM_BUS_ADDRESS=unixexec:path=/opt/evil.sh", "FONTCONFIG_FILE=/opt/evil.conf",
+        "OPT_TESSAL_MARK=job-entry"};
 }
 
 std::string pages_of(const std::vector<TestImage>& images)
@@ -253,7 +258,7 @@ protected:
         ASSERT_EQ(0, rig_enter());
         ASSERT_EQ(0, rig_add_group("tessextra", kExtraGid, kUser));
         ASSERT_EQ(0, rig_add_user(kUser, kUid, kUid, kHome));
-        ASSERT_EQ(0, rig_overlay("/usr/bin", (stage + "/usr/bin").c_str()));
+        ASSERT_EQ(0, rig_overlay("/usr", (stage + "/usr").c_str()));
         ASSERT_EQ(0, rig_overlay("/opt", (stage + "/opt").c_str()));
         std::string probe = std::string("echo XUSER=") + kUser + "\necho DISPLAY=:99\n";
         ASSERT_EQ(0, rig_write_file((std::string(kDriverRoot) + "/xpub.sh").c_str(), probe, 0755));
@@ -281,6 +286,7 @@ TEST_F(FullPath, TwoPagesPrintAsTheUserAndTheSecondJobRunsWarm)
         = {make_test_picture(640, 480, 16), make_test_picture(300, 900, 256)};
     std::vector<std::string> pages = {pages_of(images)};
 
+    ASSERT_EQ(0, rig_write_file("/opt/evil.sh", "#!/bin/sh\ntouch /opt/evil-ran\n", 0755));
     std::vector<Job> first(1);
     run_jobs(first, pages);
     ASSERT_TRUE(first[0].ended) << "the first job did not end";
@@ -318,6 +324,17 @@ TEST_F(FullPath, TwoPagesPrintAsTheUserAndTheSecondJobRunsWarm)
         }
     }
 
+    // Nothing of the job's block reaches a Wine process that outlives the job,
+    // and the bus address in the block never ran anything.
+    for (const char* name : {"wineserver", ".exe"}) {
+        for (const Proc& p : find_procs(name)) {
+            std::string env = rig_read_file(("/proc/" + std::to_string(p.pid) + "/environ").c_str());
+            for (const char* entry : {"OPT_TESSAL_MARK=", "MODEL=", "DBUS_SYSTEM_BUS_ADDRESS="})
+                EXPECT_EQ(std::string::npos, env.find(entry)) << p.cmdline << " carries " << entry;
+        }
+    }
+    EXPECT_NE(0, access("/opt/evil-ran", F_OK)) << "the job's bus address ran a program";
+
     std::set<pid_t> warm = wineservers();
     EXPECT_EQ(1u, warm.size()) << "no warm wineserver after the first job";
     ino_t prefix_inode = st.st_ino;
@@ -348,7 +365,10 @@ TEST_F(FullPath, TwoJobsAtOnceForOneUserPrintOneAfterTheOther)
     ASSERT_TRUE(jobs[0].ended && jobs[1].ended) << "a job did not end";
     expect_pages(jobs[0].out, a);
     expect_pages(jobs[1].out, b);
-    EXPECT_EQ(2u, jobs[0].tools.size()) << "expected one print tool per job";
+    std::string seen;
+    for (const Proc& p : jobs[0].tools)
+        seen += std::to_string(p.pid) + " " + p.cmdline + "\n";
+    EXPECT_EQ(2u, jobs[0].tools.size()) << "expected one print tool per job:\n" << seen;
     EXPECT_EQ(1, most_at_once) << "two print tools ran in one prefix at the same time";
 }
 

@@ -6,6 +6,14 @@
 set -uo pipefail
 stage=$(readlink -f "$1")
 crash_exe=$(readlink -f "$2")
+
+# The staged files must be where they are installed (the launcher and run.sh
+# source /usr/lib/tessalwine/wine-env.sh): run in a private mount namespace
+# with the stage laid over /usr.
+if [ -z "${PACKAGE_TEST_INSIDE:-}" ]; then
+  exec unshare -m --propagation private env PACKAGE_TEST_INSIDE=1 "$0" "$@"
+fi
+mount -t overlay tessal-usr -o lowerdir="$stage/usr:/usr" /usr || exit 1
 pkg=$stage/opt/tessalwine/printer_drv/generic-ps
 launcher=$stage/usr/bin/tessal-wine
 user=nobody
@@ -98,6 +106,25 @@ out=$(as_user "$home" env WINEPREFIX="$prefix" DISPLAY= \
 rc=$?
 detail="rc=$rc stdout bytes=${#out} err=$(tail -n 3 "$work/err")"
 check "launcher: a crashing program writes nothing to stdout" test "$rc" != 0 -a -z "$out"
+
+# --- A cold start with an extra descriptor and Wine variables of its own:
+# the Wine processes that stay hold neither, and run with the launcher's
+# own Wine settings.
+as_user "$home" env WINEPREFIX="$prefix" timeout 30 wineserver -k 2>/dev/null
+: >"$work/extra-fd"
+as_user "$home" env WINEPREFIX="$prefix" DISPLAY= WINEDEBUG=+all WINELOADER=/tmp/loader \
+  WINEDLLOVERRIDES=gdi32=n timeout 120 "$launcher" "$crash_exe" img \
+  7>>"$work/extra-fd" >/dev/null 2>"$work/err"
+leaks=
+for pid in $(pgrep -u "$uid"); do
+  ls -l "/proc/$pid/fd" 2>/dev/null | grep -q "$work/extra-fd" && leaks+=" fd:$pid"
+  tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null \
+    | grep -qE '^(WINEDEBUG=\+all|WINELOADER=/tmp/loader|WINEDLLOVERRIDES=gdi32=n)$' \
+    && leaks+=" env:$pid"
+done
+detail="leaks:$leaks"
+check "launcher: no Wine process keeps an extra descriptor or the caller's WINE* variables" \
+  test -z "$leaks"
 out=$(as_user "$home" env WINEPREFIX="$prefix" DISPLAY= \
   timeout 60 "$launcher" "$work/no-such.exe" img 2>"$work/err")
 rc=$?
@@ -113,8 +140,9 @@ printf '#!/bin/sh\necho "$0 $*" >>%s/started\nexit 1\n' "$marks" >"$work/wine-st
 chmod 755 "$work/wine-stub"
 start=$(date +%s%N)
 unshare -m --propagation private /bin/bash -c '
-  for p in wine wine64 wineserver wineboot; do
-    [ -e /usr/bin/$p ] && mount --bind "$1" /usr/bin/$p
+  for p in /usr/bin/wine /usr/bin/wine64 /usr/bin/wineserver /usr/bin/wineboot \
+    /usr/lib/wine/wine /usr/lib/wine/wine64; do
+    [ -e $p ] && mount --bind "$1" $p
   done
   setpriv --reuid=$2 --regid=$3 --clear-groups env -i HOME="$4" \
     timeout 60 /bin/bash "$5/run.sh" "Tessal Generic"
