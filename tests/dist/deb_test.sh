@@ -2,15 +2,16 @@
 # The Debian packages, from build to purge. Builds them with dpkg-buildpackage
 # from a copy of the tree and checks them with lintian; then, in private
 # mount and network namespaces on an overlay of / (the host stays as it is),
-# installs them with apt, prints a job through the installed files with real
-# Wine, upgrades to a rebuilt higher version, removes and purges them. After
-# each step the files that the steps so far changed on the overlay must be
-# exactly those that step should leave.
+# installs them with apt, prints a job through the installed files,
+# upgrades to a rebuilt higher version, removes and purges them. After each
+# step the files that the steps so far changed on the overlay must be exactly
+# those that step should leave.
 #
 #   deb_test.sh <source-dir> <stand-in launcher>
 #
-# The stand-in launcher (the daemon rig's stub_tessal_wine) prints the job
-# where this machine cannot run 32-bit programs, and so not Wine.
+# The job goes through real Wine and the sample package; where this machine
+# cannot run 32-bit programs, and so not Wine, through the stand-in launcher
+# (the daemon rig's stub_tessal_wine) instead.
 set -uo pipefail
 self=$(readlink -f "$0")
 failures=0
@@ -52,6 +53,11 @@ outside() {
   # The files git would commit: tracked and new ones, not the build output.
   (cd "$src" && git ls-files -z --cached --others --exclude-standard) |
     tar -C "$src" --null --ignore-failed-read -T - -cf - | tar -C "$work/src" -xf -
+  # What the print step runs inside, beside the packages.
+  mkdir "$work/rig"
+  cp "$src/tests/cups/sandbox.sh" "$src/tests/cups/cupsd-rig.sh" \
+    "$src/client/cups/demo/sample.pdf" "$work/rig/"
+  cp "$stub" "$work/rig/stand-in-launcher"
   v1=$(dpkg-parsechangelog -l "$work/src/debian/changelog" -S Version)
   v2=$v1+1
   arch=$(dpkg --print-architecture)
@@ -75,7 +81,7 @@ outside() {
   mkdir "$work/v2"
   mv "$work"/*.deb "$work/v2/"
 
-  unshare -m -n -- "$self" --inside "$work" "$src" "$stub" "$v1" "$v2" || failures=$((failures + 1))
+  unshare -m -n -- "$self" --inside "$work" "$v1" "$v2" || failures=$((failures + 1))
   finish
 }
 
@@ -169,7 +175,7 @@ print_job() {
     cp "$JOB_OUT" "$2/job.prn" 2>/dev/null || true
     cp /opt/rig-out/tool.stdin "$2/job.stdin" 2>/dev/null || true
     cp "$SANDBOX_TMP/zk_filter.log" "$2/zk_filter.log"
-  ' print "$src/tests/cups" "$state" "$src/client/cups/demo/sample.pdf" "$print_mode" "$stub" \
+  ' print "$work/rig" "$state" "$work/rig/sample.pdf" "$print_mode" "$work/rig/stand-in-launcher" \
     >"$work/print.log" 2>&1
 }
 
@@ -192,7 +198,7 @@ snapshot_dpkg() {
 }
 
 inside() {
-  work=$1 src=$2 stub=$3 v1=$4 v2=$5
+  work=$1 v1=$2 v2=$3
   root=$work/root rw=$work/rw state=$work/sandbox
   local arch debs1 debs2
   arch=$(dpkg --print-architecture)
