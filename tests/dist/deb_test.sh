@@ -260,6 +260,15 @@ $(tail -n 20 "$state/zk_filter.log" 2>/dev/null)"
     mkdir -p "$prefix" && echo "WINE REGISTRY Version 2" >"$prefix/system.reg"
   fi
   check_changes print "$(expected "${pkgs[@]}" -- "${systemd_links[@]}")"
+  # The sandbox stops cupsd, the daemon and the user's wineserver; Wine's
+  # other processes follow their wineserver.
+  local i
+  for i in $(seq 1 100); do
+    detail=$(root_processes)
+    [ -z "$detail" ] && break
+    sleep 0.2
+  done
+  check "print: everything the job started has ended" test -z "$detail"
 
   # The desktop user exists from here on, so that a maintainer script that
   # went looking for users' prefixes would find this one.
