@@ -1,9 +1,10 @@
 # Sourced by the CUPS demo and benchmarks: runs the installed project inside
 # private mount and network namespaces, so the host stays untouched.
 #
-#   sandbox_setup STATE STAGE   mount STAGE (a DESTDIR install) over /usr and
+#   sandbox_setup STATE [STAGE] mount STAGE (a DESTDIR install) over /usr and
 #                               /opt, add the desktop user, log them in on :0,
-#                               start zk_filter and a private cupsd
+#                               start zk_filter and a private cupsd; without
+#                               STAGE the system's installed files are used
 #   sandbox_queue NAME PPD      create a queue whose jobs land in files
 #   sandbox_print QUEUE FILE [lp options...]
 #                               print and wait; sets JOB_ID, JOB_OUT, JOB_STATE
@@ -58,7 +59,7 @@ sandbox_users() {
 
 sandbox_setup() {
   SANDBOX_STATE=$1
-  local stage=$2
+  local stage=${2:-}
   mkdir -p "$SANDBOX_STATE"
   chmod 0755 "$SANDBOX_STATE"
   mount --make-rprivate /
@@ -66,8 +67,10 @@ sandbox_setup() {
   mkdir -p "$SANDBOX_TMP"
   mount -t tmpfs -o mode=0755 tessaltmp "$SANDBOX_TMP"
   ip link set lo up 2>/dev/null || true
-  sandbox_overlay /usr "$stage/usr:/usr"
-  sandbox_overlay /opt "$stage/opt:/opt"
+  if [ -n "$stage" ]; then
+    sandbox_overlay /usr "$stage/usr:/usr"
+    sandbox_overlay /opt "$stage/opt:/opt"
+  fi
   sandbox_overlay /etc /etc
   sandbox_users
   SANDBOX_DAEMON=
