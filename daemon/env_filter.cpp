@@ -55,9 +55,11 @@ int32_t filter_block(char* block, int32_t len)
         else if (key_taken(block, kept, entry, n))
             log_dropped(entry, n, "repeats an earlier option");
         else {
+            // A last entry without its NUL stays without it: the reader's
+            // NUL past the block ends it.
             memmove(block + kept, entry, n);
             block[kept + n] = '\0';
-            kept += (int32_t)(n + 1);
+            kept += (int32_t)(n + (nul ? 1 : 0));
         }
         entry += n + 1;
     }

@@ -47,4 +47,9 @@ TEST(JobOptions, FilterKeepsFirstOfEachKeyInOrder)
     // A refused first MODEL leaves the key free for a later valid one.
     EXPECT_EQ(std::vector<std::string>({"MODEL=ok"}), filtered({"MODEL=a,b", "MODEL=ok"}));
     EXPECT_TRUE(filtered({}).empty());
+    // A last entry without its NUL keeps the block's length as it was.
+    char unterminated[] = "FOO=1\0MODEL=a\0DPI=300";
+    int32_t len = (int32_t)sizeof unterminated - 1;
+    EXPECT_EQ(len - 6, filter_block(unterminated, len));
+    EXPECT_STREQ("DPI=300", unterminated + 8);
 }
