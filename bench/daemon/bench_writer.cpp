@@ -1,4 +1,4 @@
-// Print-tool stand-in for benchmarks: writes BENCH_OUT bytes (default 4096)
+// Print-tool stand-in for benchmarks: writes OPT_BENCH_OUT bytes (default 4096)
 // to stdout in 64 KiB writes.
 #include <stdlib.h>
 #include <string.h>
@@ -7,7 +7,7 @@
 int main()
 {
     static char buf[65536];
-    const char* env = getenv("BENCH_OUT");
+    const char* env = getenv("OPT_BENCH_OUT");
     unsigned long long left = env ? strtoull(env, nullptr, 10) : 4096;
     memset(buf, 'P', sizeof buf);
     while (left > 0) {

@@ -86,7 +86,7 @@ static double daemon_job(const char* out_bytes, unsigned long long expect)
     struct timeval tv = {JOB_TIMEOUT_S, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
-    std::string out = std::string("BENCH_OUT=") + (out_bytes ? out_bytes : "");
+    std::string out = std::string("OPT_BENCH_OUT=") + (out_bytes ? out_bytes : "");
     const char* entries[] = {"MODEL=Bench", "PACKAGENAME=bench", out.c_str()};
     size_t count = out_bytes ? 3 : 2;
     static char buf[65536];
@@ -158,7 +158,7 @@ static std::vector<double> shell_jobs(int n)
           "  t0=$EPOCHREALTIME\n"
           "  /bin/sh /opt/tessalwine/printer_drv/xpub.sh > /dev/null\n"
           "  HOME=/home/benchuser /bin/bash /opt/tessalwine/printer_drv/bench/run.sh Bench\n"
-          "  BENCH_OUT=4096 /usr/bin/tessal-wine /usr/bin/strelwick.exe img < /opt/pages.bin > "
+          "  OPT_BENCH_OUT=4096 /usr/bin/tessal-wine /usr/bin/strelwick.exe img < /opt/pages.bin > "
           "/dev/null\n"
           "  echo \"$t0 $EPOCHREALTIME\"\n"
           "done\n";
@@ -193,7 +193,7 @@ static double cat_relay(void)
         close(pipe_fds[1]);
         close(sock[0]);
         close(sock[1]);
-        char out[] = "BENCH_OUT=1073741824";
+        char out[] = "OPT_BENCH_OUT=1073741824";
         char* env[] = {out, nullptr};
         execle("/usr/bin/tessal-wine", "tessal-wine", (char*)nullptr, env);
         _exit(127);
