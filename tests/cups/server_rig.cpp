@@ -29,6 +29,9 @@ const char kOfficeNetns[] = "tessal-office";
 // run.sh to find its printer and for the launcher's graphics driver choice.
 const char kStubWine[] = R"SH(#!/bin/bash
 case $1 in
+  wineboot)
+    [ -f "$WINEPREFIX/system.reg" ] || echo 'WINE REGISTRY Version 2' >"$WINEPREFIX/system.reg"
+    : >>"$WINEPREFIX/user.reg" ;;
   reg)
     [ "$2 $3" = 'add HKCU\Software\Wine\Drivers' ] && echo "\"$5\"=\"$7\"" >>"$WINEPREFIX/user.reg"
     exit 0 ;;
@@ -96,10 +99,17 @@ bool add_office_queue()
     return rc == 0;
 }
 
+// The stand-in answers for every way Wine is started: the commands in
+// /usr/bin and the loaders that the shared Wine environment names.
 bool write_stubs(const std::string& bin)
 {
     std::string wine = kStubWine;
     wine.replace(wine.find("RECORDS"), 7, srv.records);
+    std::string loaders = bin + "/../lib/wine";
+    mkdir(loaders.c_str(), 0755);
+    for (const char* loader : {"/wine", "/wine64"})
+        if (!write_text(loaders + loader, wine) || chmod((loaders + loader).c_str(), 0755) != 0)
+            return false;
     return write_text(bin + "/wine", wine) && write_text(bin + "/wineboot", kStubWineboot)
         && write_text(bin + "/wineserver", "#!/bin/sh\nexit 0\n")
         && chmod((bin + "/wine").c_str(), 0755) == 0
