@@ -55,7 +55,7 @@ outside() {
     tar -C "$src" --null --ignore-failed-read -T - -cf - | tar -C "$work/src" -xf -
   # What the print step runs inside, beside the packages.
   mkdir "$work/rig"
-  cp "$src/tests/cups/sandbox.sh" "$src/tests/cups/cupsd-rig.sh" \
+  cp "$src/rigs/sandbox.sh" "$src/rigs/cupsd-rig.sh" \
     "$src/client/cups/demo/sample.pdf" "$work/rig/"
   cp "$stub" "$work/rig/stand-in-launcher"
   v1=$(dpkg-parsechangelog -l "$work/src/debian/changelog" -S Version)

@@ -31,13 +31,13 @@ static const std::vector<std::string>& rig_env()
     static std::vector<std::string> env;
     if (env.empty()) {
         RunResult r = run_command({WINE_RIG, "env", rig_prefix()}, {}, "", 30);
-        std::string word;
-        for (char c : r.out + " ") {
-            if (c != ' ' && c != '\n')
-                word += c;
-            else if (!word.empty()) {
-                env.push_back(word);
-                word.clear();
+        std::string line;
+        for (char c : r.out + "\n") {
+            if (c != '\n')
+                line += c;
+            else if (!line.empty()) {
+                env.push_back(line);
+                line.clear();
             }
         }
     }

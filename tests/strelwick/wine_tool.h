@@ -1,4 +1,4 @@
-// Running strelwick.exe under Wine in the test rig's prefix (see scripts/wine-rig).
+// Running strelwick.exe under Wine in the test rig's prefix (see rigs/wine-rig).
 #ifndef STRELWICK_WINE_TOOL_H
 #define STRELWICK_WINE_TOOL_H
 
