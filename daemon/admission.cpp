@@ -1,4 +1,5 @@
 #include "admission.h"
+#include "wire.h"
 
 #include <errno.h>
 #include <poll.h>
@@ -53,39 +54,23 @@ bool admit(int conn)
     if (!admission_arrives(conn))
         return false;
     int32_t blocks = 0;
-    struct iovec iov = {&blocks, sizeof blocks};
-    union {
-        char buf[CMSG_SPACE(sizeof(struct ucred))];
-        struct cmsghdr align;
-    } control;
-    struct msghdr msg;
-    memset(&msg, 0, sizeof msg);
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control.buf;
-    msg.msg_controllen = sizeof control.buf;
-    ssize_t got = recvmsg(conn, &msg, 0);
-    if (got < 0) {
+    struct ucred cred;
+    switch (wire_recv_admission(conn, &blocks, &cred)) {
+    case WIRE_ADMISSION_OK:
+        break;
+    case WIRE_ADMISSION_FAILED:
         perror("recvmsg");
         return false;
-    }
-    // At end of stream the kernel still attaches credentials (all zero), so
-    // an empty receive must not be mistaken for a peer running as root.
-    if (got == 0 || msg.msg_controllen < sizeof(struct cmsghdr)) {
+    case WIRE_ADMISSION_NO_CONTROL:
         fputs("invalid msg\n", stderr);
         return false;
-    }
-    struct cmsghdr* cm = CMSG_FIRSTHDR(&msg);
-    if (!cm || cm->cmsg_len != CMSG_LEN(sizeof(struct ucred))) {
+    case WIRE_ADMISSION_BAD_HEADER:
         fputs("invalid cmsgh\n", stderr);
         return false;
-    }
-    if (cm->cmsg_level != SOL_SOCKET || cm->cmsg_type != SCM_CREDENTIALS) {
+    case WIRE_ADMISSION_NOT_CREDENTIALS:
         fputs("invalid type\n", stderr);
         return false;
     }
-    struct ucred cred;
-    memcpy(&cred, CMSG_DATA(cm), sizeof cred);
     fprintf(
         stderr, "[INFO] pid: %d uid: %d gid: %d\n", (int)cred.pid, (int)cred.uid, (int)cred.gid);
     if (!is_lp(cred.uid))

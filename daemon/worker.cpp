@@ -4,6 +4,7 @@
 #include "deadline.h"
 #include "env_filter.h"
 #include "probe.h"
+#include "wire.h"
 
 #include <errno.h>
 #include <grp.h>
@@ -125,20 +126,6 @@ static pid_t start_print_tool(int conn, int pipe_fds[2], char** env)
     return pid;
 }
 
-static bool send_all(int conn, const char* data, size_t len)
-{
-    while (len > 0) {
-        ssize_t n = send(conn, data, len, MSG_NOSIGNAL);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        len -= (size_t)n;
-    }
-    return true;
-}
-
 bool relay_output(int pipe_fd, int conn)
 {
     char buf[RELAY_CHUNK];
@@ -149,7 +136,7 @@ bool relay_output(int pipe_fd, int conn)
             continue;
         if (n <= 0)
             return writing;
-        if (writing && !send_all(conn, buf, (size_t)n)) {
+        if (writing && wire_send_all(conn, buf, (size_t)n) != 0) {
             fputs("write incomplete.\n", stderr);
             writing = false;
         }

@@ -102,6 +102,35 @@ int wire_send_block(int fd, const char* const* entries, size_t count)
     return rc;
 }
 
+wire_admission wire_recv_admission(int fd, int32_t* block_count, struct ucred* cred)
+{
+    struct iovec iov = {block_count, sizeof *block_count};
+    union {
+        char buf[CMSG_SPACE(sizeof(struct ucred))];
+        struct cmsghdr align;
+    } control;
+    struct msghdr msg;
+    memset(&msg, 0, sizeof msg);
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = control.buf;
+    msg.msg_controllen = sizeof control.buf;
+    ssize_t got = recvmsg(fd, &msg, 0);
+    if (got < 0)
+        return WIRE_ADMISSION_FAILED;
+    // At end of stream the kernel still attaches credentials (all zero), so
+    // an empty receive must not be mistaken for a peer running as root.
+    if (got == 0 || msg.msg_controllen < sizeof(struct cmsghdr))
+        return WIRE_ADMISSION_NO_CONTROL;
+    struct cmsghdr* cm = CMSG_FIRSTHDR(&msg);
+    if (!cm || cm->cmsg_len != CMSG_LEN(sizeof(struct ucred)))
+        return WIRE_ADMISSION_BAD_HEADER;
+    if (cm->cmsg_level != SOL_SOCKET || cm->cmsg_type != SCM_CREDENTIALS)
+        return WIRE_ADMISSION_NOT_CREDENTIALS;
+    memcpy(cred, CMSG_DATA(cm), sizeof *cred);
+    return WIRE_ADMISSION_OK;
+}
+
 int wire_send_all(int fd, const void* data, size_t len)
 {
     const char* p = (const char*)data;

@@ -29,6 +29,19 @@ int wire_connect(void);
 // process's pid, uid and gid as SCM_CREDENTIALS.  Returns 0, or -1 with errno.
 int wire_send_admission(int fd, int32_t block_count);
 
+// What a received admission message turned out to be.
+enum wire_admission {
+    WIRE_ADMISSION_OK,
+    WIRE_ADMISSION_FAILED, // recvmsg failed; errno says why
+    WIRE_ADMISSION_NO_CONTROL, // no data, or no room for a control message
+    WIRE_ADMISSION_BAD_HEADER, // no first control message, or not one ucred long
+    WIRE_ADMISSION_NOT_CREDENTIALS // the first control message is something else
+};
+
+// Receives the admission message with one recvmsg: the block count and the
+// credentials that came with it (only the first control message counts).
+wire_admission wire_recv_admission(int fd, int32_t* block_count, struct ucred* cred);
+
 // Sends the job info block made of the given KEY=VALUE strings, in order.
 // Refuses (-1, errno EINVAL) an entry that is empty or has no '=', and a
 // block whose length does not fit in 31 bits.  Returns 0, or -1 with errno.

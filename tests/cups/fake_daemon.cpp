@@ -49,24 +49,9 @@ static void read_pages(fake_daemon* d, int fd, size_t limit)
 static bool admit(fake_daemon* d, int fd)
 {
     int32_t count;
-    union {
-        char buf[CMSG_SPACE(sizeof(struct ucred))];
-        struct cmsghdr align;
-    } ctl;
-    struct iovec iov = {&count, sizeof count};
-    struct msghdr m;
-    memset(&m, 0, sizeof m);
-    m.msg_iov = &iov;
-    m.msg_iovlen = 1;
-    m.msg_control = ctl.buf;
-    m.msg_controllen = sizeof ctl.buf;
-    if (recvmsg(fd, &m, 0) != 4)
-        return false;
-    struct cmsghdr* c = CMSG_FIRSTHDR(&m);
-    if (!c || c->cmsg_type != SCM_CREDENTIALS)
-        return false;
     struct ucred cred;
-    memcpy(&cred, CMSG_DATA(c), sizeof cred);
+    if (wire_recv_admission(fd, &count, &cred) != WIRE_ADMISSION_OK)
+        return false;
     d->peer_pid = cred.pid;
     d->block_count = count;
     int32_t len;
