@@ -33,24 +33,35 @@ int wire_connect(void)
     return fd;
 }
 
+// The admission message's layout, for sending and receiving alike: the
+// 4-byte block count and room for one SCM_CREDENTIALS control message.
+union credentials_control {
+    char buf[CMSG_SPACE(sizeof(struct ucred))];
+    struct cmsghdr align;
+};
+
+static void admission_msghdr(
+    struct msghdr* msg, struct iovec* iov, int32_t* block_count, credentials_control* control)
+{
+    memset(control, 0, sizeof *control);
+    *iov = {block_count, sizeof *block_count};
+    memset(msg, 0, sizeof *msg);
+    msg->msg_iov = iov;
+    msg->msg_iovlen = 1;
+    msg->msg_control = control->buf;
+    msg->msg_controllen = sizeof control->buf;
+}
+
 int wire_send_admission(int fd, int32_t block_count)
 {
     struct ucred cred;
     cred.pid = getpid();
     cred.uid = getuid();
     cred.gid = getgid();
-    union {
-        char buf[CMSG_SPACE(sizeof(struct ucred))];
-        struct cmsghdr align;
-    } control;
-    memset(&control, 0, sizeof control);
-    struct iovec iov = {&block_count, sizeof block_count};
+    credentials_control control;
+    struct iovec iov;
     struct msghdr msg;
-    memset(&msg, 0, sizeof msg);
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control.buf;
-    msg.msg_controllen = sizeof control.buf;
+    admission_msghdr(&msg, &iov, &block_count, &control);
     struct cmsghdr* cm = CMSG_FIRSTHDR(&msg);
     cm->cmsg_level = SOL_SOCKET;
     cm->cmsg_type = SCM_CREDENTIALS;
@@ -104,17 +115,10 @@ int wire_send_block(int fd, const char* const* entries, size_t count)
 
 wire_admission wire_recv_admission(int fd, int32_t* block_count, struct ucred* cred)
 {
-    struct iovec iov = {block_count, sizeof *block_count};
-    union {
-        char buf[CMSG_SPACE(sizeof(struct ucred))];
-        struct cmsghdr align;
-    } control;
+    credentials_control control;
+    struct iovec iov;
     struct msghdr msg;
-    memset(&msg, 0, sizeof msg);
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control.buf;
-    msg.msg_controllen = sizeof control.buf;
+    admission_msghdr(&msg, &iov, block_count, &control);
     ssize_t got = recvmsg(fd, &msg, 0);
     if (got < 0)
         return WIRE_ADMISSION_FAILED;
