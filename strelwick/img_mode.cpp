@@ -1,4 +1,5 @@
-// img mode: every BMP file on stdin printed as one page through GDI.
+// img mode: every BMP file on stdin printed as one page, through GDI or,
+// for a printer whose driver is not Wine's own, through the driver host.
 #include "strelwick.h"
 
 #include <fcntl.h>
@@ -8,8 +9,9 @@
 #include <stdlib.h>
 
 #include "dib_layout.h"
+#include "driver_host.h"
 
-enum { kFileHeaderSize = 14, kBmpMagic = 0x4D42 };
+enum { kBmpMagic = 0x4D42 };
 
 static uint32_t ReadLe32(const unsigned char* p)
 {
@@ -61,9 +63,7 @@ static int CheckPageBuffer(
     return 0;
 }
 
-// Prints one BMP file whose 14-byte file header has been read; its page has
-// been started. Returns 1 to go on with the next file, 0 to end the document.
-static int DrawBmpPage(HDC hdc, const unsigned char* fileHeader)
+int ReadBmpPage(const unsigned char* fileHeader, BmpPage* page)
 {
     if ((fileHeader[0] | fileHeader[1] << 8) != kBmpMagic) {
         dbg_log("only BMP format supported\n");
@@ -87,23 +87,41 @@ static int DrawBmpPage(HDC hdc, const unsigned char* fileHeader)
         free(pDIB);
         return 0;
     }
-    DibHeader hdr;
-    uint64_t pixelOffset = 0;
-    if (!CheckPageBuffer(pDIB, dibSize, &hdr, &pixelOffset)) {
+    if (!CheckPageBuffer(pDIB, dibSize, &page->hdr, &page->pixelOffset)) {
         free(pDIB);
         return 0;
     }
-    int height = hdr.biHeight < 0 ? -hdr.biHeight : hdr.biHeight;
-    int lines = StretchDIBits(hdc, 0, 0, hdr.biWidth, height, 0, 0, hdr.biWidth, height,
-        pDIB + pixelOffset, (const BITMAPINFO*)pDIB, DIB_RGB_COLORS, SRCCOPY);
+    page->dib = pDIB;
+    page->height = page->hdr.biHeight < 0 ? -page->hdr.biHeight : page->hdr.biHeight;
+    return 1;
+}
+
+int ReadFileHeader(unsigned char* fileHeader)
+{
+    if (fread(fileHeader, 1, kFileHeaderSize, stdin) == kFileHeaderSize)
+        return 1;
+    dbg_log("read pipe error.\n");
+    return 0;
+}
+
+// Prints one BMP file whose 14-byte file header has been read; its page has
+// been started. Returns 1 to go on with the next file, 0 to end the document.
+static int DrawBmpPage(HDC hdc, const unsigned char* fileHeader)
+{
+    BmpPage page;
+    if (!ReadBmpPage(fileHeader, &page))
+        return 0;
+    const DibHeader& hdr = page.hdr;
+    int lines = StretchDIBits(hdc, 0, 0, hdr.biWidth, page.height, 0, 0, hdr.biWidth, page.height,
+        page.dib + page.pixelOffset, (const BITMAPINFO*)page.dib, DIB_RGB_COLORS, SRCCOPY);
     if (lines == 0) {
         dbg_log("StretchDIBits failed: %d\n", LastError());
-        free(pDIB);
+        free(page.dib);
         return 0;
     }
     dbg_log("copy %d scanline\n", lines);
     EndPage(hdc);
-    free(pDIB);
+    free(page.dib);
     return 1;
 }
 
@@ -116,16 +134,20 @@ int DrawImageToPrinter(char* szPrinterName, char* filename)
         dbg_log("no printer name: MODEL is not set and none was given\n");
         return 0;
     }
+    DRIVER_INFO_3A* driver = NULL;
+    if (FindOwnDriver(szPrinterName, &driver)) {
+        int ok = HostPrintImages(szPrinterName, driver);
+        free(driver);
+        return ok;
+    }
     HDC hdc = StartPrinterDoc(szPrinterName, ADJUST_PAGE_OPTIONS);
     if (!hdc)
         return 0;
     _setmode(_fileno(stdin), _O_BINARY);
     for (;;) {
         unsigned char fileHeader[kFileHeaderSize];
-        if (fread(fileHeader, 1, kFileHeaderSize, stdin) != kFileHeaderSize) {
-            dbg_log("read pipe error.\n");
+        if (!ReadFileHeader(fileHeader))
             break;
-        }
         if (!StartPrinterPage(hdc))
             return 0;
         if (!DrawBmpPage(hdc, fileHeader))

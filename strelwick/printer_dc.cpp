@@ -42,7 +42,7 @@ static void ApplyCopies(HANDLE hPrinter, LPSTR szPrinterName, DEVMODEA* modeOut)
 
 // PAGESIZE and DPI from the job's environment. A present variable sets its
 // fields even when empty; an absent one leaves the driver's values.
-void ApplyPageOptions(DEVMODEA* modeOut)
+template <class DevMode> static void ApplyPageOptionsTo(DevMode* modeOut)
 {
     const char* pageSize = getenv("PAGESIZE");
     if (pageSize) {
@@ -56,6 +56,16 @@ void ApplyPageOptions(DEVMODEA* modeOut)
         modeOut->dmYResolution = x ? (short)atoi(x + 1) : 0;
         modeOut->dmFields |= DM_PRINTQUALITY | DM_YRESOLUTION;
     }
+}
+
+void ApplyPageOptions(DEVMODEA* modeOut)
+{
+    ApplyPageOptionsTo(modeOut);
+}
+
+void ApplyPageOptionsW(DEVMODEW* modeOut)
+{
+    ApplyPageOptionsTo(modeOut);
 }
 
 // Opens the printer, fetches and adjusts its device mode, creates the printer

@@ -10,6 +10,8 @@
 #include <windows.h>
 #include <winspool.h>
 
+#include "dib_layout.h"
+
 extern const char kDefaultPrinter[];
 
 // One message on stderr, flushed at once.
@@ -25,8 +27,22 @@ void InstallCrashGuard(void);
 enum DevModeAdjust { ADJUST_COPIES, ADJUST_PAGE_OPTIONS };
 void DumpPrinterCaps(DWORD flags);
 void ApplyPageOptions(DEVMODEA* modeOut);
+void ApplyPageOptionsW(DEVMODEW* modeOut);
 HDC StartPrinterDoc(LPSTR szPrinterName, DevModeAdjust adjust);
 int StartPrinterPage(HDC hdc);
+
+// The BMP page stream of img mode: a 14-byte file header, then the rest of
+// the file. ReadFileHeader returns 0 at the end of the input; ReadBmpPage
+// reads and checks one page, and returns 0 after logging why it is bad.
+enum { kFileHeaderSize = 14 };
+struct BmpPage {
+    unsigned char* dib; // info header, masks, colours, pixels; free() it
+    DibHeader hdr;
+    uint64_t pixelOffset;
+    int height;
+};
+int ReadFileHeader(unsigned char* fileHeader);
+int ReadBmpPage(const unsigned char* fileHeader, BmpPage* page);
 
 // The modes.
 int DrawImageToPrinter(char* szPrinterName, char* filename);

@@ -1,7 +1,10 @@
-// tessal-addprinter: installs a Wine PostScript printer driver with a PPD and
-// adds a printer that uses it on a given port.
+// tessal-addprinter: installs a printer driver and adds a printer that uses
+// it on a given port. The driver is Wine's PostScript driver with a PPD, or,
+// given its two DLLs, a vendor's driver with its data file.
 //
 //   tessal-addprinter.exe <driver-name> <ppd-windows-path> <printer-name> <port>
+//   tessal-addprinter.exe <driver-name> <data-file> <printer-name> <port>
+//                         <rendering-dll> <configuration-dll>
 //
 // Exit 0 when the driver and the printer exist afterwards (also when they were
 // already there); otherwise a message on stderr and a non-zero exit.
@@ -16,14 +19,16 @@
 
 enum { EXIT_USAGE = 2, EXIT_PPD = 3, EXIT_DRIVER = 4, EXIT_PRINTER = 5 };
 
-static int AddPsDriver(const char* driverName, const char* ppdPath)
+// Without DLLs the driver is Wine's PostScript driver and the data file a PPD.
+static int AddDriver(
+    const char* driverName, const char* ppdPath, const char* renderingDll, const char* configDll)
 {
     DRIVER_INFO_3A di;
     memset(&di, 0, sizeof(di));
     di.cVersion = 3;
     di.pName = (LPSTR)driverName;
-    di.pDriverPath = (LPSTR) "wineps.drv";
-    di.pConfigFile = (LPSTR) "wineps.drv";
+    di.pDriverPath = (LPSTR)(renderingDll ? renderingDll : "wineps.drv");
+    di.pConfigFile = (LPSTR)(configDll ? configDll : "wineps.drv");
     di.pDataFile = (LPSTR)ppdPath;
     di.pDefaultDataType = (LPSTR) "RAW";
     if (AddPrinterDriverExA(NULL, 3, (LPBYTE)&di, APD_COPY_NEW_FILES | APD_COPY_FROM_DIRECTORY))
@@ -91,22 +96,35 @@ static int AddPrinterOnPort(const char* printerName, const char* driverName, con
     return 0;
 }
 
+static int IsFile(const char* path)
+{
+    DWORD attrs = GetFileAttributesA(path);
+    return attrs != INVALID_FILE_ATTRIBUTES && !(attrs & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 int main(int argc, char** argv)
 {
     // Messages are read on Linux: no "\r\n" line ends.
     _setmode(_fileno(stderr), _O_BINARY);
-    if (argc != 5 || !argv[1][0] || !argv[2][0] || !argv[3][0] || !argv[4][0]) {
+    int vendor = argc == 7;
+    if ((argc != 5 && !vendor) || !argv[1][0] || !argv[2][0] || !argv[3][0] || !argv[4][0]
+        || (vendor && (!argv[5][0] || !argv[6][0]))) {
         fprintf(stderr,
             "usage: tessal-addprinter.exe <driver-name> <ppd-windows-path> "
             "<printer-name> <port>\n");
         return EXIT_USAGE;
     }
-    DWORD attrs = GetFileAttributesA(argv[2]);
-    if (attrs == INVALID_FILE_ATTRIBUTES || (attrs & FILE_ATTRIBUTE_DIRECTORY)) {
-        fprintf(stderr, "tessal-addprinter: PPD file %s not found\n", argv[2]);
+    if (!IsFile(argv[2])) {
+        fprintf(
+            stderr, "tessal-addprinter: %s file %s not found\n", vendor ? "data" : "PPD", argv[2]);
         return EXIT_PPD;
     }
-    if (!AddPsDriver(argv[1], argv[2]))
+    for (int i = 5; vendor && i < 7; i++)
+        if (!IsFile(argv[i])) {
+            fprintf(stderr, "tessal-addprinter: driver file %s not found\n", argv[i]);
+            return EXIT_PPD;
+        }
+    if (!AddDriver(argv[1], argv[2], vendor ? argv[5] : NULL, vendor ? argv[6] : NULL))
         return EXIT_DRIVER;
     if (!AddPrinterOnPort(argv[3], argv[1], argv[4]))
         return EXIT_PRINTER;

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <string.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+
 const char kStdoutPrinter[] = "Tessal Test";
 const char kFilePrinter[] = "Tessal Test File";
 
@@ -109,4 +114,71 @@ std::string bmp_string(const TestImage& img, const BmpFormat& fmt)
     std::vector<uint8_t> v = make_bmp(img, fmt);
     EXPECT_FALSE(v.empty()) << "make_bmp refused the format";
     return std::string(v.begin(), v.end());
+}
+
+bool set_driver_variant(const std::string& options)
+{
+    // The spooler keeps each Windows architecture's drivers apart.
+    std::string arch = strcmp(WIN_ARCH, "x86_64") == 0 ? "x64" : "w32x86";
+    return write_file(
+        rig_prefix() + "/drive_c/windows/system32/spool/drivers/" + arch + "/3/tdrv.txt", options);
+}
+
+static bool ppm_number(const std::string& d, size_t* at, long* v)
+{
+    while (*at < d.size() && (d[*at] == ' ' || d[*at] == '\n'))
+        (*at)++;
+    size_t start = *at;
+    *v = 0;
+    while (*at < d.size() && d[*at] >= '0' && d[*at] <= '9' && *at - start < 6)
+        *v = *v * 10 + (d[(*at)++] - '0');
+    return *at > start;
+}
+
+bool decode_ppm_pages(const std::string& d, std::vector<TestImage>* pages, std::string* err)
+{
+    pages->clear();
+    size_t at = 0;
+    while (at < d.size()) {
+        long w = 0, h = 0, maxval = 0;
+        if (d.compare(at, 2, "P6") != 0 || !(at += 2) || !ppm_number(d, &at, &w)
+            || !ppm_number(d, &at, &h) || !ppm_number(d, &at, &maxval) || maxval != 255
+            || at >= d.size() || d[at] != '\n' || (size_t)(w * h * 3) > d.size() - at - 1) {
+            *err = "bad PPM page at byte " + std::to_string(at);
+            return false;
+        }
+        at++;
+        TestImage img = make_image((int)w, (int)h, 0);
+        for (size_t i = 0; i < img.rgb.size(); i++, at += 3)
+            img.rgb[i] = (uint32_t)(uint8_t)d[at] << 16 | (uint32_t)(uint8_t)d[at + 1] << 8
+                | (uint8_t)d[at + 2];
+        pages->push_back(img);
+    }
+    return true;
+}
+
+long compare_within(const TestImage& page, const TestImage& img, int tolerance, std::string* why)
+{
+    long bad = 0;
+    why->clear();
+    for (int y = 0; y < page.height; y++)
+        for (int x = 0; x < page.width; x++) {
+            bool inside = x < img.width && y < img.height;
+            uint32_t want = inside ? pixel_at(img, x, y) : 0xffffff;
+            uint32_t got = pixel_at(page, x, y);
+            int worst = 0;
+            for (int shift = 0; shift < 24; shift += 8) {
+                int diff = abs((int)(got >> shift & 0xff) - (int)(want >> shift & 0xff));
+                worst = diff > worst ? diff : worst;
+            }
+            if (worst <= tolerance)
+                continue;
+            if (bad++ < 5) {
+                char line[128];
+                snprintf(line, sizeof(line), "(%d,%d): got %06x want %06x\n", x, y, (unsigned)got,
+                    (unsigned)want);
+                *why += line;
+            }
+        }
+    return bad;
 }

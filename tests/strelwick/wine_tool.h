@@ -39,4 +39,14 @@ std::vector<TestImage> render(const std::string& ps, const PageGeometry& g);
 
 std::string bmp_string(const TestImage& img, const BmpFormat& fmt);
 
+// The test driver tdrv.dll (tests/strelwick/driver) on the rig's printers
+// "Tessal Driver", "Tessal Driver Text" and "Tessal Driver No UI". Its data
+// file picks the variant: writes "key=value" lines into the spooler's copy.
+bool set_driver_variant(const std::string& options);
+// Splits the driver's output, one binary PPM per page, into pages.
+bool decode_ppm_pages(const std::string& data, std::vector<TestImage>* pages, std::string* err);
+// Like compare_on_page, but a pixel matches when every channel is within
+// `tolerance` of the picture's (palette drivers approximate colours).
+long compare_within(const TestImage& page, const TestImage& img, int tolerance, std::string* why);
+
 #endif

@@ -1,0 +1,130 @@
+// Loading a printer's rendering DLL into the print tool: mapped without
+// running any of its code, its imports bound by hand (the engine callbacks
+// to ours, everything else as the loader would), then its entry point.
+#include "driver_host.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "pe_imports.h"
+#include "strelwick.h"
+
+// What binding found: the names it could not bind, for one message.
+struct BindState {
+    int bind; // 0: only collect what is missing; 1: write the slots
+    char missing[2048];
+    size_t used;
+    int count;
+};
+
+static void NoteMissing(BindState* st, const char* dll, const char* name, WORD ordinal)
+{
+    char item[160];
+    if (name)
+        snprintf(item, sizeof(item), "%s%s!%s", st->count ? ", " : "", dll, name);
+    else
+        snprintf(item, sizeof(item), "%s%s!#%u", st->count ? ", " : "", dll, (unsigned)ordinal);
+    size_t n = strlen(item);
+    if (st->used + n + 4 < sizeof(st->missing)) {
+        memcpy(st->missing + st->used, item, n + 1);
+        st->used += n;
+    } else if (st->used + 4 < sizeof(st->missing)) {
+        memcpy(st->missing + st->used, "...", 4);
+        st->used += 3;
+    }
+    st->count++;
+}
+
+static void* Resolve(const ImportSlot* imp, int* engine)
+{
+    *engine = 0;
+    if (_stricmp(imp->dll, "gdi32.dll") == 0 && imp->name && IsEngineName(imp->name)) {
+        *engine = 1;
+        return FindEngineCallback(imp->name);
+    }
+    HMODULE dep = LoadLibraryA(imp->dll);
+    if (!dep)
+        return NULL;
+    return (void*)GetProcAddress(dep, imp->name ? imp->name : MAKEINTRESOURCEA(imp->ordinal));
+}
+
+static int BindOne(void* ctx, const ImportSlot* imp)
+{
+    BindState* st = (BindState*)ctx;
+    int engine = 0;
+    void* fn = Resolve(imp, &engine);
+    if (!fn) {
+        NoteMissing(st, imp->dll, imp->name, imp->ordinal);
+        return 1;
+    }
+    if (st->bind && !WriteImportSlot(imp->slot, fn)) {
+        NoteMissing(st, imp->dll, imp->name, imp->ordinal);
+        return 0;
+    }
+    return 1;
+}
+
+int LoadRenderingDll(const char* path, LoadedDriver* drv)
+{
+    memset(drv, 0, sizeof(*drv));
+    HMODULE mod = LoadLibraryExA(path, NULL, DONT_RESOLVE_DLL_REFERENCES);
+    if (!mod) {
+        dbg_log("driver: cannot load the rendering DLL %s: error %d\n", path, LastError());
+        return 0;
+    }
+    // First only look, so that a refused driver's slots stay untouched.
+    BindState st;
+    memset(&st, 0, sizeof(st));
+    if (!ForEachImport(mod, BindOne, &st)) {
+        dbg_log("driver: %s is not a valid DLL image\n", path);
+        FreeLibrary(mod);
+        return 0;
+    }
+    if (st.count) {
+        dbg_log("driver: refusing %s: it imports %d function%s this host does not provide: %s\n",
+            path, st.count, st.count == 1 ? "" : "s", st.missing);
+        FreeLibrary(mod);
+        return 0;
+    }
+    st.bind = 1;
+    if (!ForEachImport(mod, BindOne, &st) || st.count) {
+        dbg_log("driver: cannot bind the imports of %s: %s\n", path, st.missing);
+        FreeLibrary(mod);
+        return 0;
+    }
+    const IMAGE_DOS_HEADER* dos = (const IMAGE_DOS_HEADER*)mod;
+    const IMAGE_NT_HEADERS* nt = (const IMAGE_NT_HEADERS*)((const BYTE*)mod + dos->e_lfanew);
+    DWORD entry = nt->OptionalHeader.AddressOfEntryPoint;
+    drv->mod = mod;
+    if (entry) {
+        drv->entry = (BOOL(WINAPI*)(HINSTANCE, DWORD, LPVOID))((BYTE*)mod + entry);
+        if (!drv->entry((HINSTANCE)mod, DLL_PROCESS_ATTACH, NULL)) {
+            dbg_log("driver: %s refused to start (DllMain failed)\n", path);
+            FreeLibrary(mod);
+            drv->mod = NULL;
+            return 0;
+        }
+    }
+    return 1;
+}
+
+void UnloadRenderingDll(LoadedDriver* drv)
+{
+    if (!drv->mod)
+        return;
+    if (drv->entry)
+        drv->entry((HINSTANCE)drv->mod, DLL_PROCESS_DETACH, NULL);
+    FreeLibrary(drv->mod);
+    drv->mod = NULL;
+}
+
+int DllExports(const char* path, const char* name)
+{
+    HMODULE mod = LoadLibraryExA(path, NULL, DONT_RESOLVE_DLL_REFERENCES);
+    if (!mod)
+        return 0;
+    int found = GetProcAddress(mod, name) != NULL;
+    FreeLibrary(mod);
+    return found;
+}
