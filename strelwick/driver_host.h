@@ -91,6 +91,9 @@ struct LoadedDriver {
 // names to ours) and then calls its entry point. Returns 0 after logging why
 // when it does not load, or when it imports something that is not there.
 int LoadRenderingDll(const char* path, LoadedDriver* drv);
+// The same checks without binding or running anything, before the
+// configuration DLL (which may be the same file) is asked for a device mode.
+int CheckRenderingDll(const char* path);
 void UnloadRenderingDll(LoadedDriver* drv);
 // Whether the DLL at path exports name, found without running its code.
 int DllExports(const char* path, const char* name);

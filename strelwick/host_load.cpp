@@ -65,28 +65,48 @@ static int BindOne(void* ctx, const ImportSlot* imp)
     return 1;
 }
 
-int LoadRenderingDll(const char* path, LoadedDriver* drv)
+// Maps the DLL and checks that every import can be bound. Returns the
+// mapped module, or NULL after logging why not.
+static HMODULE MapAndCheck(const char* path)
 {
-    memset(drv, 0, sizeof(*drv));
     HMODULE mod = LoadLibraryExA(path, NULL, DONT_RESOLVE_DLL_REFERENCES);
     if (!mod) {
         dbg_log("driver: cannot load the rendering DLL %s: error %d\n", path, LastError());
-        return 0;
+        return NULL;
     }
-    // First only look, so that a refused driver's slots stay untouched.
     BindState st;
     memset(&st, 0, sizeof(st));
     if (!ForEachImport(mod, BindOne, &st)) {
         dbg_log("driver: %s is not a valid DLL image\n", path);
         FreeLibrary(mod);
-        return 0;
+        return NULL;
     }
     if (st.count) {
         dbg_log("driver: refusing %s: it imports %d function%s this host does not provide: %s\n",
             path, st.count, st.count == 1 ? "" : "s", st.missing);
         FreeLibrary(mod);
-        return 0;
+        return NULL;
     }
+    return mod;
+}
+
+int CheckRenderingDll(const char* path)
+{
+    HMODULE mod = MapAndCheck(path);
+    if (mod)
+        FreeLibrary(mod);
+    return mod != NULL;
+}
+
+int LoadRenderingDll(const char* path, LoadedDriver* drv)
+{
+    memset(drv, 0, sizeof(*drv));
+    // First only look, so that a refused driver's slots stay untouched.
+    HMODULE mod = MapAndCheck(path);
+    if (!mod)
+        return 0;
+    BindState st;
+    memset(&st, 0, sizeof(st));
     st.bind = 1;
     if (!ForEachImport(mod, BindOne, &st) || st.count) {
         dbg_log("driver: cannot bind the imports of %s: %s\n", path, st.missing);

@@ -512,7 +512,8 @@ int HostPrintImages(const char* printer, const DRIVER_INFO_3A* info)
         dbg_log("failed to open printer:%s,error=%d\n", printer, LastError());
         return 0;
     }
-    int ok = PrepareDevMode(&job, info) && EnableDriver(&job, info) && EnableDevice(&job);
+    int ok = CheckRenderingDll(info->pDriverPath) && PrepareDevMode(&job, info)
+        && EnableDriver(&job, info) && EnableDevice(&job);
     if (ok) {
         DOC_INFO_1A doc = {(LPSTR) "My Document", NULL, (LPSTR) "RAW"};
         job.jobId = StartDocPrinterA(job.hPrinter, 1, (LPBYTE)&doc);

@@ -107,6 +107,21 @@ TEST(StrelwickDriverHost, DeviceSurfacesThroughEachHookedBlit)
             {bmp(24, true), bmp(4, false)}, 0);
 }
 
+TEST(StrelwickDriverHost, ABadPageEndsTheJobAsOnTheGdiPath)
+{
+    ASSERT_TRUE(set_driver_variant("surface=engine\nbpp=24\n"));
+    TestImage picture = make_test_picture(50, 40, 1 << 24);
+    std::string good = bmp_string(picture, bmp(24, false));
+    RunResult r = print_on("Tessal Driver", good + good.substr(0, good.size() - 7));
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_NE(r.err.find("BMP file corrupt"), std::string::npos) << r.err;
+    std::vector<TestImage> pages;
+    std::string why;
+    ASSERT_TRUE(decode_ppm_pages(r.out, &pages, &why)) << why;
+    ASSERT_EQ(pages.size(), 1u);
+    EXPECT_EQ(compare_within(pages[0], picture, 0, &why), 0) << why;
+}
+
 TEST(StrelwickDriverHost, RefusedAndFailingDriversLeaveStdoutEmpty)
 {
     std::string page = bmp_string(make_test_picture(40, 30, 1 << 24), bmp(24, false));
