@@ -56,7 +56,7 @@ outside() {
   # What the print step runs inside, beside the packages.
   mkdir "$work/rig"
   cp "$src/rigs/sandbox.sh" "$src/rigs/cupsd-rig.sh" \
-    "$src/client/cups/demo/sample.pdf" "$work/rig/"
+    "$src/cups/demo/sample.pdf" "$work/rig/"
   cp "$stub" "$work/rig/stand-in-launcher"
   v1=$(dpkg-parsechangelog -l "$work/src/debian/changelog" -S Version)
   v2=$v1+1
