@@ -14,22 +14,13 @@
 # (the daemon rig's stub_tessal_wine) instead.
 set -uo pipefail
 self=$(readlink -f "$0")
-failures=0
-
-ok() { echo "ok   $1"; }
-fail() { echo "FAIL $1"; [ -n "${2:-}" ] && printf '%s\n' "$2" | sed 's/^/  /'; failures=$((failures + 1)); }
-check() { # check <name> <condition...>
-  local name=$1; shift
-  if "$@"; then ok "$name"; else fail "$name" "${detail:-}"; fi
-  detail=
-}
-finish() { [ "$failures" = 0 ] || { echo "$failures check(s) failed"; exit 1; }; exit 0; }
+. "$(dirname "$self")/../../rigs/check.sh"
 
 # --- Outside: build both versions, lint the first.
 
 build() { # build <log>: dpkg-buildpackage in $work/src, the .debs land in $work
   (cd "$work/src" && timeout 900 dpkg-buildpackage -b -uc -us "${@:2}") >"$1" 2>&1 \
-    || { fail "dpkg-buildpackage (log: $1)" "$(tail -n 20 "$1")"; finish; }
+    || { fail "dpkg-buildpackage (log: $1)" "$(tail -n 20 "$1")"; check_done; }
 }
 
 # Prepends a changelog entry for version $1, as a maintainer would.
@@ -82,7 +73,7 @@ outside() {
   mv "$work"/*.deb "$work/v2/"
 
   unshare -m -n -- "$self" --inside "$work" "$v1" "$v2" || failures=$((failures + 1))
-  finish
+  check_done
 }
 
 # --- Inside the namespaces.
@@ -208,9 +199,9 @@ inside() {
   mkdir -p "$root" "$rw"
   mount -t tmpfs -o mode=0755 tessaldeb "$rw"
   mkdir "$rw/up" "$rw/work"
-  snapshot_dpkg || { fail "the host's package database stayed busy"; finish; }
+  snapshot_dpkg || { fail "the host's package database stayed busy"; check_done; }
   mount -t overlay tessaldebroot -o "lowerdir=/,upperdir=$rw/up,workdir=$rw/work" "$root" \
-    || { fail "overlay of /"; finish; }
+    || { fail "overlay of /"; check_done; }
   mount --rbind /dev "$root/dev"
   mount --rbind /sys "$root/sys"
   mount -t proc proc "$root/proc"
@@ -302,7 +293,7 @@ $(tail -n 20 "$state/zk_filter.log" 2>/dev/null)"
   check "purge: the bridge is gone" test -z "$(status tessalwine)"
   check_changes purge "$(expected -- "${account[@]}")"
   check "purge: the user's Wine prefix stays" test -f "$prefix/system.reg"
-  finish
+  check_done
 }
 
 if [ "${1:-}" = --inside ]; then

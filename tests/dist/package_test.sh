@@ -4,6 +4,7 @@
 #
 #   package_test.sh <stage> <crash.exe>
 set -uo pipefail
+. "$(dirname "$(readlink -f "$0")")/../../rigs/check.sh"
 stage=$(readlink -f "$1")
 crash_exe=$(readlink -f "$2")
 
@@ -21,7 +22,6 @@ uid=$(id -u $user) gid=$(id -g $user)
 
 work=$(mktemp -d /tmp/package-test.XXXXXX)
 chmod 755 "$work"
-failures=0
 
 cleanup() {
   local prefix
@@ -32,13 +32,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-ok() { echo "ok   $1"; }
-fail() { echo "FAIL $1"; [ -n "${2:-}" ] && echo "$2" | sed 's/^/  /'; failures=$((failures + 1)); }
-check() { # check <name> <condition...>
-  local name=$1; shift
-  if "$@"; then ok "$name"; else fail "$name" "${detail:-}"; fi
-  detail=
-}
 
 # Runs a command as the test user with only HOME set, the way the worker
 # starts the configure step.
@@ -195,4 +188,4 @@ detail="rc=$rc err=$err"
 check "a printer name with a backslash is refused" \
   test "$rc" != 0 -a -n "$err" -a ! -e "$home/.tessalwine"
 
-[ "$failures" = 0 ] || { echo "$failures check(s) failed"; exit 1; }
+check_done

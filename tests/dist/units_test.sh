@@ -6,10 +6,10 @@
 #
 #   units_test.sh <stage>
 set -uo pipefail
+. "$(dirname "$(readlink -f "$0")")/../../rigs/check.sh"
 stage=$(readlink -f "$1")
 units=$(dirname "$(find "$stage" -name zk_filter.socket | head -n 1)")
 [ -f "$units/zk_filter.service" ] || { echo "FAIL no staged units under $stage"; exit 1; }
-failures=0
 
 out=$(unshare -m --propagation private /bin/bash -c '
   mount -t overlay -o lowerdir="$1/usr/sbin":/usr/sbin overlay /usr/sbin || exit 99
@@ -25,17 +25,15 @@ fi
 setting() { # setting <file> <Key>: the value of the last assignment
   sed -n "s/^$2=//p" "$units/$1" | tail -n 1
 }
-expect() {
-  if [ "$3" == "$4" ]; then echo "ok   $1 $2=$4"; else
-    echo "FAIL $1 $2: want '$4', got '$3'"; failures=$((failures + 1)); fi
-}
-expect zk_filter.socket ListenStream "$(setting zk_filter.socket ListenStream)" @tessal_zk_filter.sock
-expect zk_filter.socket PassCredentials "$(setting zk_filter.socket PassCredentials)" yes
-expect zk_filter.service ExecStart "$(setting zk_filter.service ExecStart)" /usr/sbin/zk_filter
-expect zk_filter.service KillMode "$(setting zk_filter.service KillMode)" process
+# unit_is <unit> <key> <got> <wanted>
+unit_is() { expect "$1 $2=$4" "$4" "$3"; }
+unit_is zk_filter.socket ListenStream "$(setting zk_filter.socket ListenStream)" @tessal_zk_filter.sock
+unit_is zk_filter.socket PassCredentials "$(setting zk_filter.socket PassCredentials)" yes
+unit_is zk_filter.service ExecStart "$(setting zk_filter.service ExecStart)" /usr/sbin/zk_filter
+unit_is zk_filter.service KillMode "$(setting zk_filter.service KillMode)" process
 # Jobs run Wine in the user's home, with X and wineserver sockets in /tmp.
 for key in ProtectHome PrivateTmp PrivateNetwork MemoryDenyWriteExecute SystemCallFilter; do
-  expect zk_filter.service "$key" "$(setting zk_filter.service "$key")" ""
+  unit_is zk_filter.service "$key" "$(setting zk_filter.service "$key")" ""
 done
 
-[ "$failures" = 0 ] || exit 1
+check_done

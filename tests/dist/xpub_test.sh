@@ -5,10 +5,10 @@
 #
 #   xpub_test.sh <xpub.sh>
 set -uo pipefail
+. "$(dirname "$(readlink -f "$0")")/../../rigs/check.sh"
 xpub=$(readlink -f "$1")
 work=$(mktemp -d /tmp/xpub-test.XXXXXX)
 trap 'rm -rf "$work"' EXIT
-failures=0
 
 # Writes the stub for one tool: a shell script with the given body.
 stub() {
@@ -72,18 +72,6 @@ run_probe() {
     done
     timeout 20 /bin/sh /run/xpub.sh
   ' probe "$work" "$xpub" "$@" || echo "(probe or its namespace failed: $?)"
-}
-
-expect() {
-  local name=$1 want=$2 got=$3
-  if [ "$got" == "$want" ]; then
-    echo "ok   $name"
-  else
-    echo "FAIL $name"
-    echo "  want: $(printf '%q' "$want")"
-    echo "  got:  $(printf '%q' "$got")"
-    failures=$((failures + 1))
-  fi
 }
 
 x11_alice='2|Name=alice User=1000 Type=x11 Display=:0 State=active Remote=no'
@@ -172,4 +160,4 @@ who_lists 'dave     tty7         2026-12-08 09:00 (:0)
 expect "fallback without logind: the who user" $'XUSER=dave\nDISPLAY=:0' \
   "$(XPUB_CONF='policy=fallback' run_probe)"
 
-[ "$failures" = 0 ] || { echo "$failures case(s) failed"; exit 1; }
+check_done
