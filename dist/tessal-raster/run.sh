@@ -8,141 +8,28 @@
 # configuration DLL tdrvui.dll and its data file tdrv.txt; the driver writes
 # each page as a binary PPM), adds the printer MODEL on the port "|cat" (the
 # driver's output goes to the print tool's stdout, which is the relay back to
-# the client) and points the prefix's crash debugger at nothing, so that a
-# crash never writes a backtrace into the printer data. strelwick.exe finds
-# that the printer's driver is not Wine's own and hosts the driver itself.
-# When all of that is in place it only reads two files.
+# the client) and points the prefix's crash debugger at nothing; the steps
+# every package shares are in /usr/lib/tessalwine/package-setup.sh.
+# strelwick.exe finds that the printer's driver is not Wine's own and hosts
+# the driver itself.
 #
 # Exit status 0 when the printer is ready, 1 with a message on stderr when
 # it cannot be set up. Nothing is written to stdout.
 
-PATH=/usr/bin:/bin
-export PATH
-umask 077
-
 DRIVER_NAME="Tessal Raster"
-PORT='|cat'
-WINE_ENV=/usr/lib/tessalwine/wine-env.sh
+SETUP=/usr/lib/tessalwine/package-setup.sh
+[ -r "$SETUP" ] || { echo "run.sh: missing $SETUP" >&2; exit 1; }
+# shellcheck source=../package-setup.sh
+. "$SETUP"
 
-package_dir=$(cd "$(dirname "$0")" && pwd -P)
-package=${package_dir##*/}
 data=$package_dir/tdrv.txt
 rendering_dll=$package_dir/tdrv.dll
 config_dll=$package_dir/tdrvui.dll
-helper=$package_dir/tessal-addprinter.exe
-model=${1-}
+driver_files=("$data" "$rendering_dll" "$config_dll")
 
-die() {
-  echo "run.sh ($package): $*" >&2
-  exit 1
-}
-
-check_arguments() {
-  [ -n "$model" ] || die "usage: run.sh MODEL"
-  case $model in
-    *[!A-Za-z0-9\ ._+\(\)\#\&@-]*)
-      die "printer name '$model' has characters this package does not accept" ;;
-  esac
-  [ ${#model} -le 200 ] || die "printer name is longer than 200 characters"
-  case ${HOME:-} in
-    /*) ;;
-    *) die "HOME is not set to an absolute path" ;;
-  esac
-  [ -d "$HOME" ] || die "home directory $HOME does not exist"
-}
-
-# The registry file names the printer's key with backslashes doubled.
-printer_in_registry() {
-  grep -qF "[System\\\\CurrentControlSet\\\\Control\\\\Print\\\\Printers\\\\$model]" \
-    "$prefix/system.reg" 2>/dev/null
-}
-
-is_ready() {
-  grep -qxF -- "$model" "$prefix/tessal-ready" 2>/dev/null && printer_in_registry
-}
-
-# The configure step inherits every descriptor of zk_filter's worker, the
-# client connection among them; Wine's long-lived processes must not keep it.
-close_extra_fds() {
-  local fd
-  for fd in /proc/$$/fd/*; do
-    fd=${fd##*/}
-    [ "$fd" -gt 2 ] 2>/dev/null && eval "exec $fd>&-" 2>/dev/null
-  done
-}
-
-set_wine_environment() {
-  export WINEPREFIX=$prefix
-  [ -r "$WINE_ENV" ] || die "missing $WINE_ENV"
-  # shellcheck source=../wine-env.sh
-  . "$WINE_ENV"
-}
-
-show_log_and_die() {
-  tail -n 5 "$log" >&2 2>/dev/null
-  wineserver -k </dev/null >/dev/null 2>&1 9>&-
-  die "$1 (log: $log)"
-}
-
-# Runs a Wine command with a time limit, its output in the setup log, and
-# without the lock descriptor, so that no Wine process keeps the lock.
-wine_step() {
-  timeout 300 "$@" </dev/null >>"$log" 2>&1 9>&-
-}
-
-windows_path() {
-  local p=$1
-  printf 'Z:%s' "${p//\//\\}"
-}
-
-set_up() {
-  log=$prefix/tessal-setup.log
-  : >"$log" || die "cannot write $log"
-  set_wine_environment
-  wineserver -p10 </dev/null >/dev/null 2>&1 9>&-
-  # A prefix without any ready printer may be left over from a setup that
-  # failed half-way; wineboot -i completes it.
-  if [ ! -f "$prefix/system.reg" ] || [ ! -f "$prefix/tessal-ready" ]; then
-    wine_step "$TESSAL_WINE" wineboot -i || show_log_and_die "wineboot could not create the prefix"
-  fi
+add_printer() {
   wine_step "$TESSAL_WINE" "$helper" "$DRIVER_NAME" "$(windows_path "$data")" "$model" "$PORT" \
-    "$(windows_path "$rendering_dll")" "$(windows_path "$config_dll")" \
-    || show_log_and_die "could not add the printer '$model'"
-  local key='HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug'
-  wine_step "$TESSAL_WINE" reg add "$key" /v Debugger /t REG_SZ /d "tessal-no-debugger.exe %ld %ld" /f \
-    && wine_step "$TESSAL_WINE" reg add "$key" /v Auto /t REG_SZ /d 1 /f \
-    || show_log_and_die "could not set the crash guard"
-  # Stopping the wineserver writes the registry to disk, where is_ready and
-  # the next job find it.
-  wine_step wineserver -k
-  wine_step wineserver -w
-  printer_in_registry || die "the printer '$model' is missing from $prefix/system.reg after setup"
-  { cat "$prefix/tessal-ready" 2>/dev/null; printf '%s\n' "$model"; } >"$prefix/tessal-ready.new" \
-    && mv -f "$prefix/tessal-ready.new" "$prefix/tessal-ready" \
-    || die "cannot write $prefix/tessal-ready"
-}
-
-main() {
-  check_arguments
-  prefix=$HOME/.tessalwine/$package
-  is_ready && exit 0
-
-  local f
-  for f in "$data" "$rendering_dll" "$config_dll"; do
-    [ -f "$f" ] || die "missing $f"
-  done
-  [ -f "$helper" ] || die "missing $helper"
-  close_extra_fds
-  local err
-  err=$(mkdir -p "$prefix" 2>&1) || die "cannot create the Wine prefix: ${err#mkdir: }"
-  [ -O "$prefix" ] || die "$prefix does not belong to $(id -un)"
-  cd "$prefix" || die "cannot enter $prefix"
-  # The same lock as tessal-wine: no job prints while the prefix changes, and
-  # two first jobs do not set it up twice.
-  exec 9>>"$prefix/tessal.lock" || die "cannot open the lock in $prefix"
-  flock 9 || die "cannot lock $prefix"
-  is_ready && exit 0
-  set_up
+    "$(windows_path "$rendering_dll")" "$(windows_path "$config_dll")"
 }
 
 main "$@"
