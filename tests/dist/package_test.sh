@@ -106,17 +106,17 @@ check "launcher: a crashing program writes nothing to stdout" test "$rc" != 0 -a
 as_user "$home" env WINEPREFIX="$prefix" timeout 30 wineserver -k 2>/dev/null
 : >"$work/extra-fd"
 as_user "$home" env WINEPREFIX="$prefix" DISPLAY= WINEDEBUG=+all WINELOADER=/tmp/loader \
-  WINEDLLOVERRIDES=gdi32=n timeout 120 "$launcher" "$crash_exe" img \
+  WINEDLLOVERRIDES=gdi32=n BAD-NAME=x timeout 120 "$launcher" "$crash_exe" img \
   7>>"$work/extra-fd" >/dev/null 2>"$work/err"
 leaks=
 for pid in $(pgrep -u "$uid"); do
   ls -l "/proc/$pid/fd" 2>/dev/null | grep -q "$work/extra-fd" && leaks+=" fd:$pid"
   tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null \
-    | grep -qE '^(WINEDEBUG=\+all|WINELOADER=/tmp/loader|WINEDLLOVERRIDES=gdi32=n)$' \
+    | grep -qE '^(WINEDEBUG=\+all|WINELOADER=/tmp/loader|WINEDLLOVERRIDES=gdi32=n|BAD-NAME=x)$' \
     && leaks+=" env:$pid"
 done
 detail="leaks:$leaks"
-check "launcher: no Wine process keeps an extra descriptor or the caller's WINE* variables" \
+check "launcher: no Wine process keeps an extra descriptor, the caller's WINE* variables or a name bash cannot hold" \
   test -z "$leaks"
 out=$(as_user "$home" env WINEPREFIX="$prefix" DISPLAY= \
   timeout 60 "$launcher" "$work/no-such.exe" img 2>"$work/err")
