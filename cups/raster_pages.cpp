@@ -1,13 +1,27 @@
 #include "raster_pages.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+// CUPS hands the raster on through a pipe, 64 KiB by default: the filter
+// before us and we would then take turns every 64 KiB. A bigger pipe lets
+// each run longer. It may be refused (the user's pipe budget); the default
+// still works.
+static void widen_pipe(int fd)
+{
+    struct stat st;
+    if (fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode))
+        fcntl(fd, F_SETPIPE_SZ, 1 << 20);
+}
 
 void raster_input_init(raster_input* in, int fd)
 {
+    widen_pipe(fd);
     in->fd = fd;
     in->pos = in->len = 0;
     in->delivered = 0;

@@ -35,6 +35,10 @@ bool relay_init(relay* r, int conn, int out)
     memset(r, 0, sizeof *r);
     r->conn = conn;
     r->out = out;
+    // A bigger send buffer means fewer waits for the daemon to catch up;
+    // the kernel caps it (net.core.wmem_max), and the default still works.
+    int sndbuf = 1 << 20;
+    setsockopt(conn, SOL_SOCKET, SO_SNDBUF, &sndbuf, sizeof sndbuf);
     int flags = fcntl(conn, F_GETFL);
     if (flags < 0 || fcntl(conn, F_SETFL, flags | O_NONBLOCK) < 0)
         return fail(r, "cannot set up the connection", errno);

@@ -5,7 +5,10 @@
 // launch of tessal-wine (its environment lines in the daemon's log) to the
 // print tool's first line on stderr.
 //
-//   dist_job_bench [rounds]      (default 5; needs root)
+//   dist_job_bench [rounds [BEFORE]]      (default 5; needs root)
+//
+// BEFORE, another build's tessal-wine, takes turns with this build's in
+// every round (cold and warm each), for a side-by-side comparison.
 #include "rig.h"
 #include "test_support.h"
 #include "wire.h"
@@ -83,6 +86,10 @@ static Timing run_job(const std::string& page)
     return t;
 }
 
+struct Series {
+    std::vector<double> cold, warm, cold_launch, warm_launch;
+};
+
 static void stop_wineserver()
 {
     std::string id = std::to_string(kUid);
@@ -104,6 +111,11 @@ int main(int argc, char** argv)
         fprintf(stderr, "dist_job_bench: needs root (the daemon rig)\n");
         return 1;
     }
+    std::string before = argc > 2 ? rig_read_file(argv[2]) : "";
+    if (argc > 2 && before.empty()) {
+        fprintf(stderr, "dist_job_bench: cannot read %s\n", argv[2]);
+        return 1;
+    }
     std::string stage_cmd
         = std::string(STAGE_SCRIPT) + " " + BUILD_DIR + " " + BENCH_STAGE + " >/dev/null";
     if (system(stage_cmd.c_str()) != 0) {
@@ -123,29 +135,39 @@ int main(int argc, char** argv)
     std::vector<uint8_t> bmp = make_bmp(make_test_picture(2480, 3507, 256), BmpFormat());
     std::string page((const char*)bmp.data(), bmp.size());
 
+    const char* launcher = "/usr/bin/tessal-wine";
+    std::string ours = rig_read_file(launcher);
     Timing setup = run_job(page);
     printf("first job, prefix created: %.3f s\n", setup.to_last_byte);
-    std::vector<double> cold, warm, cold_launch, warm_launch;
+    std::vector<Series> series(before.empty() ? 1 : 2);
     bool ok = setup.ok;
     for (int i = 0; i < rounds && ok; i++) {
-        stop_wineserver();
-        Timing c = run_job(page);
-        Timing w = run_job(page);
-        ok = c.ok && w.ok;
-        printf(
-            "round %d: cold %.3f s (launch to tool %.3f s), warm %.3f s (launch to tool %.3f s)\n",
-            i + 1, c.to_last_byte, c.launch_to_tool, w.to_last_byte, w.launch_to_tool);
-        cold.push_back(c.to_last_byte);
-        warm.push_back(w.to_last_byte);
-        cold_launch.push_back(c.launch_to_tool);
-        warm_launch.push_back(w.launch_to_tool);
+        for (size_t k = 0; k < series.size() && ok; k++) {
+            ok = rig_write_file(launcher, k ? before : ours, 0755) == 0;
+            stop_wineserver();
+            Timing c = run_job(page);
+            Timing w = run_job(page);
+            ok = ok && c.ok && w.ok;
+            printf("round %d%s: cold %.3f s (launch to tool %.3f s), warm %.3f s (launch to tool "
+                   "%.3f s)\n",
+                i + 1, k ? " (before)" : "", c.to_last_byte, c.launch_to_tool, w.to_last_byte,
+                w.launch_to_tool);
+            series[k].cold.push_back(c.to_last_byte);
+            series[k].warm.push_back(w.to_last_byte);
+            series[k].cold_launch.push_back(c.launch_to_tool);
+            series[k].warm_launch.push_back(w.launch_to_tool);
+        }
     }
-    if (ok) {
-        printf("median connect to last byte: cold %.3f s, warm %.3f s, cold/warm %.2f\n",
-            median(cold), median(warm), median(cold) / median(warm));
-        printf("median launch to print tool: cold %.3f s, warm %.3f s (target warm <= 0.3 s)\n",
-            median(cold_launch), median(warm_launch));
-    } else {
+    for (size_t k = 0; k < series.size() && ok; k++) {
+        const Series& m = series[k];
+        printf("%s\n", k ? "before:" : "this build:");
+        printf("  median connect to last byte: cold %.3f s, warm %.3f s, cold/warm %.2f\n",
+            median(m.cold), median(m.warm), median(m.cold) / median(m.warm));
+        printf("  median launch to print tool: cold %.3f s (target <= 0.6 s), warm %.3f s "
+               "(target <= 0.2 s)\n",
+            median(m.cold_launch), median(m.warm_launch));
+    }
+    if (!ok) {
         fprintf(stderr, "dist_job_bench: a job failed\n%s\n", rig_log().c_str());
     }
     stop_wineserver();

@@ -118,6 +118,34 @@ done
 detail="leaks:$leaks"
 check "launcher: no Wine process keeps an extra descriptor, the caller's WINE* variables or a name bash cannot hold" \
   test -z "$leaks"
+prefix_servers() {
+  local pid n=0
+  for pid in $(pgrep -u "$uid" -f '^/usr/lib/wine/wineserver'); do
+    tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$prefix" && n=$((n + 1))
+  done
+  echo "$n"
+}
+
+# --- The warm-up at login: Wine starts in the prefix and no program runs;
+# while a job holds the prefix it leaves the prefix alone and returns.
+as_user "$home" env WINEPREFIX="$prefix" timeout 30 wineserver -k 2>/dev/null
+as_user "$home" env WINEPREFIX="$prefix" timeout 30 wineserver -w 2>/dev/null
+rm -f "$prefix/tessal-last-run"
+out=$(as_user "$home" env WINEPREFIX="$prefix" DISPLAY= timeout 300 "$launcher" --warm-up 2>&1)
+rc=$?
+servers=$(prefix_servers)
+detail="rc=$rc out=$out servers=$servers"
+check "launcher --warm-up starts the prefix's wineserver, quietly" \
+  test "$rc" = 0 -a -z "$out" -a "$servers" = 1 -a -e "$prefix/tessal-last-run"
+as_user "$home" env WINEPREFIX="$prefix" timeout 30 wineserver -k 2>/dev/null
+as_user "$home" env WINEPREFIX="$prefix" timeout 30 wineserver -w 2>/dev/null
+out=$(as_user "$home" flock "$prefix/tessal.lock" env WINEPREFIX="$prefix" DISPLAY= \
+  timeout 20 "$launcher" --warm-up 2>&1)
+rc=$?
+servers=$(prefix_servers)
+detail="rc=$rc out=$out servers=$servers"
+check "launcher --warm-up leaves a prefix that a job holds" test "$rc" = 0 -a "$servers" = 0
+
 out=$(as_user "$home" env WINEPREFIX="$prefix" DISPLAY= \
   timeout 60 "$launcher" "$work/no-such.exe" img 2>"$work/err")
 rc=$?
