@@ -23,16 +23,24 @@ int FormatBits(ULONG f)
     return 0;
 }
 
+// Where a non-zero channel mask starts and how many bits it has.
+static void MaskShape(FLONG mask, int* shift, int* bits)
+{
+    *shift = 0;
+    *bits = 0;
+    while (!(mask >> *shift & 1))
+        (*shift)++;
+    while (*shift + *bits < 32 && (mask >> (*shift + *bits) & 1))
+        (*bits)++;
+}
+
 // Places the top bits of an 8-bit channel value under a mask.
 static ULONG ToMask(ULONG v8, FLONG mask)
 {
     if (!mask)
         return 0;
-    int shift = 0, bits = 0;
-    while (!(mask >> shift & 1))
-        shift++;
-    while (shift + bits < 32 && (mask >> (shift + bits) & 1))
-        bits++;
+    int shift, bits;
+    MaskShape(mask, &shift, &bits);
     ULONG v = bits >= 8 ? v8 << (bits - 8) : v8 >> (8 - bits);
     return v << shift & mask;
 }
@@ -41,11 +49,8 @@ static ULONG FromMask(ULONG v, FLONG mask)
 {
     if (!mask)
         return 0;
-    int shift = 0, bits = 0;
-    while (!(mask >> shift & 1))
-        shift++;
-    while (shift + bits < 32 && (mask >> (shift + bits) & 1))
-        bits++;
+    int shift, bits;
+    MaskShape(mask, &shift, &bits);
     ULONG c = (v & mask) >> shift;
     if (bits >= 8)
         return c >> (bits - 8);

@@ -59,67 +59,8 @@ std::string cups_log()
     return read_text(g_state + "/tmp/cups/log/error_log");
 }
 
-struct job_status {
-    int state = 0;
-    int impressions = -1;
-};
-
-job_status get_job(int id)
-{
-    job_status s;
-    ipp_t* req = ippNewRequest(IPP_OP_GET_JOB_ATTRIBUTES);
-    char uri[64];
-    snprintf(uri, sizeof uri, "ipp://localhost/jobs/%d", id);
-    ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_URI, "job-uri", nullptr, uri);
-    ippAddString(req, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, "root");
-    ipp_t* resp = cupsDoRequest(CUPS_HTTP_DEFAULT, req, "/");
-    if (!resp)
-        return s;
-    ipp_attribute_t* a = ippFindAttribute(resp, "job-state", IPP_TAG_ENUM);
-    if (a)
-        s.state = ippGetInteger(a, 0);
-    a = ippFindAttribute(resp, "job-impressions-completed", IPP_TAG_INTEGER);
-    if (a)
-        s.impressions = ippGetInteger(a, 0);
-    ippDelete(resp);
-    return s;
-}
-
-int submit(
-    const std::string& queue, const std::string& file, const std::vector<std::string>& options = {})
-{
-    std::vector<std::string> argv = {"lp", "-d", queue};
-    for (const std::string& o : options) {
-        argv.push_back("-o");
-        argv.push_back(o);
-    }
-    argv.push_back(file);
-    child_io io;
-    io.out = g_dir + "/lp.out";
-    if (run(argv, io, 30) != 0)
-        return -1;
-    std::string out = read_text(io.out);
-    size_t at = out.find("request id is " + queue + "-");
-    if (at == std::string::npos)
-        return -1;
-    return atoi(out.c_str() + at + 15 + queue.size());
-}
-
-// Waits for the job to leave the pending and processing states.
-job_status wait_job(int id, int timeout_s)
-{
-    job_status s;
-    for (int i = 0; i < timeout_s * 10; i++) {
-        s = get_job(id);
-        if (s.state >= IPP_JSTATE_STOPPED && s.state != IPP_JSTATE_PROCESSING)
-            return s;
-        usleep(100000);
-    }
-    return s;
-}
-
 // CUPS stops a job whose filter fails (or aborts it, by error policy).
-bool job_stopped(const job_status& s)
+bool job_stopped(const cups_job& s)
 {
     return s.state == IPP_JSTATE_STOPPED || s.state == IPP_JSTATE_ABORTED;
 }
@@ -127,7 +68,7 @@ bool job_stopped(const job_status& s)
 bool wait_job_state(int id, int state, int timeout_s)
 {
     for (int i = 0; i < timeout_s * 10; i++) {
-        if (get_job(id).state == state)
+        if (cups_get_job(id).state == state)
             return true;
         usleep(100000);
     }
@@ -230,9 +171,9 @@ std::vector<std::string> job_processes()
 
 TEST(CupsEndToEnd, TwoPagePdfPrintsBothPages)
 {
-    int id = submit("tessal", g_pdf);
+    int id = cups_submit("tessal", g_pdf, {}, "");
     ASSERT_GT(id, 0);
-    job_status s = wait_job(id, 300);
+    cups_job s = cups_wait_job(id, 300);
     ASSERT_EQ(s.state, IPP_JSTATE_COMPLETED) << cups_log() << daemon_log();
     EXPECT_EQ(s.impressions, 2);
     std::string out = g_out + "/job-" + std::to_string(id) + ".prn";
@@ -255,7 +196,7 @@ TEST(CupsEndToEnd, CancelLeavesNothingBehind)
 {
     size_t log_before = daemon_log().size();
     // Six pages at 600 dpi keep the job busy well past the first page.
-    int id = submit("tessal", g_pdf, {"Resolution=600dpi", "copies=3"});
+    int id = cups_submit("tessal", g_pdf, {"Resolution=600dpi", "copies=3"}, "");
     ASSERT_GT(id, 0);
     bool started = false;
     for (int i = 0; i < 1200 && !started; i++) {
@@ -264,7 +205,7 @@ TEST(CupsEndToEnd, CancelLeavesNothingBehind)
             usleep(100000);
     }
     ASSERT_TRUE(started) << daemon_log();
-    ASSERT_EQ(get_job(id).state, IPP_JSTATE_PROCESSING);
+    ASSERT_EQ(cups_get_job(id).state, IPP_JSTATE_PROCESSING);
     child_io io;
     ASSERT_EQ(run({"cancel", std::to_string(id)}, io, 30), 0);
     EXPECT_TRUE(wait_job_state(id, IPP_JSTATE_CANCELED, 60));
@@ -276,9 +217,9 @@ TEST(CupsEndToEnd, CancelLeavesNothingBehind)
         usleep(100000);
     }
     EXPECT_TRUE(left.empty()) << left[0];
-    int next = submit("tessal", g_pdf);
+    int next = cups_submit("tessal", g_pdf, {}, "");
     ASSERT_GT(next, 0);
-    job_status s = wait_job(next, 300);
+    cups_job s = cups_wait_job(next, 300);
     EXPECT_EQ(s.state, IPP_JSTATE_COMPLETED) << cups_log();
     EXPECT_EQ(s.impressions, 2);
 }
@@ -288,9 +229,9 @@ TEST(CupsEndToEnd, DaemonDownAbortsJob)
 {
     kill(g_daemon, SIGTERM);
     wait_for(g_daemon, 10);
-    int id = submit("tessal", g_pdf);
+    int id = cups_submit("tessal", g_pdf, {}, "");
     ASSERT_GT(id, 0);
-    job_status s = wait_job(id, 120);
+    cups_job s = cups_wait_job(id, 120);
     g_daemon = start_daemon();
     EXPECT_TRUE(job_stopped(s)) << s.state;
     EXPECT_NE(cups_log().find("Cannot reach the print daemon"), std::string::npos);
@@ -309,9 +250,9 @@ TEST(CupsEndToEnd, ConfigureFailureAbortsJob)
         &st);
     ASSERT_EQ(st, 0) << out;
     size_t log_before = daemon_log().size();
-    int id = submit("broken", g_pdf);
+    int id = cups_submit("broken", g_pdf, {}, "");
     ASSERT_GT(id, 0);
-    job_status s = wait_job(id, 120);
+    cups_job s = cups_wait_job(id, 120);
     EXPECT_TRUE(job_stopped(s)) << s.state;
     std::string log = daemon_log().substr(log_before);
     EXPECT_NE(log.find("broken-pkg: no driver installed"), std::string::npos) << log;
