@@ -18,6 +18,7 @@ static const job_key k_job_keys[] = {
 #define PAPERCODE_MAX 32767
 #define DPI_MIN 50
 #define DPI_MAX 9600
+#define COUNT_MAX 9999
 
 static bool printable(const char* s, size_t n)
 {
@@ -37,6 +38,47 @@ static bool number_in(const char* s, size_t n, long lo, long hi, size_t* end)
         v = v * 10 + (s[i++] - '0');
     *end = i;
     return i > 0 && v >= lo && v <= hi;
+}
+
+// Length of the UTF-8 sequence at s (n bytes left) that encodes a
+// character other than a control character, or 0.
+static size_t utf8_char(const unsigned char* s, size_t n)
+{
+    if (s[0] >= 0x20 && s[0] < 0x7f)
+        return 1;
+    size_t len = s[0] >= 0xc2 && s[0] <= 0xdf ? 2
+        : (s[0] & 0xf0) == 0xe0               ? 3
+        : s[0] >= 0xf0 && s[0] <= 0xf4        ? 4
+                                              : 0;
+    if (len == 0 || len > n)
+        return 0;
+    unsigned long c = s[0] & (0x7f >> len);
+    for (size_t i = 1; i < len; i++) {
+        if ((s[i] & 0xc0) != 0x80)
+            return 0;
+        c = c << 6 | (s[i] & 0x3f);
+    }
+    static const unsigned long least[] = {0, 0, 0x80, 0x800, 0x10000};
+    bool ok = c >= least[len] && c <= 0x10ffff && !(c >= 0xd800 && c <= 0xdfff) && c >= 0xa0;
+    return ok ? len : 0;
+}
+
+static bool title_text(const char* s, size_t n)
+{
+    const unsigned char* u = (const unsigned char*)s;
+    for (size_t i = 0; i < n;) {
+        size_t len = utf8_char(u + i, n - i);
+        if (len == 0)
+            return false;
+        i += len;
+    }
+    return true;
+}
+
+// One of the characters in set, alone.
+static bool one_of(const char* v, size_t n, const char* set)
+{
+    return n == 1 && strchr(set, v[0]);
 }
 
 static bool package_chars(const char* s, size_t n)
@@ -61,6 +103,10 @@ static bool package_ok(const char* s, size_t n)
 static bool value_ok(job_rule rule, const char* v, size_t n)
 {
     size_t end = 0, end2 = 0;
+    if (rule == JOB_RULE_TITLE)
+        return title_text(v, n);
+    if (!printable(v, n))
+        return false;
     switch (rule) {
     case JOB_RULE_PACKAGE:
         return package_ok(v, n);
@@ -76,6 +122,17 @@ static bool value_ok(job_rule rule, const char* v, size_t n)
             return true;
         return v[end] == 'x' && number_in(v + end + 1, n - end - 1, DPI_MIN, DPI_MAX, &end2)
             && end + 1 + end2 == n;
+    case JOB_RULE_WINCODE:
+        return number_in(v, n, 1, PAPERCODE_MAX, &end) && end == n;
+    case JOB_RULE_DUPLEX:
+        return one_of(v, n, "123");
+    case JOB_RULE_COLOR:
+        return one_of(v, n, "12");
+    case JOB_RULE_COUNT:
+        return number_in(v, n, 1, COUNT_MAX, &end) && end == n;
+    case JOB_RULE_FLAG:
+        return one_of(v, n, "01");
+    case JOB_RULE_TITLE:
     case JOB_RULE_TEXT:
         return true;
     }
@@ -115,7 +172,7 @@ job_verdict job_entry_check(const char* entry, size_t len)
         return JOB_ENTRY_UNKNOWN_KEY;
     const char* value = eq + 1;
     size_t vlen = len - klen - 1;
-    if (vlen > JOB_VALUE_MAX || !printable(value, vlen) || !value_ok(rule, value, vlen))
+    if (vlen > JOB_VALUE_MAX || !value_ok(rule, value, vlen))
         return JOB_ENTRY_BAD_VALUE;
     return JOB_ENTRY_OK;
 }
@@ -124,7 +181,7 @@ bool job_value_ok(const char* key, const char* value)
 {
     job_rule rule;
     size_t vlen = strlen(value);
-    return key_rule(key, strlen(key), &rule) && vlen <= JOB_VALUE_MAX && printable(value, vlen)
+    return key_rule(key, strlen(key), &rule) && vlen <= JOB_VALUE_MAX
         && value_ok(rule, value, vlen);
 }
 

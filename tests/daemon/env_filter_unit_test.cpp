@@ -22,14 +22,20 @@ static std::vector<std::string> filtered(const std::vector<std::string>& entries
 
 TEST(JobOptions, ValuesMeetTheirKeysRules)
 {
-    for (const char* e : {"MODEL=Office Jet (2nd floor)", "PAGESIZE=1", "PAGESIZE=32767", "DPI=50",
-             "DPI=9600x600", "PACKAGENAME=zk-3000", "OPT_A=", "MODEL=-e"})
+    for (const char* e :
+        {"MODEL=Office Jet (2nd floor)", "PAGESIZE=1", "PAGESIZE=32767", "DPI=50", "DPI=9600x600",
+            "PACKAGENAME=zk-3000", "OPT_A=", "MODEL=-e", "DUPLEX=3", "INPUTBIN=260", "COLOR=1",
+            "COPIES=9999", "COLLATE=0", "DOCNAME=Caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x96\xa8"})
         EXPECT_EQ(JOB_ENTRY_OK, job_entry_check(e, strlen(e))) << e;
     std::string long_model = "MODEL=" + std::string(201, 'm');
     for (const char* e : {"MODEL=", "MODEL=\\\\host\\share", "MODEL=a,b", "MODEL=tab\there",
              "MODEL=caf\xc3\xa9", long_model.c_str(), "PAGESIZE=0", "PAGESIZE=32768", "PAGESIZE=-9",
              "PAGESIZE= 9", "PAGESIZE=123456", "DPI=49", "DPI=9601", "DPI=300x", "DPI=x300",
-             "DPI=300x300x300", "PACKAGENAME=..", "PACKAGENAME=a/b"})
+             "DPI=300x300x300", "PACKAGENAME=..", "PACKAGENAME=a/b", "DUPLEX=0", "DUPLEX=12",
+             "COLOR=3", "COPIES=0", "COPIES=10000", "COLLATE=2", "MEDIATYPE=32768",
+             // Titles: overlong, surrogate, C1 control, cut sequence, control byte.
+             "DOCNAME=\xc0\xaf", "DOCNAME=\xed\xa0\x80", "DOCNAME=\xc2\x85", "DOCNAME=\xe2\x82",
+             "DOCNAME=a\x1b" "b", "DOCNAME=\x7f"})
         EXPECT_EQ(JOB_ENTRY_BAD_VALUE, job_entry_check(e, strlen(e))) << e;
     for (const char* e : {"LD_PRELOAD=x", "PATH=/bin", "model=m", "OPT_=1", "OPT_a=1", "OPT_X-Y=1",
              "WINEPREFIX=/x", "HOME=/x", "=x"})
