@@ -12,6 +12,15 @@
 #   sandbox_policy POLICY       whom jobs run as (/etc/tessalwine/xpub.conf)
 #   sandbox_logout              nobody is logged in on the desktop any more
 #
+# The mounts, which the daemon rig (tests/support/rig.cpp) makes with these
+# same functions, SANDBOX_TMP set to its scratch directory:
+#   sandbox_enter               every mount private, a tmpfs on SANDBOX_TMP
+#   sandbox_tmpfs DIR           an empty tmpfs on DIR
+#   sandbox_overlay DIR LOWER   LOWER (a colon list, top first) over DIR,
+#                               writable; the writes land in SANDBOX_TMP
+#   sandbox_user_db             copies of /etc/passwd and /etc/group in
+#                               SANDBOX_TMP, bind-mounted over the originals
+#
 # The caller must already be in its own namespaces (unshare -m -n) as root.
 # With SANDBOX_NO_DAEMON set, the caller starts zk_filter itself.
 # SANDBOX_SESSION_PID names the process that stands for the user's desktop
@@ -26,17 +35,35 @@ SANDBOX_SERVICE_UID=1651
 
 sandbox_log() { printf '%s\n' "$*" >&2; }
 
+# Nothing mounted or unmounted from here on reaches the host.
+sandbox_private() { mount --make-rprivate /; }
+
+sandbox_enter() {
+  sandbox_private
+  mkdir -p "$SANDBOX_TMP"
+  sandbox_tmpfs "$SANDBOX_TMP"
+}
+
+sandbox_tmpfs() { mount -t tmpfs -o mode=0755 tessaltmp "$1"; }
+
 sandbox_overlay() {
-  local target=$1 lower=$2 n=${1//\//_}
-  mkdir -p "$SANDBOX_TMP/up$n" "$SANDBOX_TMP/work$n"
-  mount -t overlay "tessal$n" \
-    -o "lowerdir=$lower,upperdir=$SANDBOX_TMP/up$n,workdir=$SANDBOX_TMP/work$n" "$target"
+  local target=$1 lower=$2 n=${1//\//_} dir
+  dir=$(mktemp -d "$SANDBOX_TMP/overlay$n.XXXXXX")
+  chmod 0755 "$dir"
+  mkdir "$dir/up" "$dir/work"
+  mount -t overlay "tessal$n" -o "lowerdir=$lower,upperdir=$dir/up,workdir=$dir/work" "$target"
+}
+
+sandbox_user_db() {
+  cp /etc/passwd "$SANDBOX_TMP/passwd"
+  cp /etc/group "$SANDBOX_TMP/group"
+  mount --bind "$SANDBOX_TMP/passwd" /etc/passwd
+  mount --bind "$SANDBOX_TMP/group" /etc/group
 }
 
 sandbox_users() {
   local home=$SANDBOX_STATE/home/$SANDBOX_USER
-  cp /etc/passwd "$SANDBOX_TMP/passwd"
-  cp /etc/group "$SANDBOX_TMP/group"
+  sandbox_user_db
   echo "$SANDBOX_USER:x:$SANDBOX_UID:$SANDBOX_UID:Tessal demo user:$home:/bin/bash" >>"$SANDBOX_TMP/passwd"
   echo "$SANDBOX_USER:x:$SANDBOX_UID:" >>"$SANDBOX_TMP/group"
   echo "$SANDBOX_SERVICE_USER:x:$SANDBOX_SERVICE_UID:$SANDBOX_SERVICE_UID:print service:$SANDBOX_STATE/service:/usr/sbin/nologin" >>"$SANDBOX_TMP/passwd"
@@ -44,8 +71,6 @@ sandbox_users() {
   mkdir -p "$SANDBOX_STATE/service"
   chown "$SANDBOX_SERVICE_UID:$SANDBOX_SERVICE_UID" "$SANDBOX_STATE/service"
   chmod 0750 "$SANDBOX_STATE/service"
-  mount --bind "$SANDBOX_TMP/passwd" /etc/passwd
-  mount --bind "$SANDBOX_TMP/group" /etc/group
   mkdir -p "$home"
   chown "$SANDBOX_UID:$SANDBOX_UID" "$SANDBOX_STATE/home" "$home"
   chmod 0755 "$SANDBOX_STATE/home" "$home"
@@ -62,10 +87,8 @@ sandbox_setup() {
   local stage=${2:-}
   mkdir -p "$SANDBOX_STATE"
   chmod 0755 "$SANDBOX_STATE"
-  mount --make-rprivate /
   SANDBOX_TMP=$SANDBOX_STATE/tmp
-  mkdir -p "$SANDBOX_TMP"
-  mount -t tmpfs -o mode=0755 tessaltmp "$SANDBOX_TMP"
+  sandbox_enter
   ip link set lo up 2>/dev/null || true
   if [ -n "$stage" ]; then
     sandbox_overlay /usr "$stage/usr:/usr"

@@ -16,10 +16,11 @@
 //
 // While inside, the process is a child subreaper: detached workers and their
 // children become its children, so rig_wait_exit() can wait for a worker and
-// rig_leave() can kill and reap every process the test started.  All mounts
-// live only in the private mount namespace and vanish with it; the scratch
-// directory is a tmpfs on an empty directory under /tmp that rig_leave()
-// removes.  Functions that return int give 0 on success and -1 after writing
+// rig_leave() can kill and reap every process the test started.  The mounts
+// are made by rigs/sandbox.sh's functions, as for the demo and the CUPS
+// tests; they live only in the private mount namespace and vanish with it.
+// The scratch directory is a tmpfs on an empty directory under /tmp that
+// rig_leave() removes.  Functions that return int give 0 on success and -1 after writing
 // the cause to stderr.
 #pragma once
 

@@ -9,19 +9,11 @@
 
 #include "wire.h"
 
+// The whole of len bytes: MSG_WAITALL returns less only at the end of the
+// stream, on an error or at the receive timeout.
 static bool read_exact(int fd, void* buf, size_t len)
 {
-    char* p = (char*)buf;
-    while (len > 0) {
-        ssize_t n = recv(fd, p, len, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        p += n;
-        len -= (size_t)n;
-    }
-    return true;
+    return recv(fd, buf, len, MSG_WAITALL) == (ssize_t)len;
 }
 
 static void send_reply(fake_daemon* d, int fd)
@@ -116,10 +108,7 @@ bool fake_start(fake_daemon* d)
 {
     d->listen_fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     struct sockaddr_un a;
-    memset(&a, 0, sizeof a);
-    a.sun_family = AF_UNIX;
-    memcpy(a.sun_path + 1, WIRE_SOCKET_NAME, strlen(WIRE_SOCKET_NAME));
-    socklen_t len = (socklen_t)(2 + 1 + strlen(WIRE_SOCKET_NAME));
+    socklen_t len = wire_address(&a);
     int one = 1;
     if (d->listen_fd < 0 || bind(d->listen_fd, (struct sockaddr*)&a, len) < 0
         || setsockopt(d->listen_fd, SOL_SOCKET, SO_PASSCRED, &one, sizeof one) < 0

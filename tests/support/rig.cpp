@@ -1,5 +1,7 @@
 #include "rig.h"
 
+#include "internal.h"
+#include "test_support.h"
 #include "wire.h"
 
 #include <dirent.h>
@@ -25,12 +27,18 @@
 
 #include <vector>
 
+using support::children_of_self;
+using support::kill_children;
+using support::mkdir_p;
+using support::now_ms;
+using support::sandbox_run;
+using support::sleep_ms;
+
 static bool g_inside;
 static int g_host_mnt = -1;
 static int g_host_net = -1;
 static int g_host_cwd = -1;
 static char g_scratch[64];
-static int g_overlays;
 static std::vector<pid_t> g_daemons;
 
 static int fail(const char* what)
@@ -44,48 +52,13 @@ static std::string scratch_path(const char* name)
     return std::string(g_scratch) + "/" + name;
 }
 
-static long now_ms(void)
-{
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1000L + ts.tv_nsec / 1000000L;
-}
-
-static void sleep_ms(int ms)
-{
-    struct timespec ts = {ms / 1000, (ms % 1000) * 1000000L};
-    nanosleep(&ts, nullptr);
-}
-
-static int mkdir_p(const std::string& path, mode_t mode)
-{
-    for (size_t i = 1; i <= path.size(); i++) {
-        if (i < path.size() && path[i] != '/')
-            continue;
-        std::string part = path.substr(0, i);
-        if (mkdir(part.c_str(), mode) != 0 && errno != EEXIST)
-            return -1;
-    }
-    return 0;
-}
-
-static int copy_file(const char* from, const std::string& to)
-{
-    std::string content = rig_read_file(from);
-    if (content.empty())
-        return -1;
-    return rig_write_file(to.c_str(), content, 0644);
-}
-
 static int append_line(const std::string& path, const std::string& line)
 {
-    int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
-    if (fd < 0)
+    FILE* f = fopen(path.c_str(), "ae");
+    if (!f)
         return -1;
-    std::string text = line + "\n";
-    ssize_t n = write(fd, text.data(), text.size());
-    close(fd);
-    return n == (ssize_t)text.size() ? 0 : -1;
+    bool ok = fprintf(f, "%s\n", line.c_str()) == (int)line.size() + 1;
+    return fclose(f) == 0 && ok ? 0 : -1;
 }
 
 int rig_enter(void)
@@ -107,18 +80,12 @@ int rig_enter(void)
     g_inside = true;
     if (unshare(CLONE_NEWNS | CLONE_NEWNET) != 0)
         return fail("unshare");
-    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-        return fail("make mounts private");
-    if (mount("rigscratch", g_scratch, "tmpfs", 0, "mode=0755") != 0)
-        return fail("mount scratch");
-    if (rig_tmpfs("/home") != 0)
+    // The same mounts as the sandbox's (rigs/sandbox.sh): everything private,
+    // the scratch tmpfs, an empty /home and a user database of our own.
+    if (sandbox_run(g_scratch, "sandbox_enter\nsandbox_tmpfs /home\nsandbox_user_db\n", {}) != 0) {
+        fprintf(stderr, "rig: the namespace's mounts failed\n");
         return -1;
-    if (copy_file("/etc/passwd", scratch_path("passwd")) != 0
-        || copy_file("/etc/group", scratch_path("group")) != 0)
-        return fail("copy user database");
-    if (mount(scratch_path("passwd").c_str(), "/etc/passwd", nullptr, MS_BIND, nullptr) != 0
-        || mount(scratch_path("group").c_str(), "/etc/group", nullptr, MS_BIND, nullptr) != 0)
-        return fail("bind user database");
+    }
     int log = open(scratch_path("daemon.log").c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
     if (log < 0)
         return fail("create log");
@@ -126,49 +93,12 @@ int rig_enter(void)
     return 0;
 }
 
-static std::vector<pid_t> children_of_self(void)
-{
-    std::vector<pid_t> kids;
-    DIR* d = opendir("/proc");
-    if (!d)
-        return kids;
-    pid_t self = getpid();
-    while (struct dirent* e = readdir(d)) {
-        pid_t pid = (pid_t)atoi(e->d_name);
-        if (pid <= 0)
-            continue;
-        std::string stat = rig_read_file(("/proc/" + std::string(e->d_name) + "/stat").c_str());
-        size_t paren = stat.rfind(')');
-        if (paren == std::string::npos)
-            continue;
-        char state = 0;
-        int ppid = 0;
-        if (sscanf(stat.c_str() + paren + 1, " %c %d", &state, &ppid) == 2 && ppid == self)
-            kids.push_back(pid);
-    }
-    closedir(d);
-    return kids;
-}
-
 static void kill_everything(void)
 {
     for (pid_t d : g_daemons)
         kill(d, SIGKILL);
     g_daemons.clear();
-    // Killing a process hands its children to us; repeat until none is left.
-    for (int round = 0; round < 500; round++) {
-        std::vector<pid_t> kids = children_of_self();
-        if (kids.empty() && waitpid(-1, nullptr, WNOHANG) < 0 && errno == ECHILD)
-            return;
-        for (pid_t k : kids)
-            kill(k, SIGKILL);
-        for (pid_t k : kids)
-            waitpid(k, nullptr, 0);
-        while (waitpid(-1, nullptr, WNOHANG) > 0) { }
-        if (kids.empty())
-            sleep_ms(10);
-    }
-    fprintf(stderr, "rig: processes left behind\n");
+    kill_children();
 }
 
 void rig_leave(void)
@@ -189,7 +119,6 @@ void rig_leave(void)
     if (g_scratch[0] && rmdir(g_scratch) != 0)
         fail("remove scratch directory");
     g_scratch[0] = '\0';
-    g_overlays = 0;
     g_inside = false;
     prctl(PR_SET_CHILD_SUBREAPER, 0);
 }
@@ -243,21 +172,15 @@ int rig_add_user(const char* name, uid_t uid, gid_t gid, const char* home)
 
 int rig_tmpfs(const char* target)
 {
-    if (mount("rigtmp", target, "tmpfs", 0, "mode=0755") != 0)
+    if (sandbox_run(g_scratch, "sandbox_tmpfs \"$1\"\n", {target}) != 0)
         return fail("mount tmpfs");
     return 0;
 }
 
 int rig_overlay(const char* target, const char* staged)
 {
-    std::string n = std::to_string(++g_overlays);
-    std::string upper = scratch_path(("upper" + n).c_str());
-    std::string work = scratch_path(("work" + n).c_str());
-    if (mkdir(upper.c_str(), 0755) != 0 || mkdir(work.c_str(), 0755) != 0)
-        return fail("overlay directories");
     std::string lower = staged ? std::string(staged) + ":" + target : std::string(target);
-    std::string opts = "lowerdir=" + lower + ",upperdir=" + upper + ",workdir=" + work;
-    if (mount("rigoverlay", target, "overlay", 0, opts.c_str()) != 0)
+    if (sandbox_run(g_scratch, "sandbox_overlay \"$1\" \"$2\"\n", {target, lower}) != 0)
         return fail("mount overlay");
     return 0;
 }
@@ -268,47 +191,29 @@ int rig_write_file(const char* path, const std::string& content, mode_t mode)
     size_t slash = dir.rfind('/');
     if (slash != std::string::npos && slash > 0 && mkdir_p(dir.substr(0, slash), 0755) != 0)
         return fail("create parent directory");
-    int fd = open(path, O_CREAT | O_TRUNC | O_WRONLY | O_CLOEXEC, mode);
-    if (fd < 0)
+    if (!write_file(path, content) || chmod(path, mode) != 0)
         return fail(path);
-    size_t at = 0;
-    while (at < content.size()) {
-        ssize_t n = write(fd, content.data() + at, content.size() - at);
-        if (n <= 0) {
-            close(fd);
-            return fail(path);
-        }
-        at += (size_t)n;
-    }
-    fchmod(fd, mode);
-    close(fd);
     return 0;
 }
 
 std::string rig_read_file(const char* path)
 {
-    std::string out;
-    int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0)
-        return out;
-    char buf[65536];
-    ssize_t n;
-    while ((n = read(fd, buf, sizeof buf)) > 0)
-        out.append(buf, (size_t)n);
-    close(fd);
-    return out;
+    return read_file(path);
 }
 
-static int listening_socket(const char* name, bool passcred)
+// The daemon's abstract address; the sockets after the first get ".N" added.
+static int listening_socket(int index, bool passcred)
 {
     int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return fail("socket");
     struct sockaddr_un addr;
-    memset(&addr, 0, sizeof addr);
-    addr.sun_family = AF_UNIX;
-    memcpy(addr.sun_path + 1, name, strlen(name));
-    socklen_t len = (socklen_t)(offsetof(struct sockaddr_un, sun_path) + 1 + strlen(name));
+    socklen_t len = wire_address(&addr);
+    if (index > 0) {
+        std::string suffix = "." + std::to_string(index);
+        memcpy((char*)&addr + len, suffix.data(), suffix.size());
+        len += (socklen_t)suffix.size();
+    }
     int on = 1;
     if (bind(fd, (struct sockaddr*)&addr, len) != 0
         || (passcred && setsockopt(fd, SOL_SOCKET, SO_PASSCRED, &on, sizeof on) != 0)
@@ -389,8 +294,7 @@ pid_t rig_start_daemon(const char* path, const struct rig_daemon_opts* opts)
     }
     int socks[8];
     for (int i = 0; i < n; i++) {
-        std::string name = i == 0 ? WIRE_SOCKET_NAME : WIRE_SOCKET_NAME "." + std::to_string(i);
-        socks[i] = listening_socket(name.c_str(), opts->passcred);
+        socks[i] = listening_socket(i, opts->passcred);
         if (socks[i] < 0)
             return -1;
     }
@@ -457,21 +361,35 @@ bool rig_wait_file(const char* path, int timeout_ms)
     }
 }
 
+// A status byte with room for one descriptor, for sending and receiving alike.
+union fd_control {
+    char buf[CMSG_SPACE(sizeof(int))];
+    struct cmsghdr align;
+};
+
+static void fd_msghdr(struct msghdr* msg, struct iovec* iov, char* ok, fd_control* control)
+{
+    memset(control, 0, sizeof *control);
+    *iov = {ok, 1};
+    memset(msg, 0, sizeof *msg);
+    msg->msg_iov = iov;
+    msg->msg_iovlen = 1;
+    msg->msg_control = control->buf;
+    msg->msg_controllen = sizeof control->buf;
+}
+
+// Sends fd, or only a failure byte when fd < 0.
 static int send_fd(int chan, int fd)
 {
     char ok = fd >= 0 ? 0 : 1;
-    struct iovec iov = {&ok, 1};
-    union {
-        char buf[CMSG_SPACE(sizeof(int))];
-        struct cmsghdr align;
-    } control;
+    struct iovec iov;
     struct msghdr msg;
-    memset(&msg, 0, sizeof msg);
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    if (fd >= 0) {
-        msg.msg_control = control.buf;
-        msg.msg_controllen = sizeof control.buf;
+    fd_control control;
+    fd_msghdr(&msg, &iov, &ok, &control);
+    if (fd < 0) {
+        msg.msg_control = nullptr;
+        msg.msg_controllen = 0;
+    } else {
         struct cmsghdr* cm = CMSG_FIRSTHDR(&msg);
         cm->cmsg_level = SOL_SOCKET;
         cm->cmsg_type = SCM_RIGHTS;
@@ -484,17 +402,10 @@ static int send_fd(int chan, int fd)
 static int receive_fd(int chan)
 {
     char ok = 1;
-    struct iovec iov = {&ok, 1};
-    union {
-        char buf[CMSG_SPACE(sizeof(int))];
-        struct cmsghdr align;
-    } control;
+    struct iovec iov;
     struct msghdr msg;
-    memset(&msg, 0, sizeof msg);
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control.buf;
-    msg.msg_controllen = sizeof control.buf;
+    fd_control control;
+    fd_msghdr(&msg, &iov, &ok, &control);
     if (recvmsg(chan, &msg, MSG_CMSG_CLOEXEC) != 1 || ok != 0)
         return -1;
     struct cmsghdr* cm = CMSG_FIRSTHDR(&msg);

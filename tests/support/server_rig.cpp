@@ -1,17 +1,14 @@
 #include "server_rig.h"
 
 #include "cups_util.h"
+#include "internal.h"
 
-#include <dirent.h>
 #include <sched.h>
-#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <sstream>
@@ -117,27 +114,6 @@ bool write_stubs(const std::string& bin)
         && chmod((bin + "/wineserver").c_str(), 0755) == 0;
 }
 
-void kill_everything()
-{
-    for (int round = 0; round < 3; round++) {
-        DIR* d = opendir("/proc");
-        while (dirent* e = d ? readdir(d) : nullptr) {
-            pid_t pid = atoi(e->d_name);
-            std::string stat = read_text("/proc/" + std::to_string(pid) + "/stat");
-            size_t close = stat.rfind(')');
-            pid_t ppid = 0;
-            if (pid > 0 && close != std::string::npos)
-                sscanf(stat.c_str() + close + 2, "%*c %d", &ppid);
-            if (ppid == getpid())
-                kill(pid, SIGKILL);
-        }
-        if (d)
-            closedir(d);
-        while (waitpid(-1, nullptr, WNOHANG) > 0) { }
-        usleep(200000);
-    }
-}
-
 } // namespace
 
 std::string server_sandbox(const std::string& commands, int* status)
@@ -145,9 +121,8 @@ std::string server_sandbox(const std::string& commands, int* status)
     child_io io;
     io.out = srv.dir + "/sandbox.out";
     io.err = srv.dir + "/sandbox.err";
-    std::string script = "set -e\nSANDBOX_RIG_DIR=" + std::string(RIG_DIR) + "\n. " + RIG_DIR
-        + "/sandbox.sh\nSANDBOX_STATE=" + srv.state + "\nSANDBOX_TMP=" + srv.state
-        + "/tmp\nSANDBOX_OUT=" + srv.out + "\n" + commands;
+    std::string script = "set -e\n" + support::sandbox_source() + "SANDBOX_STATE=" + srv.state
+        + "\nSANDBOX_TMP=" + srv.state + "/tmp\nSANDBOX_OUT=" + srv.out + "\n" + commands;
     int rc = run({"bash", "-c", script}, io, 300);
     if (status)
         *status = rc;
@@ -196,9 +171,7 @@ std::string server_output_of(int id)
 
 long server_now_ms(void)
 {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1000L + ts.tv_nsec / 1000000L;
+    return support::now_ms();
 }
 
 std::vector<int> server_submit_burst(std::string* out)
@@ -217,10 +190,12 @@ std::vector<int> server_submit_burst(std::string* out)
 bool server_rig_start(void)
 {
     // A private /run: "ip netns add" keeps its namespaces under /run/netns.
-    if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0 || unshare(CLONE_NEWNS | CLONE_NEWNET) != 0
-        || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0
-        || mount("tessalrun", "/run", "tmpfs", 0, "mode=0755") != 0) {
+    if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0 || unshare(CLONE_NEWNS | CLONE_NEWNET) != 0) {
         perror("namespaces (the print server rig needs root)");
+        return false;
+    }
+    if (support::sandbox_run("", "sandbox_private\nsandbox_tmpfs /run\n", {}) != 0) {
+        fprintf(stderr, "the print server rig's mounts failed\n");
         return false;
     }
     srv.dir = temp_dir("tessal-server-test");
@@ -271,7 +246,7 @@ void server_rig_stop(void)
     server_shell(
         "CUPS_SERVER= " + std::string(RIG_DIR) + "/cupsd-rig.sh stop " + srv.dir + "/office",
         nullptr);
-    kill_everything();
+    support::kill_children();
     for (const char* m : {"/usr", "/opt", "/run", "/etc"})
         umount2(m, MNT_DETACH);
     umount2((srv.state + "/tmp").c_str(), MNT_DETACH);

@@ -1,5 +1,7 @@
 // Helpers for the CUPS tests: running programs with a timeout, files,
-// rendering documents to CUPS raster with CUPS's own tools.
+// rendering documents to CUPS raster with CUPS's own tools.  Part of the
+// test-support library: the processes live in processes.cpp, the files in
+// files.cpp, the CUPS helpers in cups_util.cpp.
 #pragma once
 
 #include <sys/types.h>
@@ -25,10 +27,11 @@ int wait_for(pid_t pid, int timeout_s);
 // spawn + wait_for.
 int run(const std::vector<std::string>& argv, const child_io& io, int timeout_s);
 
+// read_file and write_file of test_support.h.
 std::string read_text(const std::string& path);
 bool write_text(const std::string& path, const std::string& data);
-std::string temp_dir(const char* tag); // mode 0755
-void remove_dir(const std::string& dir);
+std::string temp_dir(const char* tag); // /tmp/TAG.XXXXXX, mode 0755
+void remove_dir(const std::string& dir); // remove_tree of test_support.h
 
 // Paths given by the build.
 std::string filter_path();

@@ -1,123 +1,12 @@
+// CUPS's side of the tests: the programs under test, PPDs and raster made
+// with CUPS's own tools, and jobs as the scheduler reports them.
 #include "cups_util.h"
 
 #include <cups/cups.h>
 
-#include <errno.h>
-#include <fcntl.h>
-#include <ftw.h>
-#include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
-
-static void redirect(const std::string& path, int fd, int flags)
-{
-    const char* p = path.empty() ? "/dev/null" : path.c_str();
-    int f = open(p, flags, 0644);
-    if (f < 0)
-        _exit(126);
-    dup2(f, fd);
-    if (f != fd)
-        close(f);
-}
-
-pid_t spawn(const std::vector<std::string>& argv, const child_io& io)
-{
-    pid_t pid = fork();
-    if (pid != 0)
-        return pid;
-    setpgid(0, 0);
-    redirect(io.in, 0, O_RDONLY);
-    redirect(io.out, 1, O_WRONLY | O_CREAT | O_TRUNC);
-    redirect(io.err, 2, O_WRONLY | O_CREAT | O_TRUNC);
-    for (const std::string& e : io.env)
-        putenv(strdup(e.c_str()));
-    std::vector<char*> args;
-    for (const std::string& a : argv)
-        args.push_back((char*)a.c_str());
-    args.push_back(nullptr);
-    signal(SIGPIPE, SIG_DFL);
-    execvp(args[0], args.data());
-    _exit(127);
-}
-
-int wait_for(pid_t pid, int timeout_s)
-{
-    struct timespec start, now;
-    clock_gettime(CLOCK_MONOTONIC, &start);
-    for (;;) {
-        int status;
-        pid_t r = waitpid(pid, &status, WNOHANG);
-        if (r == pid)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        if (r < 0)
-            return -1;
-        clock_gettime(CLOCK_MONOTONIC, &now);
-        if (now.tv_sec - start.tv_sec >= timeout_s) {
-            kill(-pid, SIGKILL);
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            return -1;
-        }
-        usleep(10000);
-    }
-}
-
-int run(const std::vector<std::string>& argv, const child_io& io, int timeout_s)
-{
-    pid_t pid = spawn(argv, io);
-    return pid < 0 ? -1 : wait_for(pid, timeout_s);
-}
-
-std::string read_text(const std::string& path)
-{
-    std::string s;
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f)
-        return s;
-    char buf[65536];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
-        s.append(buf, n);
-    fclose(f);
-    return s;
-}
-
-bool write_text(const std::string& path, const std::string& data)
-{
-    FILE* f = fopen(path.c_str(), "wb");
-    if (!f)
-        return false;
-    bool ok = fwrite(data.data(), 1, data.size(), f) == data.size();
-    return fclose(f) == 0 && ok;
-}
-
-std::string temp_dir(const char* tag)
-{
-    std::string t = std::string("/tmp/") + tag + ".XXXXXX";
-    if (!mkdtemp(&t[0]))
-        return "";
-    chmod(t.c_str(), 0755);
-    return t;
-}
-
-// Goes on past what cannot be removed, so that one busy entry does not
-// leave the rest behind; does not enter other file systems.
-static int remove_one(const char* p, const struct stat*, int, struct FTW*)
-{
-    remove(p);
-    return 0;
-}
-
-void remove_dir(const std::string& dir)
-{
-    if (!dir.empty())
-        nftw(dir.c_str(), remove_one, 16, FTW_DEPTH | FTW_PHYS | FTW_MOUNT);
-}
 
 std::string filter_path()
 {
