@@ -1,6 +1,6 @@
 // The print server under load: four users send five jobs each at once to
 // the queues of two packages, against the same 20 jobs one at a time.
-// Uses the print-server rig (tests/cups/server_rig.h) with its stand-in
+// Uses the print-server rig (tests/support/server_rig.h) with its stand-in
 // Wine, which takes 1 s per job; so the figures show what the server adds
 // around the driver (CUPS, rendering to raster, the daemon, the scripts) and
 // how much two packages in parallel save.  Needs root.

@@ -361,59 +361,38 @@ bool rig_wait_file(const char* path, int timeout_ms)
     }
 }
 
-// A status byte with room for one descriptor, for sending and receiving alike.
-union fd_control {
-    char buf[CMSG_SPACE(sizeof(int))];
-    struct cmsghdr align;
-};
-
-static void fd_msghdr(struct msghdr* msg, struct iovec* iov, char* ok, fd_control* control)
+// Hands a descriptor over chan in one message: a status byte, 0 when the
+// descriptor comes with it.  Sends *fd (the byte alone when *fd < 0), or
+// receives into *fd.  0 when a descriptor went across, else -1.
+static int pass_fd(int chan, int* fd, bool sending)
 {
-    memset(control, 0, sizeof *control);
-    *iov = {ok, 1};
-    memset(msg, 0, sizeof *msg);
-    msg->msg_iov = iov;
-    msg->msg_iovlen = 1;
-    msg->msg_control = control->buf;
-    msg->msg_controllen = sizeof control->buf;
-}
-
-// Sends fd, or only a failure byte when fd < 0.
-static int send_fd(int chan, int fd)
-{
-    char ok = fd >= 0 ? 0 : 1;
-    struct iovec iov;
-    struct msghdr msg;
-    fd_control control;
-    fd_msghdr(&msg, &iov, &ok, &control);
-    if (fd < 0) {
-        msg.msg_control = nullptr;
-        msg.msg_controllen = 0;
-    } else {
-        struct cmsghdr* cm = CMSG_FIRSTHDR(&msg);
+    char ok = sending && *fd < 0;
+    struct iovec iov = {&ok, 1};
+    union {
+        char buf[CMSG_SPACE(sizeof(int))];
+        struct cmsghdr align;
+    } control = {};
+    struct msghdr msg = {};
+    msg.msg_iov = &iov;
+    msg.msg_iovlen = 1;
+    msg.msg_control = ok ? nullptr : control.buf;
+    msg.msg_controllen = ok ? 0 : sizeof control.buf;
+    struct cmsghdr* cm = CMSG_FIRSTHDR(&msg);
+    if (sending && !ok) {
         cm->cmsg_level = SOL_SOCKET;
         cm->cmsg_type = SCM_RIGHTS;
         cm->cmsg_len = CMSG_LEN(sizeof(int));
-        memcpy(CMSG_DATA(cm), &fd, sizeof fd);
+        memcpy(CMSG_DATA(cm), fd, sizeof *fd);
     }
-    return sendmsg(chan, &msg, 0) == 1 ? 0 : -1;
-}
-
-static int receive_fd(int chan)
-{
-    char ok = 1;
-    struct iovec iov;
-    struct msghdr msg;
-    fd_control control;
-    fd_msghdr(&msg, &iov, &ok, &control);
+    if (sending)
+        return sendmsg(chan, &msg, 0) == 1 && !ok ? 0 : -1;
     if (recvmsg(chan, &msg, MSG_CMSG_CLOEXEC) != 1 || ok != 0)
         return -1;
-    struct cmsghdr* cm = CMSG_FIRSTHDR(&msg);
+    cm = CMSG_FIRSTHDR(&msg);
     if (!cm || cm->cmsg_type != SCM_RIGHTS)
         return -1;
-    int fd;
-    memcpy(&fd, CMSG_DATA(cm), sizeof fd);
-    return fd;
+    memcpy(fd, CMSG_DATA(cm), sizeof *fd);
+    return 0;
 }
 
 int rig_connect_as(uid_t uid, gid_t gid, int32_t block_count, int how)
@@ -436,10 +415,11 @@ int rig_connect_as(uid_t uid, gid_t gid, int32_t block_count, int how)
             if (fd >= 0 && how == RIG_ADMIT)
                 wire_send_admission(fd, block_count);
         }
-        _exit(send_fd(chan[1], fd) == 0 && fd >= 0 ? 0 : 1);
+        _exit(pass_fd(chan[1], &fd, true) == 0 ? 0 : 1);
     }
     close(chan[1]);
-    int fd = receive_fd(chan[0]);
+    int fd = -1;
+    pass_fd(chan[0], &fd, false);
     close(chan[0]);
     int status = 0;
     waitpid(pid, &status, 0);
