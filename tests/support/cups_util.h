@@ -1,7 +1,6 @@
-// Helpers for the CUPS tests: running programs with a timeout, files,
-// rendering documents to CUPS raster with CUPS's own tools.  Part of the
-// test-support library: the processes live in processes.cpp, the files in
-// files.cpp, the CUPS helpers in cups_util.cpp.
+// Helpers for the CUPS tests: running programs with a timeout
+// (processes.cpp), files (files.cpp), the programs under test, raster made
+// with CUPS's own tools and jobs as the scheduler reports them (cups_util.cpp).
 #pragma once
 
 #include <sys/types.h>

@@ -36,7 +36,7 @@ std::string sandbox_source(void);
 
 // Runs bash commands with rigs/sandbox.sh's functions at hand, SANDBOX_TMP
 // set to `tmp` and the arguments as $1...; stdout and stderr are ours.
-// Returns the exit status (-1 when bash could not be started).
+// Returns the exit status (127 when bash cannot be run, -1 without a fork).
 int sandbox_run(
     const std::string& tmp, const std::string& commands, const std::vector<std::string>& args);
 

@@ -47,6 +47,13 @@ static int fail(const char* what)
     return -1;
 }
 
+// The mount command has said why.
+static int mount_failed(const char* what, const char* target)
+{
+    fprintf(stderr, "rig: %s%s failed\n", what, target);
+    return -1;
+}
+
 static std::string scratch_path(const char* name)
 {
     return std::string(g_scratch) + "/" + name;
@@ -82,10 +89,8 @@ int rig_enter(void)
         return fail("unshare");
     // The same mounts as the sandbox's (rigs/sandbox.sh): everything private,
     // the scratch tmpfs, an empty /home and a user database of our own.
-    if (sandbox_run(g_scratch, "sandbox_enter\nsandbox_tmpfs /home\nsandbox_user_db\n", {}) != 0) {
-        fprintf(stderr, "rig: the namespace's mounts failed\n");
-        return -1;
-    }
+    if (sandbox_run(g_scratch, "sandbox_enter\nsandbox_tmpfs /home\nsandbox_user_db\n", {}) != 0)
+        return mount_failed("the namespace's mounts", "");
     int log = open(scratch_path("daemon.log").c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
     if (log < 0)
         return fail("create log");
@@ -173,7 +178,7 @@ int rig_add_user(const char* name, uid_t uid, gid_t gid, const char* home)
 int rig_tmpfs(const char* target)
 {
     if (sandbox_run(g_scratch, "sandbox_tmpfs \"$1\"\n", {target}) != 0)
-        return fail("mount tmpfs");
+        return mount_failed("tmpfs on ", target);
     return 0;
 }
 
@@ -181,7 +186,7 @@ int rig_overlay(const char* target, const char* staged)
 {
     std::string lower = staged ? std::string(staged) + ":" + target : std::string(target);
     if (sandbox_run(g_scratch, "sandbox_overlay \"$1\" \"$2\"\n", {target, lower}) != 0)
-        return fail("mount overlay");
+        return mount_failed("overlay on ", target);
     return 0;
 }
 
