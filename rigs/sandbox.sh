@@ -40,23 +40,22 @@ sandbox_private() { mount --make-rprivate /; }
 
 sandbox_enter() {
   sandbox_private
-  mkdir -p "$SANDBOX_TMP"
+  [ -d "$SANDBOX_TMP" ] || mkdir -p "$SANDBOX_TMP"
   sandbox_tmpfs "$SANDBOX_TMP"
 }
 
 sandbox_tmpfs() { mount -t tmpfs -o mode=0755 tessaltmp "$1"; }
 
 sandbox_overlay() {
-  local target=$1 lower=$2 n=${1//\//_} dir
-  dir=$(mktemp -d "$SANDBOX_TMP/overlay$n.XXXXXX")
-  chmod 0755 "$dir"
-  mkdir "$dir/up" "$dir/work"
-  mount -t overlay "tessal$n" -o "lowerdir=$lower,upperdir=$dir/up,workdir=$dir/work" "$target"
+  local target=$1 lower=$2 n=${1//\//_}
+  while [ -e "$SANDBOX_TMP/up$n" ]; do n=$n+; done
+  mkdir -p "$SANDBOX_TMP/up$n" "$SANDBOX_TMP/work$n"
+  mount -t overlay "tessal$n" \
+    -o "lowerdir=$lower,upperdir=$SANDBOX_TMP/up$n,workdir=$SANDBOX_TMP/work$n" "$target"
 }
 
 sandbox_user_db() {
-  cp /etc/passwd "$SANDBOX_TMP/passwd"
-  cp /etc/group "$SANDBOX_TMP/group"
+  cp /etc/passwd /etc/group "$SANDBOX_TMP/"
   mount --bind "$SANDBOX_TMP/passwd" /etc/passwd
   mount --bind "$SANDBOX_TMP/group" /etc/group
 }
