@@ -278,12 +278,13 @@ static double fit_points(const unsigned* px, const unsigned* dpi, int n, double 
     return round((lo + hi) / 2 * 1000) / 1000;
 }
 
-// The sheet and the area every resolution can print, in points.
+// The sheet, and the area every resolution can print: the sheet less the
+// widest margin the driver leaves on each side, in points.
 static void fit_size(ppd_page_size* s, const caps_paper* p)
 {
     unsigned w[PPD_MAX_RESOLUTIONS], h[PPD_MAX_RESOLUTIONS], xd[PPD_MAX_RESOLUTIONS],
         yd[PPD_MAX_RESOLUTIONS];
-    double left = 0, right = 1e9, top = 0, bottom = 1e9;
+    double left = 0, right = 0, top = 0, bottom = 0;
     for (int i = 0; i < s->num_pages; i++) {
         const ppd_page_area* a = &s->pages[i];
         w[i] = a->phys_w;
@@ -291,22 +292,18 @@ static void fit_size(ppd_page_size* s, const caps_paper* p)
         xd[i] = a->xdpi;
         yd[i] = a->ydpi;
         left = fmax(left, a->off_x * 72.0 / a->xdpi);
-        right = fmin(right, (a->off_x + a->print_w) * 72.0 / a->xdpi);
+        right = fmax(right, (a->phys_w - a->off_x - a->print_w) * 72.0 / a->xdpi);
         top = fmax(top, a->off_y * 72.0 / a->ydpi);
-        bottom = fmin(bottom, (a->off_y + a->print_h) * 72.0 / a->ydpi);
+        bottom = fmax(bottom, (a->phys_h - a->off_y - a->print_h) * 72.0 / a->ydpi);
     }
     s->width = fit_points(w, xd, s->num_pages, p->width * 72.0 / 254.0);
     s->length = fit_points(h, yd, s->num_pages, p->length * 72.0 / 254.0);
-    if (s->num_pages == 0)
+    if (left + right + top + bottom == 0 || left + right >= s->width || top + bottom >= s->length)
         return;
-    right = fmin(right, s->width);
-    bottom = fmin(bottom, s->length);
-    if (left < 0.01 && top < 0.01 && right > s->width - 0.01 && bottom > s->length - 0.01)
-        return;
-    s->area[0] = ceil(left * 1000) / 1000;
-    s->area[1] = ceil((s->length - bottom) * 1000) / 1000;
-    s->area[2] = floor(right * 1000) / 1000;
-    s->area[3] = floor((s->length - top) * 1000) / 1000;
+    s->area[0] = round(left * 1000) / 1000;
+    s->area[1] = round(bottom * 1000) / 1000;
+    s->area[2] = round((s->width - right) * 1000) / 1000;
+    s->area[3] = round((s->length - top) * 1000) / 1000;
 }
 
 static bool size_taken(const ppd_request* r, const char* name)

@@ -236,8 +236,7 @@ INSTANTIATE_TEST_SUITE_P(ColourSizeResolution, FilterRaster,
 
 // A queue made from a laser's listing: the job's choices reach the block
 // as the driver's codes, the title as the document name, and each page is
-// exactly the driver's printable area (CUPS renders the imageable area one
-// row short at 600 dpi: the filter makes it up in white).
+// exactly the driver's printable area.
 TEST(FilterDriverOptions, ChoicesTitleAndPrintableArea)
 {
     std::string ppd = g_dir + "/laser.ppd";
