@@ -104,6 +104,17 @@ static int connect_daemon(const job_info* info)
     return fd;
 }
 
+// The print tool prints nothing when the driver does not take the paper
+// (it may stop before reading the pages); the paper is the likeliest
+// cause worth naming.
+static void report_no_data(const job_info* info)
+{
+    fprintf(stderr,
+        "ERROR: The desktop user's printer returned no data for paper %s (Windows paper "
+        "code %s): the driver may not offer it; see the print daemon's log\n",
+        info->size_name, info->pagesize);
+}
+
 // Where pages go: the relay, and the copies file while the filter keeps
 // pages to send again.
 struct page_out {
@@ -169,7 +180,10 @@ static bool send_page(cups_raster_t* ras, const cups_page_header2_t* h, const jo
     char err[160];
     if (!raster_send_page(
             ras, h, &l, windowed ? &win : nullptr, page_sink_fn, o, err, sizeof err)) {
-        fprintf(stderr, "ERROR: Page %d: %s\n", *page + 1, err[0] ? err : o->r->error);
+        if (!err[0] && o->r->peer_closed && o->r->received == 0)
+            report_no_data(info);
+        else
+            fprintf(stderr, "ERROR: Page %d: %s\n", *page + 1, err[0] ? err : o->r->error);
         return false;
     }
     fprintf(stderr, "PAGE: %d 1\n", ++*page);
@@ -278,13 +292,8 @@ int main(int argc, char** argv)
         fprintf(stderr, "ERROR: %s\n", r.error);
         return 1;
     }
-    // The print tool prints nothing when the driver does not take the
-    // paper; the paper is the likeliest cause worth naming.
     if (r.received == 0) {
-        fprintf(stderr,
-            "ERROR: The desktop user's printer returned no data for paper %s (Windows paper "
-            "code %s): the driver may not offer it; see the print daemon's log\n",
-            info.size_name, info.pagesize);
+        report_no_data(&info);
         return 1;
     }
     fprintf(stderr, "INFO: Printed (%llu bytes of printer data)\n", (unsigned long long)r.received);
