@@ -230,6 +230,32 @@ TEST_F(PrintServer, PaperTheDriverLacksIsAnError)
     EXPECT_TRUE(server_output_of(id).empty());
 }
 
+// tessal-addqueue --driver makes the queue from the listing the package
+// keeps in the named user's prefix: the queue offers what the driver does.
+TEST_F(PrintServer, QueueStraightFromTheDriver)
+{
+    int st;
+    std::string out = server_sandbox("tessal-addqueue fromdriver --driver generic-ps 'Office Laser "
+                                     "5' tessalsvc tessalout:$SANDBOX_OUT\n"
+                                     "lpoptions -p fromdriver -l\nlpoptions -p tessal -l",
+        &st);
+    ASSERT_EQ(st, 0) << out;
+    printf("%s", out.c_str());
+    for (const char* line : {"PageSize/Media Size: *A4 Letter Legal A5 Postcard",
+             "Resolution/Resolution: *600dpi 300dpi", "ColorModel/Color Mode: *RGB Gray Black",
+             "Duplex/2-Sided Printing: *None DuplexNoTumble DuplexTumble",
+             "InputSlot/Media Source: *AutomaticallySelect Tray1 ManualFeed Tray2Envelopes",
+             "MediaType/Media Type: *PlainPaper Transparency HeavyPaper"})
+        EXPECT_NE(out.find(line), std::string::npos) << line;
+    EXPECT_NE(read_text(srv.state + "/service/.tessalwine/generic-ps/caps-Office Laser 5.txt")
+                  .find("PRINTER=Office Laser 5"),
+        std::string::npos);
+    std::string bad = server_sandbox(
+        "tessal-addqueue x --driver generic-ps 'Office Laser 5' nosuchuser tessalout:/tmp", &st);
+    EXPECT_NE(st, 0);
+    EXPECT_NE(bad.find("no user nosuchuser"), std::string::npos) << bad;
+}
+
 // Pages the stand-in print tool kept for the job, as BMP files.
 std::vector<std::string> kept_pages(int id)
 {
