@@ -343,7 +343,9 @@ static int BuildListing(CapsTarget* t, const char* driverFile, Listing* l)
         t, l, "MEDIATYPE", DC_MEDIATYPES, sizeof(DWORD), DC_MEDIATYPENAMES, kMediaNameChars);
     Add(l, "COLOR=%d\n", CapsValue(t, DC_COLORDEVICE) ? 1 : 0);
     Add(l, "DUPLEX=%d\n", CapsValue(t, DC_DUPLEX) ? 1 : 0);
-    int copies = CapsValue(t, DC_COPIES);
+    // Wine's PostScript driver answers 9999, but writes the copies only into
+    // a %cupsJobTicket comment, which a printer ignores: it makes none.
+    int copies = t->dll.mod ? CapsValue(t, DC_COPIES) : 1;
     Add(l, "COPIES=%d\n", copies > 1 ? copies : 1);
     Add(l, "COLLATE=%d\n", CapsValue(t, DC_COLLATE) ? 1 : 0);
     if (l->broken)

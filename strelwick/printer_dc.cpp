@@ -285,19 +285,27 @@ int ApplyJobOptionsW(
 
 void JobDocumentName(WCHAR* out, int chars)
 {
-    const char* v = getenv("DOCNAME");
-    if (v && *v) {
-        if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, v, -1, out, chars) > 0) {
-            for (WCHAR* c = out; *c; c++)
-                if (*c < 0x20 || *c == 0x7F)
-                    *c = '?';
-            return;
-        }
-        dbg_log("DOCNAME is not UTF-8 of at most %d characters; the document keeps its default "
-                "name\n",
-            chars - 1);
+    // Read wide: getenv gives the ANSI code page's version, which loses
+    // what it cannot hold. Wine decodes the environment in the Unix locale's
+    // character set, UTF-8 under the launcher (wine-env.sh).
+    WCHAR name[1024];
+    DWORD n = GetEnvironmentVariableW(L"DOCNAME", name, 1024);
+    if (n >= 1024) {
+        dbg_log("DOCNAME is too long; the document keeps its default name\n");
+        n = 0;
     }
-    lstrcpynW(out, L"My Document", chars);
+    if (!n) {
+        lstrcpynW(out, L"My Document", chars);
+        return;
+    }
+    if (n >= (DWORD)chars) {
+        n = (DWORD)chars - 1;
+        if (name[n - 1] >= 0xD800 && name[n - 1] <= 0xDBFF)
+            n--; // not half a character
+    }
+    for (DWORD i = 0; i < n; i++)
+        out[i] = name[i] < 0x20 || name[i] == 0x7F ? L'?' : name[i];
+    out[n] = 0;
 }
 
 // Opens the printer, fetches and adjusts its device mode, creates the printer
