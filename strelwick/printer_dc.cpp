@@ -167,6 +167,25 @@ static void PaperName(const char* printer, WORD code, char* out, size_t size)
             snprintf(out, size, "%s", common[i].name);
 }
 
+// Whether the driver lists `code` among its bins or media types; a driver
+// that gives no list is taken at its word when the value sticks.
+static int DriverLists(const char* printer, DWORD field, long code)
+{
+    WORD cap = field == DM_DEFAULTSOURCE ? DC_BINS : DC_MEDIATYPES;
+    size_t size = field == DM_DEFAULTSOURCE ? sizeof(WORD) : sizeof(DWORD);
+    int n = DeviceCapabilitiesA(printer, NULL, cap, NULL, NULL);
+    BYTE* codes = n > 0 && n <= 1024 ? (BYTE*)calloc((size_t)n, size) : NULL;
+    if (!codes || DeviceCapabilitiesA(printer, NULL, cap, (LPSTR)codes, NULL) != n) {
+        free(codes);
+        return 1;
+    }
+    int found = 0;
+    for (int i = 0; i < n && !found; i++)
+        found = (size == sizeof(WORD) ? ((WORD*)codes)[i] : ((DWORD*)codes)[i]) == (DWORD)code;
+    free(codes);
+    return found;
+}
+
 static void RefusePaper(const char* printer, const char* value, const char* why)
 {
     char name[72];
@@ -223,6 +242,13 @@ static int ApplyJobOptionsTo(
                 continue;
             }
             dbg_log("%s=%s: the driver of %s has no %s setting; nothing printed\n", k.key, v,
+                printer, k.what);
+            return 0;
+        }
+        // Wine's PostScript driver keeps any bin code it is given.
+        if ((k.field == DM_DEFAULTSOURCE || k.field == DM_MEDIATYPE)
+            && !DriverLists(printer, k.field, want[i])) {
+            dbg_log("%s=%s: the driver of %s does not offer this %s; nothing printed\n", k.key, v,
                 printer, k.what);
             return 0;
         }
