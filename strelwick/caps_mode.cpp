@@ -228,15 +228,16 @@ static int AddPapers(CapsTarget* t, Listing* l, LONG defX, LONG defY)
     for (int r = 0; r < count; r++)
         Add(l, "RESOLUTION=%ldx%ld\n", list[2 * r], list[2 * r + 1]);
     int pages = 0, failed = 0;
-    DEVMODEW* in = (DEVMODEW*)calloc(2, (size_t)t->modeSize);
-    DEVMODEW* out = in ? (DEVMODEW*)((BYTE*)in + t->modeSize) : NULL;
-    for (int i = 0; in && i < n && !failed; i++)
+    DEVMODEW* in = (DEVMODEW*)calloc(1, (size_t)t->modeSize);
+    DEVMODEW* out = (DEVMODEW*)calloc(1, (size_t)t->modeSize);
+    for (int i = 0; in && out && i < n && !failed; i++)
         for (int r = 0; r < count && !failed; r++) {
             int got = AddPage(t, l, codes[i], list[2 * r], list[2 * r + 1], in, out);
             failed = got < 0;
             pages += got > 0;
         }
     free(in);
+    free(out);
     free(codes);
     free(sizes);
     free(names);
@@ -325,6 +326,14 @@ static int BuildListing(CapsTarget* t, const char* driverFile, Listing* l)
         return 0;
     const DEVMODEW* d = t->defaults;
     LONG x = d->dmPrintQuality, y = d->dmYResolution > 0 ? d->dmYResolution : x;
+    if (x <= 0) { // a DMRES_* quality level: take the driver's first resolution
+        LONG* res = NULL;
+        if (CapsList(t, DC_ENUMRESOLUTIONS, 2 * sizeof(LONG), (void**)&res)) {
+            x = res[0];
+            y = res[1];
+        }
+        free(res);
+    }
     char printer[256];
     WCHAR wide[256];
     MultiByteToWideChar(CP_ACP, 0, t->printer, -1, wide, 256);
