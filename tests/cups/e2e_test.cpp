@@ -190,6 +190,26 @@ TEST(CupsEndToEnd, TwoPagePdfPrintsBothPages)
     }
 }
 
+// The sample packages' queue PPDs are made from the listings kept beside
+// them: each driver, set up as a job would set it up, still lists exactly
+// that.
+TEST(CupsEndToEnd, SampleDriversListWhatTheirQueuesOffer)
+{
+    std::string home = g_state + "/home/tessaldemo";
+    for (const char* pm : {"generic-ps:Tessal Generic PS", "tessal-raster:Tessal Raster"}) {
+        std::string package(pm, strchr(pm, ':')), model = strchr(pm, ':') + 1;
+        SCOPED_TRACE(package);
+        int st;
+        std::string out
+            = sandbox("setpriv --reuid=1650 --regid=1650 --clear-groups env -i HOME=" + home
+                    + " /opt/tessalwine/printer_drv/" + package + "/run.sh '" + model + "' --list",
+                &st);
+        ASSERT_EQ(st, 0) << out;
+        EXPECT_EQ(read_text(home + "/.tessalwine/" + package + "/caps-" + model + ".txt"),
+            read_text(std::string(DIST_DIR) + "/" + package + "/caps.txt"));
+    }
+}
+
 // Cancel while the print tool works on the pages: every process of the
 // job ends, and the queue prints the next job.
 TEST(CupsEndToEnd, CancelLeavesNothingBehind)

@@ -101,6 +101,11 @@ TEST(PpdGenerator, PassesCupstestppdAndMapsPageSizes)
     remove_dir(f.dir);
 }
 
+const char* size_name(unsigned code)
+{
+    return code == 9 ? "A4" : code == 1 ? "Letter" : code == 5 ? "Legal" : "A5";
+}
+
 // Queue PPDs from the sample drivers' listings pass cupstestppd, and CUPS
 // renders each paper at each resolution, portrait or landscape, exactly as
 // large as the driver's page.
@@ -127,7 +132,7 @@ TEST(PpdGenerator, ListingGivesTheDriversExactPage)
             for (const char* orientation : {"3", "4"}) {
                 std::string ras = f.dir + "/page.ras";
                 ASSERT_TRUE(render_raster(ppd, doc,
-                    {std::string("PageSize=") + (p.code == 9 ? "A4" : "Letter"),
+                    {std::string("PageSize=") + size_name(p.code),
                         "Resolution=" + std::to_string(p.xdpi) + "dpi",
                         std::string("orientation-requested=") + orientation},
                     ras));
