@@ -210,6 +210,26 @@ TEST(CupsEndToEnd, SampleDriversListWhatTheirQueuesOffer)
     }
 }
 
+// A queue that offers a paper Wine's PostScript driver does not have (a
+// PPD made by hand): the job ends with an error naming the paper, and the
+// printer gets nothing.
+TEST(CupsEndToEnd, PaperTheDriverLacksEndsTheJob)
+{
+    int st;
+    std::string out = sandbox("tessal-mkppd --package generic-ps --model 'Tessal Generic PS' "
+                              "--size A4 --size Legal -o "
+            + g_dir + "/legal.ppd\nsandbox_queue legal " + g_dir + "/legal.ppd\n",
+        &st);
+    ASSERT_EQ(st, 0) << out;
+    int id = cups_submit("legal", g_pdf, {"media=Legal"}, "");
+    ASSERT_GT(id, 0);
+    cups_job s = cups_wait_job(id, 300);
+    EXPECT_TRUE(job_stopped(s)) << s.state;
+    EXPECT_NE(s.message.find("paper Legal (Windows paper code 5)"), std::string::npos)
+        << s.message << daemon_log();
+    EXPECT_EQ(read_text(g_out + "/job-" + std::to_string(id) + ".prn"), "");
+}
+
 // Cancel while the print tool works on the pages: every process of the
 // job ends, and the queue prints the next job.
 TEST(CupsEndToEnd, CancelLeavesNothingBehind)
