@@ -119,7 +119,7 @@ static void report_no_data(const job_info* info)
 // pages to send again.
 struct page_out {
     relay* r;
-    page_spool* spool; // nullptr: no copies to make
+    page_spool* spool; // the copies file, used while spooling
     bool spooling;
 };
 
