@@ -200,10 +200,24 @@ TEST(StrelwickDriverHost, JobOptionsReachTheDeviceModeOrNothingPrints)
     std::vector<TestImage> pages;
     std::string why;
     ASSERT_TRUE(decode_ppm_pages(r.out, &pages, &why)) << why;
-    ASSERT_EQ(pages.size(), 1u);
-    EXPECT_EQ(pages[0].width, 425 - 2 * 4); // Legal at 50 dpi inside its margins
-    EXPECT_EQ(pages[0].height, 700 - 2 * 4);
-    EXPECT_EQ(compare_within(pages[0], picture, 0, &why), 0) << why;
+    ASSERT_EQ(pages.size(), 4u); // the driver's copies
+    EXPECT_EQ(pages[3].width, 425 - 2 * 4); // Legal at 50 dpi inside its margins
+    EXPECT_EQ(pages[3].height, 700 - 2 * 4);
+    EXPECT_EQ(compare_within(pages[3], picture, 0, &why), 0) << why;
+
+    // The driver makes the copies: each page again, or the document with collation.
+    std::string two = bmp_string(make_image(8, 4, 0xff0000), bmp(24, false))
+        + bmp_string(make_image(6, 3, 0x0000ff), bmp(24, false));
+    for (const char* collate : {"COLLATE=1", "COLLATE=0"}) {
+        r = run_tool({"img"}, {"MODEL=Tessal Driver", "DPI=50x50", "COPIES=2", collate}, two);
+        ASSERT_EQ(r.exitCode, 1) << r.err;
+        take_driver_record(&r.out);
+        ASSERT_TRUE(decode_ppm_pages(r.out, &pages, &why)) << why;
+        std::string order;
+        for (const TestImage& p : pages)
+            order += pixel_at(p, 0, 0) == 0xff0000 ? 'A' : 'B';
+        EXPECT_EQ(order, collate[8] == '1' ? "ABAB" : "AABB") << collate;
+    }
 
     struct Case {
         const char* option;

@@ -5,7 +5,9 @@
 // and then the page's pixels as RGB bytes, top row first. The page is A4,
 // Letter, Legal or A5 (dmPaperSize 9, 1, 5, 11; A4 for any other) at
 // dmPrintQuality dots per inch; on Legal and A5 only the area inside a
-// margin of 1/12 inch is printable, and a page is that area.
+// margin of 1/12 inch is printable, and a page is that area. With dmCopies
+// above 1 it writes each page that many times, or with dmCollate the whole
+// document, as a printer with a copies command would print them.
 //
 // Its data file (lines "key=value") picks the variant:
 //   surface=engine|device   engine-managed bitmap, or a device surface
@@ -43,6 +45,8 @@ struct Pdev {
     ULONG palCount;
     LONG width, height, dpi;
     char asked[128]; // what the device mode asked for, for record=1
+    int copies, collate;
+    HANDLE capture; // copies > 1: the output of the page or document to repeat
     HSURF hsurf;
     BYTE* page; // device surface: RGB, top row first
     LONG bandTop;
@@ -63,7 +67,29 @@ static void Free(void* p)
 static int Write(Pdev* p, const void* data, DWORD n)
 {
     DWORD written = 0;
-    return WritePrinter(p->printer, (void*)data, n, &written) && written == n;
+    if (!WritePrinter(p->printer, (void*)data, n, &written) || written != n)
+        return 0;
+    return !p->capture || (WriteFile(p->capture, data, n, &written, NULL) && written == n);
+}
+
+// Writes the captured output copies - 1 more times and starts a new capture.
+static int Repeat(Pdev* p)
+{
+    HANDLE c = p->capture;
+    BYTE* buf = (BYTE*)Alloc(65536);
+    int ok = c && buf;
+    p->capture = NULL;
+    for (int i = 1; ok && i < p->copies; i++) {
+        SetFilePointer(c, 0, NULL, FILE_BEGIN);
+        DWORD got = 0;
+        while (ok && ReadFile(c, buf, 65536, &got, NULL) && got)
+            ok = Write(p, buf, got);
+    }
+    Free(buf);
+    SetFilePointer(c, 0, NULL, FILE_BEGIN);
+    SetEndOfFile(c);
+    p->capture = c;
+    return ok;
 }
 
 static void ReadOptions(HDEV hdev, Options* o)
@@ -255,6 +281,8 @@ static DHPDEV APIENTRY TdrvEnablePDEV(DEVMODEW* dm, LPWSTR, ULONG, HSURF*, ULONG
     LONG physW = wmm10 * p->dpi / 254, physH = hmm10 * p->dpi / 254;
     p->width = physW - 2 * margin;
     p->height = physH - 2 * margin;
+    p->copies = dm && (dm->dmFields & DM_COPIES) && dm->dmCopies > 1 ? dm->dmCopies : 1;
+    p->collate = dm && (dm->dmFields & DM_COLLATE) && dm->dmCollate == DMCOLLATE_TRUE;
     if (dm)
         snprintf(p->asked, sizeof(p->asked),
             "paper=%d dpi=%dx%d duplex=%d bin=%d color=%d media=%lu copies=%d collate=%d",
@@ -336,6 +364,8 @@ static VOID APIENTRY TdrvDisableSurface(DHPDEV dhpdev)
 static VOID APIENTRY TdrvDisablePDEV(DHPDEV dhpdev)
 {
     Pdev* p = (Pdev*)dhpdev;
+    if (p->capture)
+        CloseHandle(p->capture);
     EngDeletePalette(p->pal);
     Free(p->row);
     Free(p);
@@ -351,19 +381,40 @@ static Pdev* PdevOf(SURFOBJ* so)
 static BOOL APIENTRY TdrvStartDoc(SURFOBJ* so, LPWSTR docName, DWORD)
 {
     Pdev* p = PdevOf(so);
-    if (!p || !p->opt.record)
-        return TRUE;
-    char name[1024] = "";
-    if (docName)
-        WideCharToMultiByte(CP_UTF8, 0, docName, -1, name, sizeof(name), NULL, NULL);
-    char line[1200];
-    int n = snprintf(line, sizeof(line), "TDRV %s doc=%s\n", p->asked, name);
-    return Write(p, line, (DWORD)n);
+    if (!p)
+        return FALSE;
+    if (p->opt.record) {
+        char name[1024] = "";
+        if (docName)
+            WideCharToMultiByte(CP_UTF8, 0, docName, -1, name, sizeof(name), NULL, NULL);
+        char line[1200];
+        int n = snprintf(line, sizeof(line), "TDRV %s doc=%s\n", p->asked, name);
+        if (!Write(p, line, (DWORD)n))
+            return FALSE;
+    }
+    if (p->copies > 1) {
+        WCHAR dir[MAX_PATH], path[MAX_PATH];
+        if (!GetTempPathW(MAX_PATH, dir) || !GetTempFileNameW(dir, L"tdr", 0, path))
+            return FALSE;
+        p->capture = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, NULL);
+        if (p->capture == INVALID_HANDLE_VALUE) {
+            p->capture = NULL;
+            return FALSE;
+        }
+    }
+    return TRUE;
 }
 
-static BOOL APIENTRY TdrvEndDoc(SURFOBJ*, FLONG)
+static BOOL APIENTRY TdrvEndDoc(SURFOBJ* so, FLONG fl)
 {
-    return TRUE;
+    Pdev* p = PdevOf(so);
+    int ok = !p || !p->capture || !p->collate || (fl & ED_ABORTDOC) || Repeat(p);
+    if (p && p->capture) {
+        CloseHandle(p->capture);
+        p->capture = NULL;
+    }
+    return ok;
 }
 
 static BOOL APIENTRY TdrvStartPage(SURFOBJ* so)
@@ -385,9 +436,9 @@ static BOOL APIENTRY TdrvSendPage(SURFOBJ* so)
         return FALSE;
     if (!WriteHeader(p))
         return FALSE;
-    if (p->page)
-        return Write(p, p->page, (DWORD)(p->width * p->height * 3));
-    return WriteSurfaceRows(p, so, p->height);
+    int ok = p->page ? Write(p, p->page, (DWORD)(p->width * p->height * 3))
+                     : WriteSurfaceRows(p, so, p->height);
+    return ok && (!p->capture || p->collate || Repeat(p));
 }
 
 static BOOL APIENTRY TdrvStartBanding(SURFOBJ* so, POINTL* ptl)
@@ -410,7 +461,7 @@ static BOOL APIENTRY TdrvNextBand(SURFOBJ* so, POINTL* ptl)
     p->bandTop += rows;
     ptl->x = p->bandTop < p->height ? 0 : -1;
     ptl->y = p->bandTop < p->height ? p->bandTop : -1;
-    return TRUE;
+    return p->bandTop < p->height || !p->capture || p->collate || Repeat(p);
 }
 
 // Copies 32-bit BGRX source pixels onto the device page; the engine must
