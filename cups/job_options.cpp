@@ -2,7 +2,9 @@
 
 #include <math.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
+#include <strings.h>
 
 static bool copy_attr(
     ppd_file_t* ppd, const char* keyword, char* out, size_t outlen, char* err, size_t errlen)
@@ -41,6 +43,64 @@ static const char* chosen_size(ppd_file_t* ppd, const cups_page_header2_t* h)
     return c ? c->choice : nullptr;
 }
 
+// The code the PPD gives the marked choice of option under keyword, into
+// out; "" when the option or its code is missing.  False when the PPD's
+// code breaks the rule of the job key it becomes.
+static bool marked_code(ppd_file_t* ppd, const char* option, const char* keyword, const char* key,
+    char* out, size_t outlen, char* err, size_t errlen)
+{
+    out[0] = '\0';
+    ppd_choice_t* c = ppdFindMarkedChoice(ppd, option);
+    ppd_attr_t* a = c ? ppdFindAttr(ppd, keyword, c->choice) : nullptr;
+    if (!a || !a->value)
+        return true;
+    if (strlen(a->value) >= outlen || !job_value_ok(key, a->value)) {
+        snprintf(err, errlen, "the PPD's *%s %s is not a valid %s", keyword, c->choice, key);
+        return false;
+    }
+    snprintf(out, outlen, "%s", a->value);
+    return true;
+}
+
+// The driver's page for the size at the raster's resolution, when the PPD
+// has it.
+static bool find_area(
+    ppd_file_t* ppd, const char* size, const cups_page_header2_t* h, page_area* out)
+{
+    for (ppd_attr_t* a = ppdFindAttr(ppd, PPD_PAGE_AREA_KEYWORD, size); a;
+         a = ppdFindNextAttr(ppd, PPD_PAGE_AREA_KEYWORD, size)) {
+        page_area p;
+        char end;
+        if (!a->value
+            || sscanf(a->value, "%ux%u %u %u %u %u %u %u%c", &p.xdpi, &p.ydpi, &p.phys_w, &p.phys_h,
+                   &p.off_x, &p.off_y, &p.print_w, &p.print_h, &end)
+                != 8)
+            continue;
+        bool sound = p.print_w > 0 && p.print_h > 0 && p.print_w <= p.phys_w
+            && p.print_h <= p.phys_h && p.off_x <= p.phys_w - p.print_w
+            && p.off_y <= p.phys_h - p.print_h;
+        if (sound && p.xdpi == h->HWResolution[0] && p.ydpi == h->HWResolution[1]) {
+            *out = p;
+            return true;
+        }
+    }
+    return false;
+}
+
+static void read_copies(ppd_file_t* ppd, job_info* info)
+{
+    ppd_attr_t* a = ppdFindAttr(ppd, PPD_DRIVER_COPIES_KEYWORD, nullptr);
+    if (!a || !a->value || strcasecmp(a->value, "True") != 0)
+        return;
+    info->driver_copies = 9999;
+    a = ppdFindAttr(ppd, PPD_MAX_COPIES_KEYWORD, nullptr);
+    long max = a && a->value ? strtol(a->value, nullptr, 10) : 0;
+    if (max >= 1 && max < 9999)
+        info->driver_copies = (unsigned)max;
+    a = ppdFindAttr(ppd, PPD_DRIVER_COLLATE_KEYWORD, nullptr);
+    info->driver_collate = a && a->value && strcasecmp(a->value, "True") == 0;
+}
+
 bool job_info_from_ppd(
     ppd_file_t* ppd, const cups_page_header2_t* h, job_info* info, char* err, size_t errlen)
 {
@@ -69,16 +129,80 @@ bool job_info_from_ppd(
     }
     snprintf(info->pagesize, sizeof info->pagesize, "%s", code);
     snprintf(info->dpi, sizeof info->dpi, "%ux%u", h->HWResolution[0], h->HWResolution[1]);
+    info->has_area = find_area(ppd, size, h, &info->area);
+    read_copies(ppd, info);
+    return marked_code(ppd, "Duplex", PPD_DUPLEX_CODE_KEYWORD, "DUPLEX", info->duplex,
+               sizeof info->duplex, err, errlen)
+        && marked_code(ppd, "InputSlot", PPD_BIN_CODE_KEYWORD, "INPUTBIN", info->inputbin,
+            sizeof info->inputbin, err, errlen)
+        && marked_code(ppd, "ColorModel", PPD_COLOR_CODE_KEYWORD, "COLOR", info->color,
+            sizeof info->color, err, errlen)
+        && marked_code(ppd, "MediaType", PPD_MEDIA_CODE_KEYWORD, "MEDIATYPE", info->mediatype,
+            sizeof info->mediatype, err, errlen);
+}
+
+// Length of the character at s (n bytes left) when the document name may
+// hold it, else 0; the block's own rule decides.
+static size_t title_char(const char* s, size_t n)
+{
+    char one[5];
+    for (size_t len = 1; len <= 4 && len <= n; len++) {
+        memcpy(one, s, len);
+        one[len] = '\0';
+        if (job_value_ok("DOCNAME", one))
+            return len;
+    }
+    return 0;
+}
+
+void job_info_set_title(job_info* info, const char* title)
+{
+    size_t n = strlen(title), out = 0;
+    for (size_t i = 0; i < n;) {
+        size_t len = title_char(title + i, n - i);
+        if (out + (len ? len : 1) > JOB_VALUE_MAX)
+            break;
+        if (len)
+            memcpy(info->docname + out, title + i, len);
+        else
+            info->docname[out] = '?';
+        out += len ? len : 1;
+        i += len ? len : 1;
+    }
+    info->docname[out] = '\0';
+}
+
+bool job_info_set_copies(job_info* info, unsigned copies, bool collate)
+{
+    info->copies[0] = info->collate[0] = '\0';
+    if (copies <= 1)
+        return true;
+    if (copies > info->driver_copies || (collate && !info->driver_collate))
+        return false;
+    snprintf(info->copies, sizeof info->copies, "%u", copies);
+    if (info->driver_collate)
+        snprintf(info->collate, sizeof info->collate, "%d", collate ? 1 : 0);
     return true;
 }
 
-size_t job_info_entries(const job_info* info, char storage[][JOB_ENTRY_MAX], const char* entries[])
+size_t job_info_entries(
+    const job_info* info, char storage[JOB_ENTRIES_MAX][JOB_ENTRY_MAX], const char* entries[])
 {
-    snprintf(storage[0], JOB_ENTRY_MAX, "PACKAGENAME=%s", info->package);
-    snprintf(storage[1], JOB_ENTRY_MAX, "MODEL=%s", info->model);
-    snprintf(storage[2], JOB_ENTRY_MAX, "PAGESIZE=%s", info->pagesize);
-    snprintf(storage[3], JOB_ENTRY_MAX, "DPI=%s", info->dpi);
-    for (size_t i = 0; i < 4; i++)
-        entries[i] = storage[i];
-    return 4;
+    const struct {
+        const char* key;
+        const char* value;
+    } all[JOB_ENTRIES_MAX] = {{"PACKAGENAME", info->package}, {"MODEL", info->model},
+        {"PAGESIZE", info->pagesize}, {"DPI", info->dpi}, {"DUPLEX", info->duplex},
+        {"INPUTBIN", info->inputbin}, {"COLOR", info->color}, {"MEDIATYPE", info->mediatype},
+        {"COPIES", info->copies}, {"COLLATE", info->collate}, {"DOCNAME", info->docname}};
+    size_t n = 0;
+    for (size_t i = 0; i < JOB_ENTRIES_MAX; i++) {
+        // The first four always go; the others only when the job chose them.
+        if (i >= 4 && !all[i].value[0])
+            continue;
+        snprintf(storage[n], JOB_ENTRY_MAX, "%s=%s", all[i].key, all[i].value);
+        entries[n] = storage[n];
+        n++;
+    }
+    return n;
 }

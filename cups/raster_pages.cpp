@@ -88,8 +88,55 @@ raster_next raster_next_header(cups_raster_t* ras, raster_input* in, cups_page_h
     return clean ? RASTER_END : RASTER_BAD;
 }
 
+// The raster value of a white pixel, repeated over a byte.
+static unsigned char white_byte(const bmp_layout* l)
+{
+    return l->kind == BMP_INK8 || l->kind == BMP_INK1 ? 0x00 : 0xff;
+}
+
+// Cuts the window's row (l->width pixels from column x) out of a raster row
+// of src_w pixels.
+static void window_row(
+    const bmp_layout* l, const unsigned char* src, uint32_t src_w, uint32_t x, unsigned char* out)
+{
+    unsigned char white = white_byte(l);
+    memset(out, white, l->raster_row);
+    uint32_t n = x < src_w ? src_w - x : 0;
+    if (n > l->width)
+        n = l->width;
+    if (l->bit_count != 1) {
+        uint32_t bytes = l->bit_count / 8;
+        memcpy(out, src + (size_t)x * bytes, (size_t)n * bytes);
+        return;
+    }
+    for (uint32_t i = 0; i < n; i++) {
+        uint32_t sx = x + i;
+        unsigned bit = (src[sx >> 3] >> (7 - (sx & 7))) & 1;
+        unsigned char mask = (unsigned char)(0x80 >> (i & 7));
+        out[i >> 3] = bit ? out[i >> 3] | mask : out[i >> 3] & ~mask;
+    }
+}
+
+// Reads raster rows up to and including row y into src (*done rows read so
+// far) and cuts the window's row from it; white below the raster.
+static bool read_window_row(cups_raster_t* ras, const cups_page_header2_t* h, const bmp_layout* l,
+    const page_window* w, uint32_t y, unsigned char* src, unsigned char* out, uint32_t* done)
+{
+    uint32_t sy = w->y + y;
+    while (*done <= sy && *done < h->cupsHeight) {
+        if (cupsRasterReadPixels(ras, src, h->cupsBytesPerLine) != h->cupsBytesPerLine)
+            return false;
+        (*done)++;
+    }
+    if (sy < h->cupsHeight)
+        window_row(l, src, h->cupsWidth, w->x, out);
+    else
+        memset(out, white_byte(l), l->raster_row);
+    return true;
+}
+
 bool raster_send_page(cups_raster_t* ras, const cups_page_header2_t* h, const bmp_layout* l,
-    page_sink sink, void* ctx, char* err, size_t errlen)
+    const page_window* w, page_sink sink, void* ctx, char* err, size_t errlen)
 {
     err[0] = '\0';
     size_t rows_per_batch = l->bmp_row >= 262144 ? 1 : 262144 / l->bmp_row;
@@ -97,18 +144,20 @@ bool raster_send_page(cups_raster_t* ras, const cups_page_header2_t* h, const bm
     if (cap < l->header_size)
         cap = l->header_size;
     unsigned char* in = (unsigned char*)malloc(l->raster_row);
+    unsigned char* src = w ? (unsigned char*)malloc(h->cupsBytesPerLine) : nullptr;
     unsigned char* out = (unsigned char*)malloc(cap);
-    bool ok = in && out;
+    bool ok = in && out && (src || !w);
     if (!ok)
         snprintf(err, errlen, "out of memory");
     if (ok) {
         bmp_write_headers(l, h->HWResolution[0], h->HWResolution[1], out);
         ok = sink(ctx, out, l->header_size);
     }
-    // Grey and black rows need no conversion, only padding: they are read
-    // straight into the send buffer.
+    // Grey and black rows need no conversion, only padding: without a
+    // window they are read straight into the send buffer.
     bool copy = l->kind != BMP_RGB24;
     size_t used = 0;
+    uint32_t done = 0; // raster rows read, with a window
     for (uint32_t y = 0; ok && y < l->height; y++) {
         if (used + l->bmp_row > cap) {
             ok = sink(ctx, out, used);
@@ -117,8 +166,11 @@ bool raster_send_page(cups_raster_t* ras, const cups_page_header2_t* h, const bm
                 break;
         }
         unsigned char* row = copy ? out + used : in;
-        if (cupsRasterReadPixels(ras, row, l->raster_row) != l->raster_row) {
-            snprintf(err, errlen, "the raster ends after %u of %u rows", y, l->height);
+        bool read = w ? read_window_row(ras, h, l, w, y, src, row, &done)
+                      : cupsRasterReadPixels(ras, row, l->raster_row) == l->raster_row;
+        if (!read) {
+            snprintf(err, errlen, "the raster ends after %u of %u rows", w ? done : y,
+                w ? h->cupsHeight : l->height);
             ok = false;
             break;
         }
@@ -130,7 +182,15 @@ bool raster_send_page(cups_raster_t* ras, const cups_page_header2_t* h, const bm
     }
     if (ok && used)
         ok = sink(ctx, out, used);
+    // The rows below the window belong to this page too.
+    for (; ok && w && done < h->cupsHeight; done++) {
+        if (cupsRasterReadPixels(ras, src, h->cupsBytesPerLine) != h->cupsBytesPerLine) {
+            snprintf(err, errlen, "the raster ends after %u of %u rows", done, h->cupsHeight);
+            ok = false;
+        }
+    }
     free(in);
+    free(src);
     free(out);
     return ok;
 }

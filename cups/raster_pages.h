@@ -49,9 +49,16 @@ raster_next raster_next_header(cups_raster_t* ras, raster_input* in, cups_page_h
 // keeps its own reason.
 typedef bool (*page_sink)(void* ctx, const unsigned char* data, size_t len);
 
+// The part of a rendered page that is sent: l's width and height from
+// column x and row y of the raster.  What lies beyond the raster is white.
+struct page_window {
+    uint32_t x, y;
+};
+
 // Sends the page whose header h has been read and planned into l: the BMP
-// headers, then the rows in batches of up to 256 KiB.  Returns false with a
-// message in err when the raster is cut short or memory runs out, and with
-// err empty when the sink refused.
+// headers, then the rows in batches of up to 256 KiB.  With a window, l is
+// planned for the window and the rest of the page is read and dropped.
+// Returns false with a message in err when the raster is cut short or
+// memory runs out, and with err empty when the sink refused.
 bool raster_send_page(cups_raster_t* ras, const cups_page_header2_t* h, const bmp_layout* l,
-    page_sink sink, void* ctx, char* err, size_t errlen);
+    const page_window* window, page_sink sink, void* ctx, char* err, size_t errlen);

@@ -8,6 +8,7 @@
 #include "wire.h"
 #include "bmp_page.h"
 #include "job_options.h"
+#include "page_copies.h"
 #include "raster_pages.h"
 #include "readiness.h"
 #include "relay.h"
@@ -91,54 +92,138 @@ static int connect_daemon(const job_info* info)
         return -1;
     }
     g_conn = fd;
-    char storage[4][JOB_ENTRY_MAX];
-    const char* entries[4];
+    char storage[JOB_ENTRIES_MAX][JOB_ENTRY_MAX];
+    const char* entries[JOB_ENTRIES_MAX];
     size_t count = job_info_entries(info, storage, entries);
     if (wire_send_admission(fd, (int32_t)count) < 0 || wire_send_block(fd, entries, count) < 0) {
         fprintf(stderr, "ERROR: The print daemon refused the job: %s\n", strerror(errno));
         return -1;
     }
-    fprintf(stderr, "DEBUG: %s %s %s %s\n", entries[0], entries[1], entries[2], entries[3]);
+    for (size_t i = 0; i < count; i++)
+        fprintf(stderr, "DEBUG: job option %s\n", entries[i]);
     return fd;
 }
 
-// The relay as a page sink.
-static bool relay_sink(void* ctx, const unsigned char* data, size_t len)
+// The print tool prints nothing when the driver does not take the paper
+// (it may stop before reading the pages); the paper is the likeliest
+// cause worth naming.
+static void report_no_data(const job_info* info)
 {
-    return relay_send((relay*)ctx, data, len);
+    fprintf(stderr,
+        "ERROR: The desktop user's printer returned no data for paper %s (Windows paper "
+        "code %s): the driver may not offer it; see the print daemon's log\n",
+        info->size_name, info->pagesize);
 }
 
-// Sends every page, starting with the one whose header is in h and whose
-// layout is l.  A stream that goes on after a page with anything but a
-// readable page fails the job: the pages before it are not the whole
-// document.
-static bool send_pages(
-    cups_raster_t* ras, raster_input* in, cups_page_header2_t* h, bmp_layout l, relay* r)
+// Where pages go: the relay, and the copies file while the filter keeps
+// pages to send again.
+struct page_out {
+    relay* r;
+    page_spool* spool; // the copies file, used while spooling
+    bool spooling;
+};
+
+static bool page_sink_fn(void* ctx, const unsigned char* data, size_t len)
 {
-    int page = 1;
+    page_out* o = (page_out*)ctx;
+    if (!relay_send(o->r, data, len))
+        return false;
+    if (o->spooling && !spool_write(o->spool, data, len)) {
+        snprintf(o->r->error, sizeof o->r->error, "%s", o->spool->error);
+        return false;
+    }
+    return true;
+}
+
+static bool near(unsigned a, unsigned b)
+{
+    return a + 2 >= b && b + 2 >= a;
+}
+
+// Plans the page.  When the PPD knows the driver's printable area for this
+// page's size and resolution, the page sent is exactly that area (the
+// print tool puts it at the area's corner): CUPS renders either the whole
+// sheet, of which the area is cut out, or the imageable area the PPD
+// gives, which rounding may leave a row or column off, made up in white.
+static bool plan_sent_page(const job_info* info, const cups_page_header2_t* h, int page,
+    bmp_layout* l, page_window* w, bool* windowed)
+{
+    const page_area* a = &info->area;
+    *windowed = info->has_area && a->xdpi == h->HWResolution[0] && a->ydpi == h->HWResolution[1]
+        && (a->print_w != h->cupsWidth || a->print_h != h->cupsHeight);
+    if (!*windowed)
+        return plan_page(h, page, l);
+    bool sheet = near(h->cupsWidth, a->phys_w) && near(h->cupsHeight, a->phys_h);
+    w->x = sheet ? a->off_x : 0;
+    w->y = sheet ? a->off_y : 0;
+    cups_page_header2_t cut = *h;
+    cut.cupsWidth = a->print_w;
+    cut.cupsHeight = a->print_h;
+    cut.cupsBytesPerLine = (a->print_w * h->cupsBitsPerPixel + 7) / 8;
+    return plan_page(&cut, page, l);
+}
+
+// Sends one page, and for uncollated copies the copies of it.
+static bool send_page(cups_raster_t* ras, const cups_page_header2_t* h, const job_info* info,
+    const job_copies* again, page_out* o, int* page)
+{
+    bmp_layout l;
+    page_window win;
+    bool windowed;
+    if (!plan_sent_page(info, h, *page + 1, &l, &win, &windowed))
+        return false;
+    bool each = again->count > 1 && !again->collate;
+    if (each && !spool_reset(o->spool)) {
+        fprintf(stderr, "ERROR: %s\n", o->spool->error);
+        return false;
+    }
+    char err[160];
+    if (!raster_send_page(
+            ras, h, &l, windowed ? &win : nullptr, page_sink_fn, o, err, sizeof err)) {
+        if (!err[0] && o->r->peer_closed && o->r->received == 0)
+            report_no_data(info);
+        else
+            fprintf(stderr, "ERROR: Page %d: %s\n", *page + 1, err[0] ? err : o->r->error);
+        return false;
+    }
+    fprintf(stderr, "PAGE: %d 1\n", ++*page);
+    fprintf(stderr, "INFO: Sent page %d\n", *page);
+    if (each && !spool_replay(o->spool, again->count - 1, o->r, page)) {
+        fprintf(stderr, "ERROR: %s\n", o->spool->error[0] ? o->spool->error : o->r->error);
+        return false;
+    }
+    return true;
+}
+
+// Sends every page, starting with the one whose header is in h, and then
+// the copies the filter makes.  A stream that goes on after a page with
+// anything but a readable page fails the job: the pages before it are not
+// the whole document.
+static bool send_pages(cups_raster_t* ras, raster_input* in, cups_page_header2_t* h,
+    const job_info* info, const job_copies* again, page_out* o)
+{
+    int page = 0;
     fprintf(stderr, "INFO: Waiting for the desktop user's printer\n");
     for (;;) {
-        char err[160];
-        if (!raster_send_page(ras, h, &l, relay_sink, r, err, sizeof err)) {
-            fprintf(stderr, "ERROR: Page %d: %s\n", page, err[0] ? err : r->error);
+        if (!send_page(ras, h, info, again, o, &page))
             return false;
-        }
-        fprintf(stderr, "PAGE: %d 1\n", page);
-        fprintf(stderr, "INFO: Sent page %d\n", page);
         raster_next next = raster_next_header(ras, in, h);
         if (next == RASTER_END)
-            return true;
-        page++;
+            break;
         if (next == RASTER_BAD) {
             fprintf(stderr,
                 "ERROR: Page %d has no readable CUPS raster header: the input is cut short or "
                 "damaged after page %d\n",
-                page, page - 1);
+                page + 1, page);
             return false;
         }
-        if (!plan_page(h, page, &l))
-            return false;
     }
+    if (again->count > 1 && again->collate
+        && !spool_replay(o->spool, again->count - 1, o->r, &page)) {
+        fprintf(stderr, "ERROR: %s\n", o->spool->error[0] ? o->spool->error : o->r->error);
+        return false;
+    }
+    return true;
 }
 
 int main(int argc, char** argv)
@@ -178,6 +263,16 @@ int main(int argc, char** argv)
         fprintf(stderr, "ERROR: %s\n", err);
         return 1;
     }
+    job_info_set_title(&info, argv[3]);
+    job_copies copies = copies_asked(argv[4], argv[5], getenv("CONTENT_TYPE"), &h);
+    job_copies again = {1, false}; // the copies the filter makes itself
+    if (!job_info_set_copies(&info, copies.count, copies.collate))
+        again = copies;
+    page_spool spool = {-1, ""};
+    if (again.count > 1 && !spool_open(&spool)) {
+        fprintf(stderr, "ERROR: %s\n", spool.error);
+        return 1;
+    }
     if (!print_user_present())
         return 1;
     int conn = connect_daemon(&info);
@@ -188,17 +283,17 @@ int main(int argc, char** argv)
         fprintf(stderr, "ERROR: %s\n", r.error);
         return 1;
     }
-    if (!send_pages(ras, &input, &h, l, &r))
+    page_out out = {&r, &spool, again.count > 1};
+    if (!send_pages(ras, &input, &h, &info, &again, &out))
         return 1;
+    spool_close(&spool);
     fprintf(stderr, "INFO: All pages sent, waiting for printer data\n");
     if (!relay_finish(&r)) {
         fprintf(stderr, "ERROR: %s\n", r.error);
         return 1;
     }
     if (r.received == 0) {
-        fprintf(stderr,
-            "ERROR: The desktop user's printer returned no data; see the "
-            "print daemon's log\n");
+        report_no_data(&info);
         return 1;
     }
     fprintf(stderr, "INFO: Printed (%llu bytes of printer data)\n", (unsigned long long)r.received);

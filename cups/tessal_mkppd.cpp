@@ -12,12 +12,17 @@
 static void usage(FILE* f)
 {
     fprintf(f,
-        "Usage: tessal-mkppd --package NAME --model \"WINDOWS PRINTER\"\n"
+        "Usage: tessal-mkppd --package NAME --listing FILE [--model \"WINDOWS PRINTER\"]\n"
+        "                    [--manufacturer TEXT] [-o FILE]\n"
+        "       tessal-mkppd --package NAME --model \"WINDOWS PRINTER\"\n"
         "                    [--size NAME[=CODE[:WIDTHxHEIGHT]]]...\n"
         "                    [--resolution DPI]... [--color rgb|gray|mono]...\n"
         "                    [--manufacturer TEXT] [-o FILE]\n"
-        "Page sizes carry their Windows paper code (A4=9, Letter=1, ...);\n"
-        "well-known names need no code.  The first of each is the default.\n"
+        "A listing (strelwick.exe caps, \"-\" for standard input) gives the\n"
+        "driver's papers with their printable areas, resolutions, colour,\n"
+        "duplex, input bins, media types and copies.  Without one, page sizes\n"
+        "carry their Windows paper code (A4=9, Letter=1, ...); well-known names\n"
+        "need no code.  The first of each is the default.\n"
         "Defaults: A4 and Letter, 300 dpi, rgb gray mono.\n");
 }
 
@@ -49,11 +54,33 @@ static int write_file(const ppd_request* r, const char* path)
     return 0;
 }
 
+// Fills the request from the listing in path ("-": standard input).
+static const char* read_listing(ppd_request* r, const char* path, char* err, size_t errlen)
+{
+    static caps_listing listing;
+    FILE* f = strcmp(path, "-") == 0 ? stdin : fopen(path, "r");
+    if (!f) {
+        snprintf(err, errlen, "cannot read %s: %s", path, strerror(errno));
+        return err;
+    }
+    char why[160];
+    const char* bad = caps_read(f, &listing, why, sizeof why);
+    if (f != stdin)
+        fclose(f);
+    if (bad) {
+        snprintf(err, errlen, "%s: %s", path, bad);
+        return err;
+    }
+    if (r->num_sizes || r->num_resolutions || r->num_color_modes)
+        return "--listing gives the sizes, resolutions and colour modes; leave those out";
+    return ppd_from_listing(r, &listing);
+}
+
 int main(int argc, char** argv)
 {
-    ppd_request r;
-    memset(&r, 0, sizeof r);
+    static ppd_request r;
     const char* out = nullptr;
+    const char* listing = nullptr;
     for (int i = 1; i < argc; i++) {
         const char* a = argv[i];
         if (strcmp(a, "-h") == 0 || strcmp(a, "--help") == 0) {
@@ -80,6 +107,8 @@ int main(int argc, char** argv)
             err = ppd_set_manufacturer(&r, v);
         else if (strcmp(a, "-o") == 0)
             out = v;
+        else if (strcmp(a, "--listing") == 0 && !listing)
+            listing = v;
         else {
             usage(stderr);
             return 2;
@@ -89,7 +118,13 @@ int main(int argc, char** argv)
             return 2;
         }
     }
-    const char* err = ppd_finish(&r);
+    char why[300];
+    const char* err = listing ? read_listing(&r, listing, why, sizeof why) : nullptr;
+    if (err) {
+        fprintf(stderr, "tessal-mkppd: %s\n", err);
+        return 2;
+    }
+    err = ppd_finish(&r);
     if (err) {
         fprintf(stderr, "tessal-mkppd: %s\n", err);
         usage(stderr);

@@ -9,6 +9,12 @@
 # a crash never writes a backtrace into the printer data. When all of that is
 # in place it only reads two files. Exit status 0 when the printer is ready,
 # 1 with a message on stderr when it cannot be set up; nothing on stdout.
+#
+# Setting the printer up also keeps what its driver offers (papers with
+# their printable areas, resolutions, colour, duplex, bins, media types,
+# copies) in $prefix/caps-MODEL.txt, the listing of "strelwick.exe caps",
+# from which tessal-addqueue makes the queue. "run.sh MODEL --list" writes
+# it again for a printer that is already set up.
 
 PATH=/usr/bin:/bin
 export PATH
@@ -86,6 +92,20 @@ wine_step() {
   timeout 300 "$@" </dev/null >>"$log" 2>&1 9>&-
 }
 
+# A printer whose driver cannot be listed still prints: only a message.
+write_listing() {
+  local out=$prefix/caps-$model.txt rc=0
+  timeout 300 "$TESSAL_WINE" /usr/bin/strelwick.exe caps "$model" \
+    </dev/null >"$out.new" 2>>"$log" 9>&- || rc=$?
+  # The print tool's exit status is 1 when it has listed the printer.
+  if [ "$rc" -eq 1 ] && grep -q '^PAPER=' "$out.new" 2>/dev/null; then
+    mv -f "$out.new" "$out"
+  else
+    rm -f "$out.new"
+    echo "run.sh ($package): cannot list what the printer '$model' offers (log: $log)" >&2
+  fi
+}
+
 set_up() {
   log=$prefix/tessal-setup.log
   : >"$log" || die "cannot write $log"
@@ -97,6 +117,7 @@ set_up() {
     wine_step "$TESSAL_WINE" wineboot -i || show_log_and_die "wineboot could not create the prefix"
   fi
   add_printer || show_log_and_die "could not add the printer '$model'"
+  write_listing
   local key='HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug'
   wine_step "$TESSAL_WINE" reg add "$key" /v Debugger /t REG_SZ /d "tessal-no-debugger.exe %ld %ld" /f \
     && wine_step "$TESSAL_WINE" reg add "$key" /v Auto /t REG_SZ /d 1 /f \
@@ -114,7 +135,13 @@ set_up() {
 main() {
   check_arguments
   prefix=$HOME/.tessalwine/$package
-  is_ready && exit 0
+  local list=
+  case ${2-} in
+    '') ;;
+    --list) list=1 ;;
+    *) die "usage: run.sh MODEL [--list]" ;;
+  esac
+  [ -z "$list" ] && is_ready && exit 0
 
   local f
   for f in "${driver_files[@]}" "$helper"; do
@@ -129,7 +156,13 @@ main() {
   # two first jobs do not set it up twice.
   exec 9>>"$prefix/tessal.lock" || die "cannot open the lock in $prefix"
   flock 9 || die "cannot lock $prefix"
-  is_ready && exit 0
-  set_up
+  if ! is_ready; then
+    set_up
+  elif [ -n "$list" ]; then
+    log=$prefix/tessal-setup.log
+    set_wine_environment
+    write_listing
+  fi
+  [ -z "$list" ] || [ -s "$prefix/caps-$model.txt" ]
 }
 

@@ -38,7 +38,11 @@ tessal_wine_environment() {
   # No Mono/Gecko installers, no desktop menu entries, and no debugger on a
   # crash: winedbg writes its backtrace to stdout, which is printer data.
   WINEDLLOVERRIDES='mscoree,mshtml=;winemenubuilder.exe=d;winedbg.exe=d'
-  export WINEARCH WINELOADER WINEDEBUG CUPS_SERVER WINEDLLOVERRIDES TESSAL_WINE
+  # Wine decodes the environment in the Unix locale's character set; in the
+  # C locale it loses every byte above 127, and a job's UTF-8 document name
+  # (DOCNAME) with it.
+  LC_CTYPE=C.UTF-8
+  export WINEARCH WINELOADER WINEDEBUG CUPS_SERVER WINEDLLOVERRIDES TESSAL_WINE LC_CTYPE
 }
 
 tessal_wine_environment

@@ -12,6 +12,9 @@
 # cupsd also listens there, so that queues shared with
 # "lpadmin -p Q -o printer-is-shared=true" serve other machines over IPP;
 # CUPS's own ipp backend is there for queues that print to such a machine.
+# With CUPSD_RIG_LOCAL set (only in a network namespace of its own) cupsd
+# also listens on 127.0.0.1:631: CUPS names a queue by a network address,
+# and "lpoptions -l" cannot fetch its PPD over the socket alone.
 set -euo pipefail
 
 write_config() {
@@ -65,6 +68,7 @@ LogLevel debug
 MaxLogSize 0
 Listen $dir/run/cups.sock
 ${CUPSD_RIG_LISTEN:+Listen $CUPSD_RIG_LISTEN}
+${CUPSD_RIG_LOCAL:+Listen 127.0.0.1:631}
 Browsing No
 WebInterface No
 DefaultAuthType None

@@ -101,7 +101,8 @@ sandbox_setup() {
     SANDBOX_DAEMON=$!
   fi
   export CUPS_SERVER
-  CUPS_SERVER=$("$SANDBOX_RIG_DIR/cupsd-rig.sh" start "$SANDBOX_TMP/cups") || return 1
+  CUPS_SERVER=$(CUPSD_RIG_LOCAL=1 "$SANDBOX_RIG_DIR/cupsd-rig.sh" start "$SANDBOX_TMP/cups") ||
+    return 1
   SANDBOX_OUT=$SANDBOX_TMP/out
   mkdir -p "$SANDBOX_OUT"
   chown lp "$SANDBOX_OUT"

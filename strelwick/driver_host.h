@@ -97,6 +97,12 @@ int CheckRenderingDll(const char* path);
 void UnloadRenderingDll(LoadedDriver* drv);
 // Whether the DLL at path exports name, found without running its code.
 int DllExports(const char* path, const char* name);
+// Loads the DLL as LoadRenderingDll does, checks that it is a user-mode
+// printer graphics DLL and enables it. Returns 0 after logging why not; the
+// caller unloads it either way.
+int EnableRenderingDll(const char* path, LoadedDriver* drv, DRVENABLEDATA* ded);
+// The driver's function with this INDEX_Drv* number, or NULL.
+PFN FindDriverCall(const DRVENABLEDATA* ded, ULONG index);
 
 // ---- Printing (host_print.cpp) ---------------------------------------------
 

@@ -148,3 +148,33 @@ int DllExports(const char* path, const char* name)
     FreeLibrary(mod);
     return found;
 }
+
+int EnableRenderingDll(const char* path, LoadedDriver* drv, DRVENABLEDATA* ded)
+{
+    if (!LoadRenderingDll(path, drv))
+        return 0;
+    PFN_DrvQueryDriverInfo query
+        = (PFN_DrvQueryDriverInfo)(void*)GetProcAddress(drv->mod, "DrvQueryDriverInfo");
+    DWORD userMode = 0, needed = 0;
+    if (!query || !query(DRVQUERY_USERMODE, &userMode, sizeof(userMode), &needed) || !userMode) {
+        dbg_log("driver: refusing %s: not a user-mode printer graphics DLL (DrvQueryDriverInfo)\n",
+            path);
+        return 0;
+    }
+    PFN_DrvEnableDriver enable
+        = (PFN_DrvEnableDriver)(void*)GetProcAddress(drv->mod, "DrvEnableDriver");
+    memset(ded, 0, sizeof(*ded));
+    if (!enable || !enable(DDI_DRIVER_VERSION_NT5_01, sizeof(*ded), ded) || !ded->pdrvfn) {
+        dbg_log("driver: DrvEnableDriver of %s failed\n", path);
+        return 0;
+    }
+    return 1;
+}
+
+PFN FindDriverCall(const DRVENABLEDATA* ded, ULONG index)
+{
+    for (ULONG i = 0; i < ded->c; i++)
+        if (ded->pdrvfn[i].iFunc == index)
+            return ded->pdrvfn[i].pfn;
+    return NULL;
+}

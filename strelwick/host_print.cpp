@@ -170,8 +170,9 @@ static int PrepareDevMode(HostJob* job, const DRIVER_INFO_3A* info)
         dbg_log("out of memory for the device mode of %s (%d bytes)\n", job->printer, (int)alloc);
         return 0;
     }
-    if (size >= (LONG)sizeof(DEVMODEW)
-        && DocumentPropertiesW(NULL, job->hPrinter, name, job->devmode, NULL, DM_OUT_BUFFER) > 0) {
+    int fromDriver = size >= (LONG)sizeof(DEVMODEW)
+        && DocumentPropertiesW(NULL, job->hPrinter, name, job->devmode, NULL, DM_OUT_BUFFER) > 0;
+    if (fromDriver) {
         dbg_log("%s,DEVMODE-size=%d, DriverExtralSize=%d\n", job->printer,
             (int)job->devmode->dmSize, (int)job->devmode->dmDriverExtra);
         DumpPrinterCaps(job->devmode->dmFields);
@@ -183,8 +184,7 @@ static int PrepareDevMode(HostJob* job, const DRIVER_INFO_3A* info)
         job->devmode->dmSpecVersion = DM_SPECVERSION;
         job->devmode->dmSize = sizeof(DEVMODEW);
     }
-    ApplyPageOptionsW(job->devmode);
-    return 1;
+    return ApplyJobOptionsW(job->hPrinter, job->printer, name, job->devmode, alloc, fromDriver);
 }
 
 // ---- Enabling and disabling ------------------------------------------------------
@@ -195,24 +195,9 @@ static int EnableDriver(HostJob* job, const DRIVER_INFO_3A* info)
     MultiByteToWideChar(CP_ACP, 0, path, -1, job->device.driverPath, MAX_PATH);
     MultiByteToWideChar(
         CP_ACP, 0, info->pDataFile ? info->pDataFile : "", -1, job->device.dataFile, MAX_PATH);
-    if (!LoadRenderingDll(path, &job->dll))
-        return 0;
-    PFN_DrvQueryDriverInfo query
-        = (PFN_DrvQueryDriverInfo)(void*)GetProcAddress(job->dll.mod, "DrvQueryDriverInfo");
-    DWORD userMode = 0, needed = 0;
-    if (!query || !query(DRVQUERY_USERMODE, &userMode, sizeof(userMode), &needed) || !userMode) {
-        dbg_log("driver: refusing %s: not a user-mode printer graphics DLL (DrvQueryDriverInfo)\n",
-            path);
-        return 0;
-    }
-    PFN_DrvEnableDriver enable
-        = (PFN_DrvEnableDriver)(void*)GetProcAddress(job->dll.mod, "DrvEnableDriver");
     DRVENABLEDATA ded;
-    memset(&ded, 0, sizeof(ded));
-    if (!enable || !enable(DDI_DRIVER_VERSION_NT5_01, sizeof(ded), &ded) || !ded.pdrvfn) {
-        dbg_log("driver: DrvEnableDriver of %s failed\n", path);
+    if (!EnableRenderingDll(path, &job->dll, &ded))
         return 0;
-    }
     TakeCalls(&ded, &job->drv);
     const DriverCalls& d = job->drv;
     if (!d.enablePdev || !d.completePdev || !d.enableSurface || !d.disableSurface || !d.disablePdev
@@ -514,16 +499,18 @@ int HostPrintImages(const char* printer, const DRIVER_INFO_3A* info)
     }
     int ok = CheckRenderingDll(info->pDriverPath) && PrepareDevMode(&job, info)
         && EnableDriver(&job, info) && EnableDevice(&job);
+    WCHAR docName[256];
+    JobDocumentName(docName, 256);
     if (ok) {
-        DOC_INFO_1A doc = {(LPSTR) "My Document", NULL, (LPSTR) "RAW"};
-        job.jobId = StartDocPrinterA(job.hPrinter, 1, (LPBYTE)&doc);
+        DOC_INFO_1W doc = {docName, NULL, (LPWSTR)L"RAW"};
+        job.jobId = StartDocPrinterW(job.hPrinter, 1, (LPBYTE)&doc);
         if (!job.jobId) {
             dbg_log("failed to call StartDoc:%d\n", LastError());
             ok = 0;
         }
     }
     if (ok) {
-        job.docStarted = job.drv.startDoc(&job.surf->so, (LPWSTR)L"My Document", job.jobId);
+        job.docStarted = job.drv.startDoc(&job.surf->so, docName, job.jobId);
         if (!job.docStarted) {
             dbg_log("driver: DrvStartDoc failed\n");
             ok = 0;

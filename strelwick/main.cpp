@@ -5,6 +5,8 @@
 //   strelwick.exe emf <file> <printer> <type>    hand the file to the spooler as is
 //   strelwick.exe rect|poly [printer]            test pages: a square, a star
 //   strelwick.exe text [printer] [text]          test page: one line of text
+//   strelwick.exe caps [printer]                 what the driver can do, as KEY=VALUE
+//                                                lines on stdout (printer: MODEL)
 //
 // Exit code: 1 on success, 0 on failure or an unknown mode, -1 without a mode.
 // stdout carries printer data (a "|cat" port writes there), so every message
@@ -100,6 +102,11 @@ int main(int argc, char** argv)
     if (strcmp(mode, "img") == 0)
         return DrawImageToPrinter(
             argc >= 4 ? argv[3] : getenv("MODEL"), argc >= 3 ? argv[2] : NULL);
+
+    if (strcmp(mode, "caps") == 0) {
+        const char* model = getenv("MODEL");
+        return ListCapabilities(argc >= 3 ? argv[2] : model ? model : kDefaultPrinter);
+    }
 
     LPSTR printer_name = argc == 2 ? (LPSTR)kDefaultPrinter : argv[2];
     if (strcmp(mode, "rect") == 0)

@@ -9,9 +9,6 @@ static const LONG kPublicDevModeSize = 156;
 static const short kCopies = 3;
 
 static_assert(sizeof(DEVMODEA) == 156, "public DEVMODEA is 156 bytes in a 32-bit build");
-#ifndef _WIN64
-static_assert(sizeof(DOCINFOA) == 20, "DOCINFOA is 20 bytes in a 32-bit build");
-#endif
 
 static const char* const g_dms[30] = {"DM_ORIENTATION", "DM_PAPERSIZE", "DM_PAPERLENGTH",
     "DM_PAPERWIDTH", "DM_SCALE", "DM_POSITION", "DM_NUP", "DM_DISPLAYORIENTATION", "DM_COPIES",
@@ -40,34 +37,6 @@ static void ApplyCopies(HANDLE hPrinter, LPSTR szPrinterName, DEVMODEA* modeOut)
         NULL, hPrinter, szPrinterName, modeOut, modeOut, DM_IN_BUFFER | DM_OUT_BUFFER);
 }
 
-// PAGESIZE and DPI from the job's environment. A present variable sets its
-// fields even when empty; an absent one leaves the driver's values.
-template <class DevMode> static void ApplyPageOptionsTo(DevMode* modeOut)
-{
-    const char* pageSize = getenv("PAGESIZE");
-    if (pageSize) {
-        modeOut->dmPaperSize = (short)atoi(pageSize);
-        modeOut->dmFields |= DM_PAPERSIZE;
-    }
-    const char* dpi = getenv("DPI");
-    if (dpi) {
-        const char* x = strchr(dpi, 'x');
-        modeOut->dmPrintQuality = (short)atoi(dpi);
-        modeOut->dmYResolution = x ? (short)atoi(x + 1) : 0;
-        modeOut->dmFields |= DM_PRINTQUALITY | DM_YRESOLUTION;
-    }
-}
-
-void ApplyPageOptions(DEVMODEA* modeOut)
-{
-    ApplyPageOptionsTo(modeOut);
-}
-
-void ApplyPageOptionsW(DEVMODEW* modeOut)
-{
-    ApplyPageOptionsTo(modeOut);
-}
-
 // Opens the printer, fetches and adjusts its device mode, creates the printer
 // DC and starts a document on it. Returns the DC, or NULL after logging why.
 HDC StartPrinterDoc(LPSTR szPrinterName, DevModeAdjust adjust)
@@ -92,32 +61,42 @@ HDC StartPrinterDoc(LPSTR szPrinterName, DevModeAdjust adjust)
             "out of memory for the device mode of %s (%d bytes)\n", szPrinterName, (int)modeSize);
         return NULL;
     }
-    if (DocumentPropertiesA(NULL, hPrinter, szPrinterName, modeOut, NULL, DM_OUT_BUFFER))
+    int fetched = DocumentPropertiesA(NULL, hPrinter, szPrinterName, modeOut, NULL, DM_OUT_BUFFER);
+    if (fetched)
         DumpPrinterCaps(modeOut->dmFields);
     else
         dbg_log("failed to call DocumentProperties(%s),error=%d\n", szPrinterName, LastError());
+    int ok = 1;
     if (adjust == ADJUST_COPIES)
         ApplyCopies(hPrinter, szPrinterName, modeOut);
     else
-        ApplyPageOptions(modeOut);
+        ok = ApplyJobOptions(hPrinter, szPrinterName, modeOut, modeSize, fetched > 0);
     ClosePrinter(hPrinter);
+    if (!ok) {
+        free(modeOut);
+        return NULL;
+    }
 
     HDC hdc = CreateDCA(NULL, szPrinterName, NULL, modeOut);
+    free(modeOut);
     if (!hdc) {
         dbg_log("failed to CreateDC:%d\n", LastError());
         return NULL;
     }
     if (adjust == ADJUST_PAGE_OPTIONS)
         dbg_log("CreateDC got hdc=%08x\n", (unsigned)(UINT_PTR)hdc);
-    DOCINFOA DocInfo;
+    WCHAR docName[256];
+    JobDocumentName(docName, 256);
+    DOCINFOW DocInfo;
     memset(&DocInfo, 0, sizeof(DocInfo));
     DocInfo.cbSize = sizeof(DocInfo);
-    DocInfo.lpszDocName = "My Document";
+    DocInfo.lpszDocName = docName;
     DocInfo.lpszOutput = NULL;
-    DocInfo.lpszDatatype = "RAW";
+    DocInfo.lpszDatatype = L"RAW";
     DocInfo.fwType = 0;
-    if (StartDocA(hdc, &DocInfo) <= 0) {
+    if (StartDocW(hdc, &DocInfo) <= 0) {
         dbg_log("failed to call StartDoc:%d\n", LastError());
+        DeleteDC(hdc);
         return NULL;
     }
     return hdc;

@@ -23,11 +23,22 @@ int LastError(void);
 void InstallCrashGuard(void);
 
 // How StartPrinterDoc adjusts the driver's device mode: the copies rule of
-// the manual modes, or PAGESIZE and DPI from the environment (img mode).
+// the manual modes, or the job's options from the environment (img mode).
 enum DevModeAdjust { ADJUST_COPIES, ADJUST_PAGE_OPTIONS };
 void DumpPrinterCaps(DWORD flags);
-void ApplyPageOptions(DEVMODEA* modeOut);
-void ApplyPageOptionsW(DEVMODEW* modeOut);
+// The job's options (PAGESIZE, DPI, DUPLEX, INPUTBIN, COLOR, MEDIATYPE,
+// COPIES, COLLATE) put into the driver's device mode of `size` bytes, each
+// only where its dmFields has the field. With `merge`, the driver takes
+// them through DocumentProperties and the result replaces `mode`; a value
+// it does not take is refused. Returns 0 after one line saying which.
+int ApplyJobOptions(HANDLE h, LPSTR name, DEVMODEA* mode, LONG size, int merge);
+int ApplyJobOptionsW(
+    HANDLE h, const char* printer, LPWSTR name, DEVMODEW* mode, LONG size, int merge);
+// DocumentProperties(DM_IN_BUFFER | DM_OUT_BUFFER) from `in` into `out`,
+// both `size` bytes.
+LONG MergeDevModeW(HANDLE h, LPWSTR name, DEVMODEW* out, DEVMODEW* in, LONG size);
+// The document name: DOCNAME (UTF-8) or "My Document".
+void JobDocumentName(WCHAR* out, int chars);
 HDC StartPrinterDoc(LPSTR szPrinterName, DevModeAdjust adjust);
 int StartPrinterPage(HDC hdc);
 
@@ -51,5 +62,7 @@ BOOL RawDataToPrinter(LPSTR szPrinterName, LPBYTE lpData, DWORD dwCount, LPSTR d
 BOOL DrawTextToPrinter(LPSTR szPrinterName, LPCSTR lpData, DWORD dwCount);
 BOOL DrawRectToPrinter(LPSTR szPrinterName, int left, int top, int right, int bottom);
 BOOL DrawPolyToPrinter(LPSTR szPrinterName, const POINT* pts, int count);
+// The driver's capabilities as KEY=VALUE lines on stdout.
+int ListCapabilities(const char* printer);
 
 #endif

@@ -36,7 +36,7 @@ static raster_next read_pages(raster_input* in, int* pages)
             break;
         uint64_t sent = 0;
         char err[160];
-        bool ok = raster_send_page(ras, &h, &l, count_bytes, &sent, err, sizeof err);
+        bool ok = raster_send_page(ras, &h, &l, nullptr, count_bytes, &sent, err, sizeof err);
         if (ok ? sent != l.file_size : err[0] == '\0')
             abort();
         if (!ok)

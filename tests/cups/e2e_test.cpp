@@ -190,6 +190,46 @@ TEST(CupsEndToEnd, TwoPagePdfPrintsBothPages)
     }
 }
 
+// The sample packages' queue PPDs are made from the listings kept beside
+// them: each driver, set up as a job would set it up, still lists exactly
+// that.
+TEST(CupsEndToEnd, SampleDriversListWhatTheirQueuesOffer)
+{
+    std::string home = g_state + "/home/tessaldemo";
+    for (const char* pm : {"generic-ps:Tessal Generic PS", "tessal-raster:Tessal Raster"}) {
+        std::string package(pm, strchr(pm, ':')), model = strchr(pm, ':') + 1;
+        SCOPED_TRACE(package);
+        int st;
+        std::string out
+            = sandbox("setpriv --reuid=1650 --regid=1650 --clear-groups env -i HOME=" + home
+                    + " /opt/tessalwine/printer_drv/" + package + "/run.sh '" + model + "' --list",
+                &st);
+        ASSERT_EQ(st, 0) << out;
+        EXPECT_EQ(read_text(home + "/.tessalwine/" + package + "/caps-" + model + ".txt"),
+            read_text(std::string(DIST_DIR) + "/" + package + "/caps.txt"));
+    }
+}
+
+// A queue that offers a paper Wine's PostScript driver does not have (a
+// PPD made by hand): the job ends with an error naming the paper, and the
+// printer gets nothing.
+TEST(CupsEndToEnd, PaperTheDriverLacksEndsTheJob)
+{
+    int st;
+    std::string out = sandbox("tessal-mkppd --package generic-ps --model 'Tessal Generic PS' "
+                              "--size A4 --size Legal -o "
+            + g_dir + "/legal.ppd\nsandbox_queue legal " + g_dir + "/legal.ppd\n",
+        &st);
+    ASSERT_EQ(st, 0) << out;
+    int id = cups_submit("legal", g_pdf, {"media=Legal"}, "");
+    ASSERT_GT(id, 0);
+    cups_job s = cups_wait_job(id, 300);
+    EXPECT_TRUE(job_stopped(s)) << s.state;
+    EXPECT_NE(s.message.find("paper Legal (Windows paper code 5)"), std::string::npos)
+        << s.message << daemon_log();
+    EXPECT_EQ(read_text(g_out + "/job-" + std::to_string(id) + ".prn"), "");
+}
+
 // Cancel while the print tool works on the pages: every process of the
 // job ends, and the queue prints the next job.
 TEST(CupsEndToEnd, CancelLeavesNothingBehind)

@@ -13,6 +13,7 @@
 #include <string.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <map>
 
 #include "cups_util.h"
@@ -45,7 +46,10 @@ struct filter_run {
     std::string err;
 };
 
-filter_run run_filter(const std::string& input, const std::string& ppd, const char* options = "")
+// copies and title as CUPS passes them; env adds to the filter's
+// environment (CONTENT_TYPE).
+filter_run run_filter(const std::string& input, const std::string& ppd, const char* options = "",
+    const char* copies = "1", const std::vector<std::string>& env = {}, const char* title = "doc")
 {
     static int n = 0;
     std::string tag = g_dir + "/run" + std::to_string(++n);
@@ -54,8 +58,9 @@ filter_run run_filter(const std::string& input, const std::string& ppd, const ch
     io.out = tag + ".out";
     io.err = tag + ".err";
     io.env = {"PPD=" + ppd};
+    io.env.insert(io.env.end(), env.begin(), env.end());
     filter_run r;
-    r.status = run({filter_path(), "17", "alice", "doc", "1", options}, io, 120);
+    r.status = run({filter_path(), "17", "alice", title, copies, options}, io, 120);
     r.out = read_text(io.out);
     r.err = read_text(io.err);
     return r;
@@ -105,8 +110,10 @@ uint32_t bmp_rgb(const std::string& bmp, size_t row, unsigned bpp, unsigned x)
 }
 
 // Compares the BMP page stream with the raster file, page by page and row
-// by row.  Returns "" or the first difference.
-std::string compare_stream(const std::string& raster, const std::string& s, int* pages)
+// by row.  Returns "" or the first difference.  With want_w and want_h the
+// pages are that size: the raster's top-left part, white beyond it.
+std::string compare_stream(const std::string& raster, const std::string& s, int* pages,
+    unsigned want_w = 0, unsigned want_h = 0)
 {
     int fd = open(raster.c_str(), O_RDONLY);
     cups_raster_t* ras = cupsRasterOpen(fd, CUPS_RASTER_READ);
@@ -131,6 +138,11 @@ std::string compare_stream(const std::string& raster, const std::string& s, int*
             why = page + "BMP file cut short";
             break;
         }
+        unsigned raster_h = h.cupsHeight;
+        if (want_w)
+            h.cupsWidth = want_w;
+        if (want_h)
+            h.cupsHeight = want_h;
         if (le32(s, at + 14) != 40 || width != (int32_t)h.cupsWidth
             || height != -(int32_t)h.cupsHeight || bpp != h.cupsBitsPerPixel
             || le32(s, at + 30) != 0) {
@@ -145,7 +157,10 @@ std::string compare_stream(const std::string& raster, const std::string& s, int*
         std::string bmp = s.substr(at, size);
         row.resize(h.cupsBytesPerLine);
         for (unsigned y = 0; why.empty() && y < h.cupsHeight; y++) {
-            cupsRasterReadPixels(ras, row.data(), h.cupsBytesPerLine);
+            if (y < raster_h)
+                cupsRasterReadPixels(ras, row.data(), h.cupsBytesPerLine);
+            else
+                memset(row.data(), h.cupsColorSpace == CUPS_CSPACE_K ? 0 : 0xff, row.size());
             // Grey and black rows go out as they came, then zeros to the stride.
             const char* b = bmp.data() + off + (size_t)y * stride;
             if ((bpp < 24 && memcmp(b, row.data(), row.size()) != 0)
@@ -202,7 +217,7 @@ TEST_P(FilterRaster, SendsEachPageAsTheSamePixels)
     EXPECT_NE(r.err.find("PAGE: 2 1\n"), std::string::npos) << r.err;
     std::string dpi = std::string(c.dpi) + "x" + c.dpi;
     std::vector<std::string> want = {"PACKAGENAME=generic-ps", std::string("MODEL=") + kModel,
-        std::string("PAGESIZE=") + c.paper_code, "DPI=" + dpi};
+        std::string("PAGESIZE=") + c.paper_code, "DPI=" + dpi, "DOCNAME=doc"};
     EXPECT_EQ(d.entries, want);
     EXPECT_TRUE(d.saw_eof);
     int pages;
@@ -218,6 +233,92 @@ INSTANTIATE_TEST_SUITE_P(ColourSizeResolution, FilterRaster,
     [](const ::testing::TestParamInfo<raster_case>& i) {
         return std::string(i.param.color) + i.param.size + i.param.dpi;
     });
+
+// A queue made from a laser's listing: the job's choices reach the block
+// as the driver's codes, the title as the document name, and each page is
+// exactly the driver's printable area.
+TEST(FilterDriverOptions, ChoicesTitleAndPrintableArea)
+{
+    std::string ppd = g_dir + "/laser.ppd";
+    ASSERT_EQ(
+        run({mkppd_path(), "--package", "laser", "--listing", fixture("laser.caps"), "-o", ppd}, {},
+            30),
+        0);
+    const char* options
+        = "Duplex=DuplexTumble InputSlot=Tray2Envelopes ColorModel=Gray MediaType=HeavyPaper";
+    std::string ras = g_dir + "/laser.ras";
+    ASSERT_TRUE(render_raster(ppd, fixture("pages.ps"),
+        {"Duplex=DuplexTumble", "InputSlot=Tray2Envelopes", "ColorModel=Gray"}, ras));
+    fake_daemon d;
+    d.reply = "printer data";
+    ASSERT_TRUE(fake_start(&d));
+    filter_run r = run_filter(ras, ppd, options, "1", {}, "Q3\x01report \xff\xe2\x82\xac");
+    fake_stop(&d);
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> want
+        = {"PACKAGENAME=laser", "MODEL=Office Laser 5", "PAGESIZE=9", "DPI=600x600", "DUPLEX=3",
+            "INPUTBIN=260", "COLOR=1", "MEDIATYPE=256", "DOCNAME=Q3?report ?\xe2\x82\xac"};
+    EXPECT_EQ(d.entries, want);
+    int pages;
+    EXPECT_EQ(compare_stream(ras, d.pages, &pages, 4760, 6815), "");
+    EXPECT_EQ(pages, 2);
+}
+
+// Splits a page stream into its BMP files.
+std::vector<std::string> bmp_files(const std::string& s)
+{
+    std::vector<std::string> files;
+    for (size_t at = 0; at + 14 <= s.size() && le32(s, at + 2) >= 14; at += le32(s, at + 2))
+        files.push_back(s.substr(at, le32(s, at + 2)));
+    return files;
+}
+
+// lp -n 3 of a raster file: the filter sends the pages again, collated or
+// not, unless the queue says the driver makes copies, which then gets them.
+TEST(FilterCopies, RasterJobsGetTheirCopies)
+{
+    std::string ras = raster_for("Gray", "A4", "300");
+    std::string laser = g_dir + "/laser-copies.ppd";
+    ASSERT_EQ(
+        run({mkppd_path(), "--package", "laser", "--listing", fixture("laser.caps"), "-o", laser},
+            {}, 30),
+        0);
+    struct {
+        const char* name;
+        std::string ppd;
+        const char* options;
+        std::vector<int> order; // pages sent
+        const char* keys; // COPIES and COLLATE sent
+    } cases[] = {
+        {"collated", g_ppd, "Collate=True", {0, 1, 0, 1, 0, 1}, ""},
+        {"uncollated", g_ppd, "", {0, 0, 0, 1, 1, 1}, ""},
+        {"by the driver", laser, "multiple-document-handling=separate-documents-collated-copies",
+            {0, 1}, "COPIES=3 COLLATE=1 "},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fake_daemon d;
+        d.reply = "printer data";
+        ASSERT_TRUE(fake_start(&d));
+        filter_run r
+            = run_filter(ras, c.ppd, c.options, "3", {"CONTENT_TYPE=application/vnd.cups-raster"});
+        fake_stop(&d);
+        ASSERT_EQ(r.status, 0) << r.err;
+        std::string keys;
+        for (const std::string& e : d.entries)
+            if (e.rfind("COPIES=", 0) == 0 || e.rfind("COLLATE=", 0) == 0)
+                keys += e + " ";
+        EXPECT_EQ(keys, c.keys);
+        std::vector<std::string> got = bmp_files(d.pages);
+        ASSERT_EQ(got.size(), c.order.size());
+        size_t second = std::find(c.order.begin(), c.order.end(), 1) - c.order.begin();
+        const std::string* first_copy[] = {&got[0], &got[second]};
+        ASSERT_TRUE(got[0] != got[second]);
+        for (size_t i = 0; i < got.size(); i++)
+            EXPECT_TRUE(got[i] == *first_copy[c.order[i]]) << "page " << i + 1;
+        EXPECT_NE(r.err.find("PAGE: " + std::to_string(got.size()) + " 1"), std::string::npos);
+    }
+}
 
 std::string pixels(const cups_page_header2_t& h)
 {

@@ -1,6 +1,8 @@
 // The PPD generator and how the filter reads the PPDs it makes.
 
 #include <cups/ppd.h>
+#include <cups/raster.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <string.h>
 #include <unistd.h>
@@ -95,6 +97,55 @@ TEST(PpdGenerator, PassesCupstestppdAndMapsPageSizes)
         EXPECT_STREQ(info.pagesize, c.code);
         EXPECT_STREQ(info.dpi, "600x600");
         ppdClose(p);
+    }
+    remove_dir(f.dir);
+}
+
+const char* size_name(unsigned code)
+{
+    return code == 9 ? "A4" : code == 1 ? "Letter" : code == 5 ? "Legal" : "A5";
+}
+
+// Queue PPDs from the sample drivers' listings pass cupstestppd, and CUPS
+// renders each paper at each resolution, portrait or landscape, exactly as
+// large as the driver's page.
+TEST(PpdGenerator, ListingGivesTheDriversExactPage)
+{
+    ppd_fixture f = make_fixture();
+    std::string doc = f.dir + "/doc.ps";
+    ASSERT_TRUE(write_text(doc, "%!PS\n0 0 moveto 100 100 lineto stroke showpage\n"));
+    for (const char* package : {"generic-ps", "tessal-raster"}) {
+        SCOPED_TRACE(package);
+        std::string caps = std::string(DIST_DIR) + "/" + package + "/caps.txt";
+        std::string ppd = generate(f, package, {"--package", package, "--listing", caps});
+        ASSERT_FALSE(ppd.empty());
+        child_io io;
+        io.out = f.dir + "/cupstestppd.out";
+        EXPECT_EQ(run({"cupstestppd", "-R", f.root, ppd}, io, 30), 0) << read_text(io.out);
+        static caps_listing l;
+        char err[160];
+        FILE* in = fopen(caps.c_str(), "r");
+        ASSERT_EQ(caps_read(in, &l, err, sizeof err), nullptr) << err;
+        fclose(in);
+        for (int i = 0; i < l.num_pages; i++) {
+            const caps_page& p = l.pages[i];
+            for (const char* orientation : {"3", "4"}) {
+                std::string ras = f.dir + "/page.ras";
+                ASSERT_TRUE(render_raster(ppd, doc,
+                    {std::string("PageSize=") + size_name(p.code),
+                        "Resolution=" + std::to_string(p.xdpi) + "dpi",
+                        std::string("orientation-requested=") + orientation},
+                    ras));
+                int fd = open(ras.c_str(), O_RDONLY);
+                cups_raster_t* r = cupsRasterOpen(fd, CUPS_RASTER_READ);
+                cups_page_header2_t h;
+                ASSERT_TRUE(cupsRasterReadHeader2(r, &h));
+                EXPECT_EQ(h.cupsWidth, p.print_w) << p.code << " at " << p.xdpi;
+                EXPECT_EQ(h.cupsHeight, p.print_h) << p.code << " at " << p.xdpi;
+                cupsRasterClose(r);
+                close(fd);
+            }
+        }
     }
     remove_dir(f.dir);
 }

@@ -183,6 +183,167 @@ TEST_F(PrintServer, FourClientsAtOnceLoseNothing)
     }
 }
 
+// The choices of the print dialog reach the print tool as the driver's
+// codes, and the job's title as the document name.
+TEST_F(PrintServer, ChoicesReachTheDriver)
+{
+    struct {
+        const char* option;
+        const char* key;
+        const char* value;
+    } cases[] = {
+        {"sides=two-sided-long-edge", "DUPLEX", "2"},
+        {"InputSlot=ManualFeed", "INPUTBIN", "4"},
+        {"ColorModel=Gray", "COLOR", "1"},
+        {"MediaType=HeavyPaper", "MEDIATYPE", "256"},
+        {"media=Letter", "PAGESIZE", "1"},
+        {"media=Legal", "PAGESIZE", "5"},
+        {"media=A5", "PAGESIZE", "11"},
+    };
+    std::vector<int> ids;
+    for (auto& c : cases)
+        ids.push_back(cups_submit("laser", srv.pdf, {c.option}, ""));
+    for (size_t i = 0; i < ids.size(); i++) {
+        SCOPED_TRACE(cases[i].option);
+        cups_job job = cups_wait_job(ids[i], 300);
+        ASSERT_EQ(job.state, IPP_JSTATE_COMPLETED) << job.message;
+        std::map<std::string, std::string> keys = server_job_options(ids[i]);
+        EXPECT_EQ(keys[cases[i].key], cases[i].value);
+        EXPECT_EQ(keys["DOCNAME"], "pages.pdf");
+        EXPECT_EQ(keys["DPI"], "600x600");
+    }
+}
+
+// A paper the driver does not take ends the job with an error that names
+// it, and nothing is printed.
+TEST_F(PrintServer, PaperTheDriverLacksIsAnError)
+{
+    std::string refuse = srv.records.substr(0, srv.records.rfind('/')) + "/refuse";
+    ASSERT_TRUE(write_text(refuse, "5\n"));
+    int id = cups_submit("laser", srv.pdf, {"media=Legal"}, "");
+    cups_job job = cups_wait_job(id, 300);
+    unlink(refuse.c_str());
+    EXPECT_TRUE(job.state == IPP_JSTATE_STOPPED || job.state == IPP_JSTATE_ABORTED) << job.state;
+    printf("CUPS shows: %s\n", job.message.c_str());
+    EXPECT_NE(job.message.find("paper Legal (Windows paper code 5)"), std::string::npos)
+        << job.message;
+    EXPECT_TRUE(server_output_of(id).empty());
+}
+
+// tessal-addqueue --driver makes the queue from the listing the package
+// keeps in the named user's prefix: the queue offers what the driver does.
+TEST_F(PrintServer, QueueStraightFromTheDriver)
+{
+    int st;
+    std::string out = server_sandbox("tessal-addqueue fromdriver --driver generic-ps 'Office Laser "
+                                     "5' tessalsvc tessalout:$SANDBOX_OUT\n"
+                                     "lpoptions -p fromdriver -l\nlpoptions -p tessal -l",
+        &st);
+    ASSERT_EQ(st, 0) << out;
+    printf("%s", out.c_str());
+    for (const char* line : {"PageSize/Media Size: *A4 Letter Legal A5 Postcard",
+             "Resolution/Resolution: *600dpi 300dpi", "ColorModel/Color Mode: *RGB Gray Black",
+             "Duplex/2-Sided Printing: *None DuplexNoTumble DuplexTumble",
+             "InputSlot/Media Source: *AutomaticallySelect Tray1 ManualFeed Tray2Envelopes",
+             "MediaType/Media Type: *PlainPaper Transparency HeavyPaper"})
+        EXPECT_NE(out.find(line), std::string::npos) << line;
+    EXPECT_NE(read_text(srv.state + "/service/.tessalwine/generic-ps/caps-Office Laser 5.txt")
+                  .find("PRINTER=Office Laser 5"),
+        std::string::npos);
+    std::string bad = server_sandbox(
+        "tessal-addqueue x --driver generic-ps 'Office Laser 5' nosuchuser tessalout:/tmp", &st);
+    EXPECT_NE(st, 0);
+    EXPECT_NE(bad.find("no user nosuchuser"), std::string::npos) << bad;
+}
+
+// Pages the stand-in print tool kept for the job, as BMP files.
+std::vector<std::string> kept_pages(int id)
+{
+    std::string all = read_text(server_job_options(id)["pages"]);
+    std::vector<std::string> pages;
+    for (size_t at = 0; at + 6 <= all.size();) {
+        const unsigned char* p = (const unsigned char*)all.data() + at;
+        size_t size = p[2] | p[3] << 8 | p[4] << 16 | (size_t)p[5] << 24;
+        if (size < 14)
+            break;
+        pages.push_back(all.substr(at, size));
+        at += size;
+    }
+    return pages;
+}
+
+// lp -n 3 of a raster file: the filter sends the pages again, collated or
+// not, on a queue whose driver makes no copies; the laser's driver gets
+// the count instead.  A Letter PDF on an A4 queue with default options is
+// shrunk onto the page, not enlarged and cropped.
+TEST_F(PrintServer, CopiesAndScaling)
+{
+    std::string keep = srv.records.substr(0, srv.records.rfind('/')) + "/keep-pages";
+    ASSERT_TRUE(write_text(keep, ""));
+    std::string ppd2 = srv.state + "/tmp/generic-ps2.ppd", ras = srv.dir + "/two.ras";
+    ASSERT_TRUE(render_raster(ppd2, srv.pdf, {"ColorModel=Gray"}, ras));
+    struct {
+        const char* queue;
+        const char* collate;
+        std::vector<int> order;
+        const char* copies;
+    } cases[] = {
+        {"tessal2", "collate=true", {0, 1, 0, 1, 0, 1}, ""},
+        {"tessal2", "collate=false", {0, 0, 0, 1, 1, 1}, ""},
+        {"laser", "collate=true", {0, 1}, "3"},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(std::string(c.queue) + " " + c.collate);
+        long start = server_now_ms();
+        int id = cups_submit(c.queue, ras, {"copies=3", c.collate}, "");
+        cups_job job = cups_wait_job(id, 300);
+        ASSERT_EQ(job.state, IPP_JSTATE_COMPLETED) << job.message;
+        printf("%s %s: %ld ms, %zu pages sent\n", c.queue, c.collate, server_now_ms() - start,
+            c.order.size());
+        EXPECT_EQ(server_job_options(id)["COPIES"], c.copies);
+        std::vector<std::string> got = kept_pages(id);
+        ASSERT_EQ(got.size(), c.order.size());
+        size_t second = std::find(c.order.begin(), c.order.end(), 1) - c.order.begin();
+        ASSERT_TRUE(got[0] != got[second]);
+        for (size_t i = 0; i < got.size(); i++)
+            EXPECT_TRUE(got[i] == got[c.order[i] ? second : 0]) << "page " << i + 1;
+    }
+    std::string letter = srv.dir + "/letter.pdf";
+    ASSERT_TRUE(write_text(srv.dir + "/letter.ps",
+        "%!PS\n<</PageSize[612 792]>>setpagedevice 4 setlinewidth "
+        "20 20 572 752 rectstroke showpage\n"));
+    ASSERT_EQ(run({"ps2pdf", srv.dir + "/letter.ps", letter}, {}, 60), 0);
+    int id = cups_submit("tessal", letter, {"ColorModel=Gray"}, "");
+    cups_job job = cups_wait_job(id, 300);
+    unlink(keep.c_str());
+    ASSERT_EQ(job.state, IPP_JSTATE_COMPLETED) << job.message;
+    std::vector<std::string> got = kept_pages(id);
+    ASSERT_EQ(got.size(), 1u);
+    // The frame, 18 pt inside the Letter page: its ink box stays inside the
+    // page on every side, and no taller than the frame at 300 dpi (scale at
+    // most 1).  Enlarged to fill the A4 page it would be cropped left and
+    // right.
+    const std::string& bmp = got[0];
+    const unsigned char* p = (const unsigned char*)bmp.data();
+    int w = p[18] | p[19] << 8, h = -(int)(p[22] | p[23] << 8 | p[24] << 16 | p[25] << 24);
+    size_t off = p[10] | p[11] << 8 | p[12] << 16, stride = (w + 3) / 4 * 4;
+    int left = w, right = -1, top = h, bottom = -1;
+    for (int y = 0; y < h; y++)
+        for (int x = 0; x < w; x++)
+            if (p[off + y * stride + x] < 128) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
+            }
+    printf("Letter on A4: %dx%d page, ink %d..%d x %d..%d\n", w, h, left, right, top, bottom);
+    EXPECT_GT(left, 0);
+    EXPECT_LT(right, w - 1);
+    EXPECT_GT(top, 0);
+    EXPECT_LT(bottom, h - 1);
+    EXPECT_LE(bottom - top + 1, 756 * 300 / 72);
+}
+
 } // namespace
 
 int main(int argc, char** argv)

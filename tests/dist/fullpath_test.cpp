@@ -212,11 +212,13 @@ int run_jobs(std::vector<Job>& jobs, const std::vector<std::string>& pages)
         }
         // One print tool is one process tree: 64-bit Wine's loader may start
         // the program as its child, and the launcher's "env" is the tool
-        // before it execs Wine.
+        // before it execs Wine.  The listing of the driver, which the
+        // printer's setup makes, is no job's print tool.
         std::vector<Proc> tools;
         std::set<pid_t> tool_pids;
         for (const Proc& p : find_procs("strelwick.exe")) {
-            if (p.cmdline.find("tessal-wine") == std::string::npos) {
+            if (p.cmdline.find("tessal-wine") == std::string::npos
+                && p.cmdline.find("strelwick.exe caps") == std::string::npos) {
                 tools.push_back(p);
                 tool_pids.insert(p.pid);
             }

@@ -150,3 +150,92 @@ TEST(StrelwickDriverHost, RefusedAndFailingDriversLeaveStdoutEmpty)
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     }
 }
+
+TEST(StrelwickDriverHost, CapsListsTheDriversOwnAnswers)
+{
+    // tdrvui.dll's DrvDeviceCapabilities and tdrv.dll's GDIINFO: Legal and A5
+    // have a margin of 1/12 inch; a bin name loses what a listing cannot carry.
+    RunResult r = run_tool({"caps", "Tessal Driver"}, {}, "");
+    ASSERT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_EQ(r.out,
+        "PRINTER=Tessal Driver\nDRIVER=tdrv.dll\nFIELDS=0x0200bf03\nDEFAULT_PAPER=9\n"
+        "DEFAULT_RESOLUTION=300x300\nPAPER=9,2100,2970,A4\nPAPER=1,2159,2794,Letter\n"
+        "PAPER=5,2159,3556,Legal\nPAPER=11,1480,2100,A5\nRESOLUTION=300x300\n"
+        "RESOLUTION=600x600\nPAGE=9,300x300,2480,3507,0,0,2480,3507\n"
+        "PAGE=9,600x600,4960,7015,0,0,4960,7015\nPAGE=1,300x300,2550,3300,0,0,2550,3300\n"
+        "PAGE=1,600x600,5100,6600,0,0,5100,6600\nPAGE=5,300x300,2550,4200,25,25,2500,4150\n"
+        "PAGE=5,600x600,5100,8400,50,50,5000,8300\nPAGE=11,300x300,1748,2480,25,25,1698,2430\n"
+        "PAGE=11,600x600,3496,4960,50,50,3396,4860\nBIN=1,Upper Tray\nBIN=2,Lower Tray\n"
+        "BIN=260,Tray? 3 ?Big?\nMEDIATYPE=1,Plain Paper\nMEDIATYPE=2,Transparency\n"
+        "MEDIATYPE=258,Glossy\nCOLOR=1\nDUPLEX=1\nCOPIES=99\nCOLLATE=1\n");
+
+    // A driver the host refuses gets no listing either.
+    r = run_tool({"caps", "Tessal Driver Text"}, {}, "");
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "");
+}
+
+TEST(StrelwickDriverHost, JobOptionsReachTheDeviceModeOrNothingPrints)
+{
+    ASSERT_TRUE(set_driver_variant("surface=engine\nbpp=24\nrecord=1\n"));
+    TestImage picture = make_test_picture(97, 61, 1 << 24);
+    std::string page = bmp_string(picture, bmp(24, false));
+    RunResult r = print_on("Tessal Driver", page);
+    ASSERT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_EQ(take_driver_record(&r.out),
+        "TDRV paper=9 dpi=50x50 duplex=1 bin=1 color=2 media=1 copies=1 collate=0 "
+        "doc=My Document");
+
+    r = run_tool({"img"},
+        {"MODEL=Tessal Driver", "PAGESIZE=5", "DPI=50x50", "DUPLEX=3", "INPUTBIN=260", "COLOR=1",
+            "MEDIATYPE=258", "COPIES=4", "COLLATE=1",
+            "DOCNAME=Gr\xc3\xbc\xc3\x9f"
+            "e \xe2\x82\xac"},
+        page);
+    ASSERT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_EQ(take_driver_record(&r.out),
+        "TDRV paper=5 dpi=50x50 duplex=3 bin=260 color=1 media=258 copies=4 collate=1 "
+        "doc=Gr\xc3\xbc\xc3\x9f"
+        "e \xe2\x82\xac");
+    std::vector<TestImage> pages;
+    std::string why;
+    ASSERT_TRUE(decode_ppm_pages(r.out, &pages, &why)) << why;
+    ASSERT_EQ(pages.size(), 4u); // the driver's copies
+    EXPECT_EQ(pages[3].width, 425 - 2 * 4); // Legal at 50 dpi inside its margins
+    EXPECT_EQ(pages[3].height, 700 - 2 * 4);
+    EXPECT_EQ(compare_within(pages[3], picture, 0, &why), 0) << why;
+
+    // The driver makes the copies: each page again, or the document with collation.
+    std::string two = bmp_string(make_image(8, 4, 0xff0000), bmp(24, false))
+        + bmp_string(make_image(6, 3, 0x0000ff), bmp(24, false));
+    for (const char* collate : {"COLLATE=1", "COLLATE=0"}) {
+        r = run_tool({"img"}, {"MODEL=Tessal Driver", "DPI=50x50", "COPIES=2", collate}, two);
+        ASSERT_EQ(r.exitCode, 1) << r.err;
+        take_driver_record(&r.out);
+        ASSERT_TRUE(decode_ppm_pages(r.out, &pages, &why)) << why;
+        std::string order;
+        for (const TestImage& p : pages)
+            order += pixel_at(p, 0, 0) == 0xff0000 ? 'A' : 'B';
+        EXPECT_EQ(order, collate[8] == '1' ? "ABAB" : "AABB") << collate;
+    }
+
+    struct Case {
+        const char* option;
+        const char* message;
+    } cases[] = {
+        {"PAGESIZE=20",
+            "PAGESIZE=20 (Env10): the driver of Tessal Driver did not select this "
+            "paper; nothing printed\n"},
+        {"INPUTBIN=7", "INPUTBIN=7: the driver of Tessal Driver does not offer this input bin"},
+        {"COPIES=100",
+            "COPIES=100: the driver of Tessal Driver did not select this number of "
+            "copies (it keeps 1); nothing printed\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.option);
+        r = run_tool({"img"}, {"MODEL=Tessal Driver", c.option}, page);
+        EXPECT_EQ(r.exitCode, 0);
+        EXPECT_EQ(r.out, "");
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    }
+}

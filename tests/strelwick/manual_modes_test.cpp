@@ -10,15 +10,6 @@
 
 namespace {
 
-std::string windows_path(const std::string& unixPath)
-{
-    std::string p = "Z:" + unixPath;
-    for (char& c : p)
-        if (c == '/')
-            c = '\\';
-    return p;
-}
-
 // Bounding box of everything that is not white.
 struct Box {
     int left = -1, top = -1, right = -1, bottom = -1; // inclusive

@@ -21,9 +21,13 @@ const char kServerAddr[] = "10.213.0.1";
 const char kOfficeNetns[] = "tessal-office";
 
 // What run.sh and tessal-wine need of Wine, and a print tool that records
-// its start and end, its uid, prefix and display, and answers with one line
-// of "printer data" naming them.  The registry is faked just enough for
-// run.sh to find its printer and for the launcher's graphics driver choice.
+// its start and end, its uid, prefix and display, and answers with "printer
+// data" naming them and the job options it got (and, when RECDIR/keep-pages
+// exists, where it kept the pages).  It lists the laser fixture as its
+// printer's capabilities, and prints nothing for a paper code written in
+// RECDIR/refuse, as the print tool does for a paper the driver lacks.  The
+// registry is faked just enough for run.sh to find its printer and for the
+// launcher's graphics driver choice.
 const char kStubWine[] = R"SH(#!/bin/bash
 case $1 in
   wineboot)
@@ -36,12 +40,27 @@ case $1 in
     printf '[System\\\\CurrentControlSet\\\\Control\\\\Print\\\\Printers\\\\%s]\n' "$4" \
       >>"$WINEPREFIX/system.reg" ;;
   *strelwick.exe)
+    [ "$2" = caps ] && { cat LISTING; exit 1; }
     start=$(date +%s%N)
-    bytes=$(wc -c)
+    dir=$(dirname RECORDS)
+    if [ -n "${PAGESIZE-}" ] && grep -qx "$PAGESIZE" "$dir/refuse" 2>/dev/null; then
+      echo "stub: paper $PAGESIZE refused" >&2
+      exit 0
+    fi
+    pages=
+    if [ -e "$dir/keep-pages" ]; then
+      pages=$dir/pages-$start
+      cat >"$pages"
+      bytes=$(stat -c %s "$pages")
+    else
+      bytes=$(wc -c)
+    fi
     sleep 1
     echo "$start $(date +%s%N) $(id -u) $WINEPREFIX ${DISPLAY-unset} $bytes" >>RECORDS
     printf '%%!PS stub uid=%s prefix=%s display=%s bytes=%s\n' "$(id -u)" "$WINEPREFIX" \
-      "${DISPLAY-unset}" "$bytes" ;;
+      "${DISPLAY-unset}" "$bytes"
+    printf 'pages=%s\n' "$pages"
+    env | grep -E '^(PAGESIZE|DPI|DUPLEX|INPUTBIN|COLOR|MEDIATYPE|COPIES|COLLATE|DOCNAME)=' ;;
 esac
 exit 0
 )SH";
@@ -62,6 +81,8 @@ tessal-mkppd --package generic-ps2 --model "$model" -o "$SANDBOX_TMP/generic-ps2
 sandbox_queue tessal2 "$SANDBOX_TMP/generic-ps2.ppd"
 sandbox_queue tessal /usr/share/ppd/tessalwine/generic-ps.ppd
 lpadmin -p tessal -o printer-is-shared=true
+tessal-mkppd --package generic-ps --listing "$LASER" -o "$SANDBOX_TMP/laser.ppd"
+sandbox_queue laser "$SANDBOX_TMP/laser.ppd"
 echo CUPS_SERVER=$CUPS_SERVER
 )SH";
 
@@ -101,7 +122,9 @@ bool add_office_queue()
 bool write_stubs(const std::string& bin)
 {
     std::string wine = kStubWine;
-    wine.replace(wine.find("RECORDS"), 7, srv.records);
+    for (size_t at; (at = wine.find("RECORDS")) != std::string::npos;)
+        wine.replace(at, 7, srv.records);
+    wine.replace(wine.find("LISTING"), 7, fixture("laser.caps"));
     std::string loaders = bin + "/../lib/wine";
     mkdir(loaders.c_str(), 0755);
     for (const char* loader : {"/wine", "/wine64"})
@@ -174,6 +197,18 @@ long server_now_ms(void)
     return support::now_ms();
 }
 
+std::map<std::string, std::string> server_job_options(int id)
+{
+    std::map<std::string, std::string> keys;
+    std::istringstream in(server_output_of(id));
+    for (std::string line; std::getline(in, line);) {
+        size_t eq = line.find('=');
+        if (eq != std::string::npos && line.rfind("%!PS", 0) != 0)
+            keys[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+    return keys;
+}
+
 std::vector<int> server_submit_burst(std::string* out)
 {
     std::vector<int> ids;
@@ -222,8 +257,9 @@ bool server_rig_start(void)
         fprintf(stderr, "ps2pdf failed\n");
     else if (set_up_office()
         && (out = server_sandbox("export CUPSD_RIG_LISTEN=" + std::string(kServerAddr)
-                    + ":631\nSTATE=" + srv.state + " STAGE=" + stage + " SANDBOX_SESSION_PID="
-                    + std::to_string(getpid()) + " SANDBOX_NO_DAEMON=1\n" + kSetup,
+                    + ":631\nLASER=" + fixture("laser.caps") + " STATE=" + srv.state
+                    + " STAGE=" + stage + " SANDBOX_SESSION_PID=" + std::to_string(getpid())
+                    + " SANDBOX_NO_DAEMON=1\n" + kSetup,
                 &st),
             st == 0)
         && add_office_queue()) {

@@ -5,11 +5,13 @@
 // namespace of its own, joined by a veth pair, plays an office computer
 // that has the server's shared queue "tessal" as an IPP printer ("office").
 // Queues: tessal and tessal1 print through the package generic-ps, tessal2
-// through generic-ps2.  The service account is uid 1651.  Needs root.
+// through generic-ps2, laser through generic-ps with the PPD of the laser
+// fixture's listing.  The service account is uid 1651.  Needs root.
 #pragma once
 
 #include <sys/types.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -47,6 +49,9 @@ pid_t server_start_daemon(void);
 std::string server_logs(void);
 std::vector<server_record> server_records(void);
 std::string server_output_of(int id);
+// The job options the stand-in print tool got for job id (from its
+// output), and "pages", where it kept the pages (when asked to).
+std::map<std::string, std::string> server_job_options(int id);
 long server_now_ms(void);
 
 // Four users send five jobs each at once, alternating between tessal1 and

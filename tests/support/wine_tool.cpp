@@ -60,7 +60,9 @@ static std::string wine_loader()
 static std::vector<std::string> wine_env(const std::vector<std::string>& extra)
 {
     std::vector<std::string> env = rig_env();
-    env.insert(env.end(), {"DISPLAY", "MODEL", "PAGESIZE", "DPI"});
+    env.insert(env.end(),
+        {"DISPLAY", "MODEL", "PAGESIZE", "DPI", "DUPLEX", "INPUTBIN", "COLOR", "MEDIATYPE",
+            "COPIES", "COLLATE", "DOCNAME"});
     env.insert(env.end(), extra.begin(), extra.end());
     return env;
 }
@@ -114,6 +116,25 @@ std::string bmp_string(const TestImage& img, const BmpFormat& fmt)
     std::vector<uint8_t> v = make_bmp(img, fmt);
     EXPECT_FALSE(v.empty()) << "make_bmp refused the format";
     return std::string(v.begin(), v.end());
+}
+
+std::string windows_path(const std::string& path)
+{
+    std::string p = "Z:" + path;
+    for (char& c : p)
+        if (c == '/')
+            c = '\\';
+    return p;
+}
+
+std::string take_driver_record(std::string* out)
+{
+    if (out->compare(0, 5, "TDRV ") != 0)
+        return "";
+    size_t eol = out->find('\n');
+    std::string line = out->substr(0, eol);
+    out->erase(0, eol == std::string::npos ? out->size() : eol + 1);
+    return line;
 }
 
 bool set_driver_variant(const std::string& options)

@@ -43,6 +43,12 @@ std::string bmp_string(const TestImage& img, const BmpFormat& fmt);
 // "Tessal Driver", "Tessal Driver Text" and "Tessal Driver No UI". Its data
 // file picks the variant: writes "key=value" lines into the spooler's copy.
 bool set_driver_variant(const std::string& options);
+// The line the test driver's variant "record=1" writes before the pages
+// (device mode and document name), taken off the front of its output; "" when
+// there is none.
+std::string take_driver_record(std::string* out);
+// A Unix path as Wine's Z: drive shows it.
+std::string windows_path(const std::string& path);
 // Splits the driver's output, one binary PPM per page, into pages.
 bool decode_ppm_pages(const std::string& data, std::vector<TestImage>* pages, std::string* err);
 // Like compare_on_page, but a pixel matches when every channel is within

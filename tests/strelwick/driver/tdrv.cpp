@@ -2,8 +2,12 @@
 // driver host, written from the published DDI contract.
 //
 // Its printer language is binary PPM: for each page "P6\n<width> <height>\n255\n"
-// and then the page's pixels as RGB bytes, top row first. The page is A4 or
-// Letter (dmPaperSize 9 or 1) at dmPrintQuality dots per inch.
+// and then the page's pixels as RGB bytes, top row first. The page is A4,
+// Letter, Legal or A5 (dmPaperSize 9, 1, 5, 11; A4 for any other) at
+// dmPrintQuality dots per inch; on Legal and A5 only the area inside a
+// margin of 1/12 inch is printable, and a page is that area. With dmCopies
+// above 1 it writes each page that many times, or with dmCollate the whole
+// document, as a printer with a copies command would print them.
 //
 // Its data file (lines "key=value") picks the variant:
 //   surface=engine|device   engine-managed bitmap, or a device surface
@@ -13,6 +17,10 @@
 //   hook=copybits|bitblt|stretchblt   what a device surface hooks
 //   fail=pdev|surface       DrvEnablePDEV or DrvEnableSurface fails
 //   crash=startpage         DrvStartPage writes through a null pointer
+//   record=1                DrvStartDoc first writes one line with what the
+//                           device mode and the document name asked for:
+//                           "TDRV paper=9 dpi=300x300 duplex=1 bin=1 color=2
+//                           media=1 copies=1 collate=0 doc=<UTF-8 name>\n"
 //
 // As a user-mode driver it writes with WritePrinter and allocates with
 // HeapAlloc where a kernel-mode one would use EngWritePrinter and EngAllocMem.
@@ -25,7 +33,7 @@
 #include <string.h>
 
 struct Options {
-    int device, bpp, halftone, band, hooks, failPdev, failSurface, crashStartPage;
+    int device, bpp, halftone, band, hooks, failPdev, failSurface, crashStartPage, record;
 };
 
 struct Pdev {
@@ -36,6 +44,9 @@ struct Pdev {
     ULONG palColors[256]; // 0x00BBGGRR
     ULONG palCount;
     LONG width, height, dpi;
+    char asked[128]; // what the device mode asked for, for record=1
+    int copies, collate;
+    HANDLE capture; // copies > 1: the output of the page or document to repeat
     HSURF hsurf;
     BYTE* page; // device surface: RGB, top row first
     LONG bandTop;
@@ -56,7 +67,29 @@ static void Free(void* p)
 static int Write(Pdev* p, const void* data, DWORD n)
 {
     DWORD written = 0;
-    return WritePrinter(p->printer, (void*)data, n, &written) && written == n;
+    if (!WritePrinter(p->printer, (void*)data, n, &written) || written != n)
+        return 0;
+    return !p->capture || (WriteFile(p->capture, data, n, &written, NULL) && written == n);
+}
+
+// Writes the captured output copies - 1 more times and starts a new capture.
+static int Repeat(Pdev* p)
+{
+    HANDLE c = p->capture;
+    BYTE* buf = (BYTE*)Alloc(65536);
+    int ok = c && buf;
+    p->capture = NULL;
+    for (int i = 1; ok && i < p->copies; i++) {
+        SetFilePointer(c, 0, NULL, FILE_BEGIN);
+        DWORD got = 0;
+        while (ok && ReadFile(c, buf, 65536, &got, NULL) && got)
+            ok = Write(p, buf, got);
+    }
+    Free(buf);
+    SetFilePointer(c, 0, NULL, FILE_BEGIN);
+    SetEndOfFile(c);
+    p->capture = c;
+    return ok;
 }
 
 static void ReadOptions(HDEV hdev, Options* o)
@@ -97,6 +130,8 @@ static void ReadOptions(HDEV hdev, Options* o)
             o->failSurface = !strcmp(v, "surface");
         } else if (!strcmp(line, "crash"))
             o->crashStartPage = !strcmp(v, "startpage");
+        else if (!strcmp(line, "record"))
+            o->record = atoi(v);
     }
 }
 
@@ -232,10 +267,28 @@ static DHPDEV APIENTRY TdrvEnablePDEV(DEVMODEW* dm, LPWSTR, ULONG, HSURF*, ULONG
     p->printer = printer;
     p->dpi = dm && (dm->dmFields & DM_PRINTQUALITY) && dm->dmPrintQuality > 0 ? dm->dmPrintQuality
                                                                               : 300;
-    int letter = dm && (dm->dmFields & DM_PAPERSIZE) && dm->dmPaperSize == DMPAPER_LETTER;
-    LONG wmm10 = letter ? 2159 : 2100, hmm10 = letter ? 2794 : 2970;
-    p->width = wmm10 * p->dpi / 254;
-    p->height = hmm10 * p->dpi / 254;
+    short paper = dm && (dm->dmFields & DM_PAPERSIZE) ? dm->dmPaperSize : DMPAPER_A4;
+    LONG wmm10 = 2100, hmm10 = 2970, margin = 0;
+    if (paper == DMPAPER_LETTER || paper == DMPAPER_LEGAL) {
+        wmm10 = 2159;
+        hmm10 = paper == DMPAPER_LEGAL ? 3556 : 2794;
+    } else if (paper == DMPAPER_A5) {
+        wmm10 = 1480;
+        hmm10 = 2100;
+    }
+    if (paper == DMPAPER_LEGAL || paper == DMPAPER_A5)
+        margin = p->dpi / 12;
+    LONG physW = wmm10 * p->dpi / 254, physH = hmm10 * p->dpi / 254;
+    p->width = physW - 2 * margin;
+    p->height = physH - 2 * margin;
+    p->copies = dm && (dm->dmFields & DM_COPIES) && dm->dmCopies > 1 ? dm->dmCopies : 1;
+    p->collate = dm && (dm->dmFields & DM_COLLATE) && dm->dmCollate == DMCOLLATE_TRUE;
+    if (dm)
+        snprintf(p->asked, sizeof(p->asked),
+            "paper=%d dpi=%dx%d duplex=%d bin=%d color=%d media=%lu copies=%d collate=%d",
+            dm->dmPaperSize, dm->dmPrintQuality, dm->dmYResolution, dm->dmDuplex,
+            dm->dmDefaultSource, dm->dmColor, (unsigned long)dm->dmMediaType, dm->dmCopies,
+            dm->dmCollate);
     p->pal = MakePalette(p);
     p->row = (BYTE*)Alloc((size_t)p->width * 3);
     if (!p->pal || !p->row) {
@@ -257,8 +310,9 @@ static DHPDEV APIENTRY TdrvEnablePDEV(DEVMODEW* dm, LPWSTR, ULONG, HSURF*, ULONG
     gdi->ulLogPixelsX = gdi->ulLogPixelsY = (ULONG)p->dpi;
     gdi->ulAspectX = gdi->ulAspectY = 100;
     gdi->ulAspectXY = 141;
-    gdi->szlPhysSize.cx = p->width;
-    gdi->szlPhysSize.cy = p->height;
+    gdi->szlPhysSize.cx = physW;
+    gdi->szlPhysSize.cy = physH;
+    gdi->ptlPhysOffset.x = gdi->ptlPhysOffset.y = margin;
     gdi->ulHTOutputFormat = bpp == 1 ? HT_FORMAT_1BPP : HT_FORMAT_24BPP;
     memset(di, 0, sizeof(*di));
     di->flGraphicsCaps = p->opt.halftone ? GCAPS_HALFTONE : 0;
@@ -310,6 +364,8 @@ static VOID APIENTRY TdrvDisableSurface(DHPDEV dhpdev)
 static VOID APIENTRY TdrvDisablePDEV(DHPDEV dhpdev)
 {
     Pdev* p = (Pdev*)dhpdev;
+    if (p->capture)
+        CloseHandle(p->capture);
     EngDeletePalette(p->pal);
     Free(p->row);
     Free(p);
@@ -317,14 +373,48 @@ static VOID APIENTRY TdrvDisablePDEV(DHPDEV dhpdev)
 
 static VOID APIENTRY TdrvDisableDriver(VOID) { }
 
-static BOOL APIENTRY TdrvStartDoc(SURFOBJ*, LPWSTR, DWORD)
+static Pdev* PdevOf(SURFOBJ* so)
 {
+    return (Pdev*)(so->iType == STYPE_BITMAP ? so->dhpdev : (DHPDEV)so->dhsurf);
+}
+
+static BOOL APIENTRY TdrvStartDoc(SURFOBJ* so, LPWSTR docName, DWORD)
+{
+    Pdev* p = PdevOf(so);
+    if (!p)
+        return FALSE;
+    if (p->opt.record) {
+        char name[1024] = "";
+        if (docName)
+            WideCharToMultiByte(CP_UTF8, 0, docName, -1, name, sizeof(name), NULL, NULL);
+        char line[1200];
+        int n = snprintf(line, sizeof(line), "TDRV %s doc=%s\n", p->asked, name);
+        if (!Write(p, line, (DWORD)n))
+            return FALSE;
+    }
+    if (p->copies > 1) {
+        WCHAR dir[MAX_PATH], path[MAX_PATH];
+        if (!GetTempPathW(MAX_PATH, dir) || !GetTempFileNameW(dir, L"tdr", 0, path))
+            return FALSE;
+        p->capture = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+            FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, NULL);
+        if (p->capture == INVALID_HANDLE_VALUE) {
+            p->capture = NULL;
+            return FALSE;
+        }
+    }
     return TRUE;
 }
 
-static BOOL APIENTRY TdrvEndDoc(SURFOBJ*, FLONG)
+static BOOL APIENTRY TdrvEndDoc(SURFOBJ* so, FLONG fl)
 {
-    return TRUE;
+    Pdev* p = PdevOf(so);
+    int ok = !p || !p->capture || !p->collate || (fl & ED_ABORTDOC) || Repeat(p);
+    if (p && p->capture) {
+        CloseHandle(p->capture);
+        p->capture = NULL;
+    }
+    return ok;
 }
 
 static BOOL APIENTRY TdrvStartPage(SURFOBJ* so)
@@ -339,11 +429,6 @@ static BOOL APIENTRY TdrvStartPage(SURFOBJ* so)
     return TRUE;
 }
 
-static Pdev* PdevOf(SURFOBJ* so)
-{
-    return (Pdev*)(so->iType == STYPE_BITMAP ? so->dhpdev : (DHPDEV)so->dhsurf);
-}
-
 static BOOL APIENTRY TdrvSendPage(SURFOBJ* so)
 {
     Pdev* p = PdevOf(so);
@@ -351,9 +436,9 @@ static BOOL APIENTRY TdrvSendPage(SURFOBJ* so)
         return FALSE;
     if (!WriteHeader(p))
         return FALSE;
-    if (p->page)
-        return Write(p, p->page, (DWORD)(p->width * p->height * 3));
-    return WriteSurfaceRows(p, so, p->height);
+    int ok = p->page ? Write(p, p->page, (DWORD)(p->width * p->height * 3))
+                     : WriteSurfaceRows(p, so, p->height);
+    return ok && (!p->capture || p->collate || Repeat(p));
 }
 
 static BOOL APIENTRY TdrvStartBanding(SURFOBJ* so, POINTL* ptl)
@@ -376,7 +461,7 @@ static BOOL APIENTRY TdrvNextBand(SURFOBJ* so, POINTL* ptl)
     p->bandTop += rows;
     ptl->x = p->bandTop < p->height ? 0 : -1;
     ptl->y = p->bandTop < p->height ? p->bandTop : -1;
-    return TRUE;
+    return p->bandTop < p->height || !p->capture || p->collate || Repeat(p);
 }
 
 // Copies 32-bit BGRX source pixels onto the device page; the engine must
