@@ -135,6 +135,19 @@ std::set<pid_t> wineservers()
     return s;
 }
 
+// The launcher (tessal-wine) process above pid, or 0.
+pid_t launcher_of(pid_t pid)
+{
+    for (int depth = 0; depth < 16 && pid > 1; depth++) {
+        std::string dir = "/proc/" + std::to_string(pid);
+        std::string cmd = rig_read_file((dir + "/cmdline").c_str());
+        if (cmd.find("tessal-wine") != std::string::npos)
+            return pid;
+        pid = (pid_t)atoi(status_field(rig_read_file((dir + "/status").c_str()), "PPid").c_str());
+    }
+    return 0;
+}
+
 struct Job {
     std::string out;
     bool ended = false;
@@ -210,27 +223,23 @@ int run_jobs(std::vector<Job>& jobs, const std::vector<std::string>& pages)
                 open_count--;
             }
         }
-        // One print tool is one process tree: 64-bit Wine's loader may start
-        // the program as its child, and the launcher's "env" is the tool
-        // before it execs Wine.  The listing of the driver, which the
-        // printer's setup makes, is no job's print tool.
-        std::vector<Proc> tools;
-        std::set<pid_t> tool_pids;
+        // One print tool is one launcher's process tree: the launcher's "env"
+        // execs Wine, and 64-bit Wine's loader may start the program as its
+        // child.  A process whose launcher cannot be found (it is starting or
+        // ending) is left for the next sample.  The listing of the driver,
+        // which the printer's setup makes, is no job's print tool.
+        std::set<pid_t> launchers;
         for (const Proc& p : find_procs("strelwick.exe")) {
-            if (p.cmdline.find("tessal-wine") == std::string::npos
-                && p.cmdline.find("strelwick.exe caps") == std::string::npos) {
-                tools.push_back(p);
-                tool_pids.insert(p.pid);
-            }
-        }
-        std::vector<Proc> running;
-        for (const Proc& p : tools)
-            if (!tool_pids.count(p.ppid))
-                running.push_back(p);
-        most_at_once = std::max(most_at_once, running.size());
-        for (const Proc& p : running)
-            if (seen.insert(p.pid).second)
+            if (p.cmdline.find("tessal-wine") != std::string::npos
+                || p.cmdline.find("strelwick.exe caps") != std::string::npos)
+                continue;
+            pid_t launcher = launcher_of(p.ppid);
+            if (launcher <= 0 || !launchers.insert(launcher).second)
+                continue;
+            if (seen.insert(launcher).second)
                 jobs[0].tools.push_back(p);
+        }
+        most_at_once = std::max(most_at_once, launchers.size());
     }
     for (std::thread& t : senders)
         t.join();
