@@ -11,7 +11,7 @@
 //   halftone=1              1 bpp: ask the engine for a halftone
 //   band=<rows>             engine bitmap of this many rows, banding
 //   hook=copybits|bitblt|stretchblt   what a device surface hooks
-//   fail=pdev|surface       DrvEnablePDEV or DrvEnableSurface fails
+//   fail=pdev|surface|startpage   DrvEnablePDEV, DrvEnableSurface or DrvStartPage fails
 //   crash=startpage         DrvStartPage writes through a null pointer
 //
 // As a user-mode driver it writes with WritePrinter and allocates with
@@ -25,7 +25,7 @@
 #include <string.h>
 
 struct Options {
-    int device, bpp, halftone, band, hooks, failPdev, failSurface, crashStartPage;
+    int device, bpp, halftone, band, hooks, failPdev, failSurface, failStartPage, crashStartPage;
 };
 
 struct Pdev {
@@ -95,6 +95,7 @@ static void ReadOptions(HDEV hdev, Options* o)
         else if (!strcmp(line, "fail")) {
             o->failPdev = !strcmp(v, "pdev");
             o->failSurface = !strcmp(v, "surface");
+            o->failStartPage = !strcmp(v, "startpage");
         } else if (!strcmp(line, "crash"))
             o->crashStartPage = !strcmp(v, "startpage");
     }
@@ -334,6 +335,8 @@ static BOOL APIENTRY TdrvStartPage(SURFOBJ* so)
         p = (Pdev*)so->dhsurf;
     if (p->opt.crashStartPage)
         *(volatile int*)NULL = 1;
+    if (p->opt.failStartPage)
+        return FALSE;
     if (p->page)
         memset(p->page, 0xFF, (size_t)p->width * p->height * 3);
     return TRUE;
