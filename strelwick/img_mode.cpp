@@ -10,13 +10,6 @@
 #include "driver_host.h"
 #include "page_reader.h"
 
-enum { kBmpMagic = 0x4D42 };
-
-static uint32_t ReadLe32(const unsigned char* p)
-{
-    return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
-}
-
 static void LogDibHeader(const DibHeader* h)
 {
     dbg_log("size-(%d*%d), plane:%d, bpp:%d, compress:%d\n"
@@ -64,12 +57,11 @@ static int CheckPageBuffer(
 
 int ReadBmpPage(PageReader* reader, const unsigned char* fileHeader, BmpPage* page)
 {
-    if ((fileHeader[0] | fileHeader[1] << 8) != kBmpMagic) {
+    if (!BmpHasMagic(fileHeader)) {
         dbg_log("only BMP format supported\n");
         return 0;
     }
-    uint32_t bfSize = ReadLe32(fileHeader + 2);
-    dbg_log("BMP file size %d\n", (int)bfSize);
+    dbg_log("BMP file size %d\n", (int)BmpFileSize(fileHeader));
     uint32_t dibSize = 0;
     if (!BmpBodySize(fileHeader, &dibSize)) {
         dbg_log("out of memory.\n");

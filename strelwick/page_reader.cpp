@@ -20,15 +20,21 @@ static const uint32_t kReadChunk = 1u << 24;
 // loop's stack: a thread left reading at the end may still write to it.
 static PageReader g_reader;
 
-static uint32_t ReadLe32(const unsigned char* p)
+int BmpHasMagic(const unsigned char* fileHeader)
 {
+    return (fileHeader[0] | fileHeader[1] << 8) == kBmpMagic;
+}
+
+uint32_t BmpFileSize(const unsigned char* fileHeader)
+{
+    const unsigned char* p = fileHeader + 2;
     return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
 }
 
 int BmpBodySize(const unsigned char* fileHeader, uint32_t* dibSize)
 {
-    uint32_t bfSize = ReadLe32(fileHeader + 2);
-    if ((fileHeader[0] | fileHeader[1] << 8) != kBmpMagic || bfSize < kFileHeaderSize)
+    uint32_t bfSize = BmpFileSize(fileHeader);
+    if (!BmpHasMagic(fileHeader) || bfSize < kFileHeaderSize)
         return 0;
     *dibSize = bfSize - kFileHeaderSize;
     return 1;

@@ -30,6 +30,9 @@ struct PageReader {
     uint32_t dibGot;
 };
 
+// The BMP magic "BM" and bfSize of a file header.
+int BmpHasMagic(const unsigned char* fileHeader);
+uint32_t BmpFileSize(const unsigned char* fileHeader);
 // The size of the rest of the file that a file header announces, when the
 // header allows a body at all: the BMP magic and bfSize of at least 14.
 int BmpBodySize(const unsigned char* fileHeader, uint32_t* dibSize);
