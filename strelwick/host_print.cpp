@@ -12,6 +12,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "page_reader.h"
 #include "strelwick.h"
 
 // Rows of the page converted to 32-bit BGRX at a time.
@@ -472,19 +473,20 @@ static int PrintPage(HostJob* job, const BmpPage* page)
 // the document normally. Returns 0 when the driver failed.
 static int PrintPages(HostJob* job)
 {
-    _setmode(_fileno(stdin), _O_BINARY);
+    PageReader* reader = StartPageReader();
+    int ok = 1;
     for (;;) {
         unsigned char fileHeader[kFileHeaderSize];
-        if (!ReadFileHeader(fileHeader))
-            return 1;
         BmpPage page;
-        if (!ReadBmpPage(fileHeader, &page))
-            return 1;
-        int ok = PrintPage(job, &page);
+        if (!ReadFileHeader(reader, fileHeader) || !ReadBmpPage(reader, fileHeader, &page))
+            break;
+        ok = PrintPage(job, &page);
         free(page.dib);
         if (!ok)
-            return 0;
+            break;
     }
+    StopPageReader(reader);
+    return ok;
 }
 
 int HostPrintImages(const char* printer, const DRIVER_INFO_3A* info)

@@ -2,21 +2,13 @@
 // for a printer whose driver is not Wine's own, through the driver host.
 #include "strelwick.h"
 
-#include <fcntl.h>
-#include <io.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 
 #include "dib_layout.h"
 #include "driver_host.h"
-
-enum { kBmpMagic = 0x4D42 };
-
-static uint32_t ReadLe32(const unsigned char* p)
-{
-    return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
-}
+#include "page_reader.h"
 
 static void LogDibHeader(const DibHeader* h)
 {
@@ -63,25 +55,25 @@ static int CheckPageBuffer(
     return 0;
 }
 
-int ReadBmpPage(const unsigned char* fileHeader, BmpPage* page)
+int ReadBmpPage(PageReader* reader, const unsigned char* fileHeader, BmpPage* page)
 {
-    if ((fileHeader[0] | fileHeader[1] << 8) != kBmpMagic) {
+    if (!BmpHasMagic(fileHeader)) {
         dbg_log("only BMP format supported\n");
         return 0;
     }
-    uint32_t bfSize = ReadLe32(fileHeader + 2);
-    dbg_log("BMP file size %d\n", (int)bfSize);
-    if (bfSize < kFileHeaderSize) {
+    dbg_log("BMP file size %d\n", (int)BmpFileSize(fileHeader));
+    uint32_t dibSize = 0;
+    if (!BmpBodySize(fileHeader, &dibSize)) {
         dbg_log("out of memory.\n");
         return 0;
     }
-    uint32_t dibSize = bfSize - kFileHeaderSize;
-    unsigned char* pDIB = (unsigned char*)malloc(dibSize ? dibSize : 1);
+    unsigned char* pDIB = NULL;
+    uint32_t got = 0;
+    TakePageBody(reader, &pDIB, &got, &dibSize);
     if (!pDIB) {
         dbg_log("out of memory.\n");
         return 0;
     }
-    size_t got = fread(pDIB, 1, dibSize, stdin);
     if (got != dibSize) {
         dbg_log("BMP file corrupt %d-%d\n", (int)got, (int)dibSize);
         free(pDIB);
@@ -91,14 +83,15 @@ int ReadBmpPage(const unsigned char* fileHeader, BmpPage* page)
         free(pDIB);
         return 0;
     }
+    ReadNextPage(reader);
     page->dib = pDIB;
     page->height = page->hdr.biHeight < 0 ? -page->hdr.biHeight : page->hdr.biHeight;
     return 1;
 }
 
-int ReadFileHeader(unsigned char* fileHeader)
+int ReadFileHeader(PageReader* reader, unsigned char* fileHeader)
 {
-    if (fread(fileHeader, 1, kFileHeaderSize, stdin) == kFileHeaderSize)
+    if (TakeFileHeader(reader, fileHeader))
         return 1;
     dbg_log("read pipe error.\n");
     return 0;
@@ -106,10 +99,10 @@ int ReadFileHeader(unsigned char* fileHeader)
 
 // Prints one BMP file whose 14-byte file header has been read; its page has
 // been started. Returns 1 to go on with the next file, 0 to end the document.
-static int DrawBmpPage(HDC hdc, const unsigned char* fileHeader)
+static int DrawBmpPage(HDC hdc, PageReader* reader, const unsigned char* fileHeader)
 {
     BmpPage page;
-    if (!ReadBmpPage(fileHeader, &page))
+    if (!ReadBmpPage(reader, fileHeader, &page))
         return 0;
     const DibHeader& hdr = page.hdr;
     int lines = StretchDIBits(hdc, 0, 0, hdr.biWidth, page.height, 0, 0, hdr.biWidth, page.height,
@@ -143,16 +136,19 @@ int DrawImageToPrinter(char* szPrinterName, char* filename)
     HDC hdc = StartPrinterDoc(szPrinterName, ADJUST_PAGE_OPTIONS);
     if (!hdc)
         return 0;
-    _setmode(_fileno(stdin), _O_BINARY);
+    PageReader* reader = StartPageReader();
     for (;;) {
         unsigned char fileHeader[kFileHeaderSize];
-        if (!ReadFileHeader(fileHeader))
+        if (!ReadFileHeader(reader, fileHeader))
             break;
-        if (!StartPrinterPage(hdc))
+        if (!StartPrinterPage(hdc)) {
+            StopPageReader(reader);
             return 0;
-        if (!DrawBmpPage(hdc, fileHeader))
+        }
+        if (!DrawBmpPage(hdc, reader, fileHeader))
             break;
     }
+    StopPageReader(reader);
     EndDoc(hdc);
     return 1;
 }

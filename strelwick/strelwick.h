@@ -43,17 +43,19 @@ HDC StartPrinterDoc(LPSTR szPrinterName, DevModeAdjust adjust);
 int StartPrinterPage(HDC hdc);
 
 // The BMP page stream of img mode: a 14-byte file header, then the rest of
-// the file. ReadFileHeader returns 0 at the end of the input; ReadBmpPage
-// reads and checks one page, and returns 0 after logging why it is bad.
+// the file, taken from a PageReader (page_reader.h). ReadFileHeader returns 0
+// at the end of the input; ReadBmpPage takes and checks one page, and returns
+// 0 after logging why it is bad.
 enum { kFileHeaderSize = 14 };
+struct PageReader;
 struct BmpPage {
     unsigned char* dib; // info header, masks, colours, pixels; free() it
     DibHeader hdr;
     uint64_t pixelOffset;
     int height;
 };
-int ReadFileHeader(unsigned char* fileHeader);
-int ReadBmpPage(const unsigned char* fileHeader, BmpPage* page);
+int ReadFileHeader(PageReader* reader, unsigned char* fileHeader);
+int ReadBmpPage(PageReader* reader, const unsigned char* fileHeader, BmpPage* page);
 
 // The modes.
 int DrawImageToPrinter(char* szPrinterName, char* filename);

@@ -1,10 +1,12 @@
-// Linked into strelwick-profile.exe only: reroutes the tool's own imports of
-// StretchDIBits, fread, EndPage, EndDoc and EndDocPrinter through timers before main runs,
-// and at exit writes the wall time of the run and the time spent in each to
-// stderr. For a hosted printer driver it also times every Drv* call the host
-// makes: the tool's GetProcAddress hands out a DrvEnableDriver that puts
-// timing wrappers into the driver's function table. The production sources know
-// nothing of it.
+// Linked into the strelwick-profile builds only: reroutes the tool's own
+// imports of StretchDIBits, ReadFile, WaitForSingleObject, EndPage, EndDoc and
+// EndDocPrinter through timers before main runs, and at exit writes the wall
+// time of the run and the time spent in each to stderr. "read" is the time the
+// main thread waits for its input: in ReadFile when it reads the pages itself,
+// in WaitForSingleObject when the reader thread reads them. For a hosted
+// printer driver it also times every Drv* call the host makes: the tool's
+// GetProcAddress hands out a DrvEnableDriver that puts timing wrappers into the
+// driver's function table. The production sources know nothing of it.
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -19,6 +21,8 @@ static void* g_realGetProcAddress;
 static void* g_realEnableDriver;
 static void* g_realStretch;
 static void* g_realRead;
+static void* g_realWait;
+static DWORD g_mainThread;
 static void* g_realEndPage;
 static void* g_realEndDoc;
 static void* g_realEndDocPrinter;
@@ -32,7 +36,8 @@ static LONGLONG Now(void)
 
 typedef int(WINAPI* StretchFn)(
     HDC, int, int, int, int, int, int, int, int, const void*, const BITMAPINFO*, UINT, DWORD);
-typedef size_t (*ReadFn)(void*, size_t, size_t, FILE*);
+typedef BOOL(WINAPI* ReadFn)(HANDLE, void*, DWORD, DWORD*, OVERLAPPED*);
+typedef DWORD(WINAPI* WaitFn)(HANDLE, DWORD);
 typedef int(WINAPI* DcFn)(HDC);
 
 static int WINAPI TimedStretch(HDC dc, int x, int y, int w, int h, int sx, int sy, int sw, int sh,
@@ -44,11 +49,21 @@ static int WINAPI TimedStretch(HDC dc, int x, int y, int w, int h, int sx, int s
     return r;
 }
 
-static size_t TimedRead(void* buf, size_t size, size_t n, FILE* f)
+static BOOL WINAPI TimedRead(HANDLE h, void* buf, DWORD n, DWORD* got, OVERLAPPED* ov)
 {
     LONGLONG a = Now();
-    size_t r = ((ReadFn)g_realRead)(buf, size, n, f);
-    g_read.QuadPart += Now() - a;
+    BOOL r = ((ReadFn)g_realRead)(h, buf, n, got, ov);
+    if (GetCurrentThreadId() == g_mainThread)
+        g_read.QuadPart += Now() - a;
+    return r;
+}
+
+static DWORD WINAPI TimedWait(HANDLE h, DWORD ms)
+{
+    LONGLONG a = Now();
+    DWORD r = ((WaitFn)g_realWait)(h, ms);
+    if (GetCurrentThreadId() == g_mainThread)
+        g_read.QuadPart += Now() - a;
     return r;
 }
 
@@ -182,7 +197,8 @@ static int Reroute(void*, const ImportSlot* imp)
         void* timed;
     } hooks[] = {
         {"StretchDIBits", &g_realStretch, (void*)TimedStretch},
-        {"fread", &g_realRead, (void*)TimedRead},
+        {"ReadFile", &g_realRead, (void*)TimedRead},
+        {"WaitForSingleObject", &g_realWait, (void*)TimedWait},
         {"EndPage", &g_realEndPage, (void*)TimedEndPage},
         {"EndDoc", &g_realEndDoc, (void*)TimedEndDoc},
         {"EndDocPrinter", &g_realEndDocPrinter, (void*)TimedEndDocPrinter},
@@ -209,6 +225,7 @@ static void Report(void)
 __attribute__((constructor)) static void ProfileStart(void)
 {
     QueryPerformanceCounter(&g_start);
+    g_mainThread = GetCurrentThreadId();
     ForEachImport(GetModuleHandleA(NULL), Reroute, NULL);
     atexit(Report);
 }

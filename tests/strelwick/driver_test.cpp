@@ -122,6 +122,31 @@ TEST(StrelwickDriverHost, ABadPageEndsTheJobAsOnTheGdiPath)
     EXPECT_EQ(compare_within(pages[0], picture, 0, &why), 0) << why;
 }
 
+TEST(StrelwickDriverHost, PagesAfterARefusedOrFailedPageAreLeftAlone)
+{
+    ASSERT_TRUE(set_driver_variant("surface=engine\nbpp=24\n"));
+    TestImage picture = make_test_picture(50, 40, 1 << 24);
+    std::string good = bmp_string(picture, bmp(24, false));
+    RunResult r = print_on("Tessal Driver", good + good + "PK" + good.substr(2) + good);
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    size_t last = r.err.rfind("copy 40 scanline\n");
+    ASSERT_NE(last, std::string::npos) << r.err;
+    EXPECT_EQ(r.err.substr(last), "copy 40 scanline\nonly BMP format supported\n");
+    std::vector<TestImage> pages;
+    std::string why;
+    ASSERT_TRUE(decode_ppm_pages(r.out, &pages, &why)) << why;
+    EXPECT_EQ(pages.size(), 2u);
+
+    // The driver fails the first page while the next is still being read
+    // from an input that has not ended: the job still ends, at once.
+    ASSERT_TRUE(set_driver_variant("surface=engine\nbpp=24\nfail=startpage\n"));
+    r = run_tool({"img"}, {"MODEL=Tessal Driver", "DPI=50x50"}, good + good.substr(0, 20), true);
+    EXPECT_FALSE(r.timedOut);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("driver: DrvStartPage failed\n"), std::string::npos) << r.err;
+}
+
 TEST(StrelwickDriverHost, RefusedAndFailingDriversLeaveStdoutEmpty)
 {
     std::string page = bmp_string(make_test_picture(40, 30, 1 << 24), bmp(24, false));

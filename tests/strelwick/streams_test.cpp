@@ -110,6 +110,29 @@ TEST(StrelwickBadStreams, RefusedPagesEndTheDocumentWithAMessage)
     }
 }
 
+TEST(StrelwickBadStreams, NothingAfterARefusedPageIsPrinted)
+{
+    // The next page is read while one is printed: a good page after a
+    // refused one must still be left alone, whether the file header or the
+    // info header was refused.
+    std::string page = small_page();
+    std::string good = "BMP file size 654\n" + std::string(kHeaderLog24) + "copy 10 scanline\n";
+    struct Case {
+        std::string bad, log;
+    } cases[] = {
+        {"PK" + page.substr(2), "only BMP format supported\n"},
+        {file_with(14 + 12 + 6, le32(12) + std::string(14, '\0')),
+            "BMP file size 32\nunsupported BMP file header.\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.log);
+        Outcome o = print(page + page + c.bad + page);
+        EXPECT_EQ(o.exitCode, 1);
+        EXPECT_EQ(o.log, good + good + c.log);
+        EXPECT_EQ(o.pages, 3);
+    }
+}
+
 TEST(StrelwickBadStreams, PrinterProblems)
 {
     RunResult r = run_tool({"img"}, {"MODEL=No Such Printer"}, small_page());

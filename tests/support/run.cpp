@@ -13,7 +13,7 @@
 #include <unistd.h>
 
 RunResult run_command(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-    const std::string& input, int timeoutSec)
+    const std::string& input, int timeoutSec, bool holdInput)
 {
     RunResult res;
     int inPipe[2], outPipe[2], errPipe[2];
@@ -50,7 +50,7 @@ RunResult run_command(const std::vector<std::string>& argv, const std::vector<st
 
     int inFd = inPipe[1], outFd = outPipe[0], errFd = errPipe[0];
     size_t written = 0;
-    if (input.empty()) {
+    if (input.empty() && !holdInput) {
         close(inFd);
         inFd = -1;
     }
@@ -86,7 +86,7 @@ RunResult run_command(const std::vector<std::string>& argv, const std::vector<st
             fds[n++] = {outFd, POLLIN, 0};
         if (errFd >= 0)
             fds[n++] = {errFd, POLLIN, 0};
-        if (inFd >= 0)
+        if (inFd >= 0 && written < input.size())
             fds[n++] = {inFd, POLLOUT, 0};
         poll(fds, n, 50);
         for (int i = 0; i < n; i++) {
@@ -97,7 +97,7 @@ RunResult run_command(const std::vector<std::string>& argv, const std::vector<st
                 ssize_t w = write(inFd, input.data() + written, input.size() - written);
                 if (w > 0)
                     written += w;
-                if ((w < 0 && errno != EAGAIN) || written == input.size()) {
+                if ((w < 0 && errno != EAGAIN) || (written == input.size() && !holdInput)) {
                     close(inFd);
                     inFd = -1;
                 }

@@ -58,9 +58,10 @@ struct RunResult {
 // environment ("KEY=VALUE" sets, "KEY" alone unsets), `input` on stdin, and
 // collects stdout and stderr. After `timeoutSec` the whole process group is
 // killed. Output still held open by background processes is given up 2 s
-// after the command itself has ended.
+// after the command itself has ended. With holdInput, stdin stays open after
+// `input` until the command ends, as a writer that has more to send would.
 RunResult run_command(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-    const std::string& input, int timeoutSec);
+    const std::string& input, int timeoutSec, bool holdInput = false);
 
 // Renders PostScript with Ghostscript onto a fixed page of width x height
 // pixels at `dpi`, one image per page. False with *err on failure.

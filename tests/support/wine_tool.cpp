@@ -68,11 +68,11 @@ static std::vector<std::string> wine_env(const std::vector<std::string>& extra)
 }
 
 RunResult run_tool(const std::vector<std::string>& args, const std::vector<std::string>& env,
-    const std::string& input)
+    const std::string& input, bool holdInput)
 {
     std::vector<std::string> argv = {wine_loader(), std::string(WIN_DIR) + "/strelwick.exe"};
     argv.insert(argv.end(), args.begin(), args.end());
-    RunResult r = run_command(argv, wine_env(env), input, 120);
+    RunResult r = run_command(argv, wine_env(env), input, 120, holdInput);
     EXPECT_FALSE(r.timedOut) << "strelwick.exe timed out";
     return r;
 }

@@ -16,9 +16,10 @@ std::string fixture_path(const std::string& name);
 // The file that kFilePrinter's port writes.
 std::string file_port_path();
 
-// wine strelwick.exe args..., with the rig's Wine environment plus `env`.
+// wine strelwick.exe args..., with the rig's Wine environment plus `env`;
+// with holdInput, stdin does not end after `input` (see run_command).
 RunResult run_tool(const std::vector<std::string>& args, const std::vector<std::string>& env,
-    const std::string& input);
+    const std::string& input, bool holdInput = false);
 // Any other program of the Windows build (emf-record.exe, ...).
 RunResult run_win_program(const std::string& exe, const std::vector<std::string>& args);
 

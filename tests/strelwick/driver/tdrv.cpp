@@ -15,7 +15,7 @@
 //   halftone=1              1 bpp: ask the engine for a halftone
 //   band=<rows>             engine bitmap of this many rows, banding
 //   hook=copybits|bitblt|stretchblt   what a device surface hooks
-//   fail=pdev|surface       DrvEnablePDEV or DrvEnableSurface fails
+//   fail=pdev|surface|startpage   DrvEnablePDEV, DrvEnableSurface or DrvStartPage fails
 //   crash=startpage         DrvStartPage writes through a null pointer
 //   record=1                DrvStartDoc first writes one line with what the
 //                           device mode and the document name asked for:
@@ -33,7 +33,8 @@
 #include <string.h>
 
 struct Options {
-    int device, bpp, halftone, band, hooks, failPdev, failSurface, crashStartPage, record;
+    int device, bpp, halftone, band, hooks, failPdev, failSurface, failStartPage, crashStartPage,
+        record;
 };
 
 struct Pdev {
@@ -128,6 +129,7 @@ static void ReadOptions(HDEV hdev, Options* o)
         else if (!strcmp(line, "fail")) {
             o->failPdev = !strcmp(v, "pdev");
             o->failSurface = !strcmp(v, "surface");
+            o->failStartPage = !strcmp(v, "startpage");
         } else if (!strcmp(line, "crash"))
             o->crashStartPage = !strcmp(v, "startpage");
         else if (!strcmp(line, "record"))
@@ -424,6 +426,8 @@ static BOOL APIENTRY TdrvStartPage(SURFOBJ* so)
         p = (Pdev*)so->dhsurf;
     if (p->opt.crashStartPage)
         *(volatile int*)NULL = 1;
+    if (p->opt.failStartPage)
+        return FALSE;
     if (p->page)
         memset(p->page, 0xFF, (size_t)p->width * p->height * 3);
     return TRUE;
