@@ -14,7 +14,8 @@ static bool is_false(const char* v)
         && (strcasecmp(v, "false") == 0 || strcasecmp(v, "no") == 0 || strcasecmp(v, "off") == 0);
 }
 
-// Collated unless asked otherwise, as CUPS's own PDF filter decides.
+// Collation as asked through any of the three names a client may use;
+// uncollated when none is given.
 static bool collate_asked(int n, cups_option_t* opts)
 {
     const char* v = cupsGetOption("Collate", n, opts);
