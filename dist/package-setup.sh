@@ -7,7 +7,7 @@
 # main makes sure the desktop user's prefix $HOME/.tessalwine/<package>
 # exists, has the printer and points its crash debugger at nothing, so that
 # a crash never writes a backtrace into the printer data. When all of that is
-# in place it only reads two files. Exit status 0 when the printer is ready,
+# in place it only reads two files and the size and time of the driver's. Exit status 0 when the printer is ready,
 # 1 with a message on stderr when it cannot be set up; nothing on stdout.
 #
 # Setting the printer up also keeps what its driver offers (papers with
@@ -59,8 +59,19 @@ printer_in_registry() {
     "$prefix/system.reg" 2>/dev/null
 }
 
+# Size and time of the package's driver files: a package upgraded in place
+# sets the printer up again, with the new driver and a new listing.
+driver_stamp() {
+  stat -L -c '%s.%Y' -- "${driver_files[@]}" "$helper" 2>/dev/null | tr '\n' ' '
+}
+
+# tessal-ready holds one line per ready printer: its name, a tab, the stamp.
+ready_line() {
+  printf '%s\t%s\n' "$model" "$(driver_stamp)"
+}
+
 is_ready() {
-  grep -qxF -- "$model" "$prefix/tessal-ready" 2>/dev/null && printer_in_registry
+  grep -qxF -- "$(ready_line)" "$prefix/tessal-ready" 2>/dev/null && printer_in_registry
 }
 
 # The configure step inherits every descriptor of zk_filter's worker, the
@@ -127,7 +138,8 @@ set_up() {
   wine_step wineserver -k
   wine_step wineserver -w
   printer_in_registry || die "the printer '$model' is missing from $prefix/system.reg after setup"
-  { cat "$prefix/tessal-ready" 2>/dev/null; printf '%s\n' "$model"; } >"$prefix/tessal-ready.new" \
+  { awk -F '\t' -v m="$model" '$1 != m' "$prefix/tessal-ready" 2>/dev/null; ready_line; } \
+    >"$prefix/tessal-ready.new" \
     && mv -f "$prefix/tessal-ready.new" "$prefix/tessal-ready" \
     || die "cannot write $prefix/tessal-ready"
 }

@@ -180,6 +180,22 @@ detail="rc=$rc err=$err"
 check "a second printer in the same prefix" test "$rc" = 0
 check "both printers are there" eval 'has_printer "$home" "Tessal Generic" && has_printer "$home" "Tessal Second (A4)"'
 
+# --- A package upgraded in place (its driver file changed) sets its printer
+# up again; the other printer's line stays.
+cp -a "$pkg" "$work/pkg-upgraded"
+echo '*% upgraded' >>"$work/pkg-upgraded/generic-ps.ppd"
+mount --bind "$work/pkg-upgraded" "$pkg"
+before=$(cat "$prefix/tessal-ready")
+run_sh "$home" "Tessal Generic"
+after=$(cat "$prefix/tessal-ready")
+umount "$pkg"
+detail="rc=$rc err=$err before=[$before] after=[$after]"
+tab=$'\t'
+check "an upgraded driver sets the printer up again" \
+  eval 'test "$rc" = 0 -a "$before" != "$after" \
+    -a "$(grep -c "^Tessal Generic$tab" <<<"$after")" = 1 \
+    && grep -q "^Tessal Second (A4)$tab" <<<"$after"'
+
 # --- Two first runs at once set the prefix up once and both succeed.
 home=$(new_home together)
 as_user "$home" timeout 300 /bin/bash "$pkg/run.sh" "Tessal One" >"$work/out1" 2>"$work/err1" &
