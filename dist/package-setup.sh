@@ -7,8 +7,9 @@
 # main makes sure the desktop user's prefix $HOME/.tessalwine/<package>
 # exists, has the printer and points its crash debugger at nothing, so that
 # a crash never writes a backtrace into the printer data. When all of that is
-# in place it only reads two files and the size and time of the driver's. Exit status 0 when the printer is ready,
-# 1 with a message on stderr when it cannot be set up; nothing on stdout.
+# in place it only reads two files and the size and time of the driver's.
+# Exit status 0 when the printer is ready, 1 with a message on stderr when it
+# cannot be set up; nothing on stdout.
 #
 # Setting the printer up also keeps what its driver offers (papers with
 # their printable areas, resolutions, colour, duplex, bins, media types,
