@@ -1,4 +1,5 @@
 #include "caps_listing.h"
+#include "ppd_gen.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -35,19 +36,13 @@ static bool take_resolution(const char** s, caps_resolution* r)
         && r->y >= 50;
 }
 
-// A name as the print tool writes it: printable ASCII without '"', ',' or
-// '\', at most max bytes.
+// A name as the print tool writes it, at most max bytes: text the PPD can
+// hold.
 static bool take_text(const char* s, char* out, size_t max)
 {
-    size_t n = strlen(s);
-    if (n == 0 || n > max)
+    if (!ppd_plain_text(s, max))
         return false;
-    for (size_t i = 0; i < n; i++) {
-        unsigned char c = (unsigned char)s[i];
-        if (c < 0x20 || c > 0x7e || c == '"' || c == ',' || c == '\\')
-            return false;
-    }
-    memcpy(out, s, n + 1);
+    memcpy(out, s, strlen(s) + 1);
     return true;
 }
 

@@ -33,10 +33,7 @@ static int color_index(int mode)
     return mode == PPD_COLOR_RGB ? 0 : mode == PPD_COLOR_GRAY ? 1 : 2;
 }
 
-// Text that goes between quotes in the PPD and into a Windows printer
-// name: printable ASCII without '"', and without ',' or '\' that Windows
-// printer names cannot hold.
-static bool plain_text(const char* s, size_t max)
+bool ppd_plain_text(const char* s, size_t max)
 {
     size_t n = strlen(s);
     if (n == 0 || n > max)
@@ -77,7 +74,7 @@ const char* ppd_set_package(ppd_request* r, const char* package)
 
 const char* ppd_set_manufacturer(ppd_request* r, const char* text)
 {
-    if (!plain_text(text, sizeof r->manufacturer - 1))
+    if (!ppd_plain_text(text, sizeof r->manufacturer - 1))
         return "a manufacturer is printable ASCII without '\"', ',' or '\\'";
     strcpy(r->manufacturer, text);
     return nullptr;
@@ -85,7 +82,7 @@ const char* ppd_set_manufacturer(ppd_request* r, const char* text)
 
 const char* ppd_set_model(ppd_request* r, const char* model)
 {
-    if (!plain_text(model, sizeof r->model - 1))
+    if (!ppd_plain_text(model, sizeof r->model - 1))
         return "a printer name is printable ASCII without '\"', ',' or '\\'";
     strcpy(r->model, model);
     return nullptr;

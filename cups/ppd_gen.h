@@ -7,6 +7,7 @@
 
 #include "caps_listing.h"
 
+#include <stddef.h>
 #include <stdio.h>
 
 #define PPD_MAX_SIZES CAPS_MAX_PAPERS
@@ -62,6 +63,11 @@ struct ppd_request {
     unsigned driver_copies; // most copies the driver makes itself (dmCopies); 0: none
     bool driver_collate; // and collates them (dmCollate)
 };
+
+// Text that goes between quotes in the PPD and into a Windows printer
+// name: 1 to max bytes of printable ASCII without '"', and without ',' or
+// '\' that Windows printer names cannot hold.
+bool ppd_plain_text(const char* s, size_t max);
 
 // Each adds one input and returns nullptr, or a message saying what is
 // wrong with it.  The first size, resolution and colour mode added become
