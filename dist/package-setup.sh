@@ -104,6 +104,22 @@ wine_step() {
   timeout 300 "$@" </dev/null >>"$log" 2>&1 9>&-
 }
 
+# Wine's first start in a new prefix now and then ends at once with "could
+# not load kernel32.dll", before the prefix has its system files. A second
+# start, with a fresh wineserver, completes the prefix; a start that ran out
+# of time is not tried again.
+boot_prefix() {
+  local rc=0
+  wine_step "$TESSAL_WINE" wineboot -i || rc=$?
+  [ "$rc" -eq 0 ] && return 0
+  [ "$rc" -eq 124 ] && return 1
+  echo "run.sh ($package): wineboot ended with status $rc; trying once more" >>"$log"
+  wine_step wineserver -k
+  wine_step wineserver -w
+  wineserver -p10 </dev/null >/dev/null 2>&1 9>&-
+  wine_step "$TESSAL_WINE" wineboot -i
+}
+
 # A printer whose driver cannot be listed still prints: only a message.
 write_listing() {
   local out=$prefix/caps-$model.txt rc=0
@@ -126,7 +142,7 @@ set_up() {
   # A prefix without any ready printer may be left over from a setup that
   # failed half-way; wineboot -i completes it.
   if [ ! -f "$prefix/system.reg" ] || [ ! -f "$prefix/tessal-ready" ]; then
-    wine_step "$TESSAL_WINE" wineboot -i || show_log_and_die "wineboot could not create the prefix"
+    boot_prefix || show_log_and_die "wineboot could not create the prefix"
   fi
   add_printer || show_log_and_die "could not add the printer '$model'"
   write_listing

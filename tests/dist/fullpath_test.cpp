@@ -289,8 +289,11 @@ protected:
 
     void TearDown() override
     {
-        if (HasFailure())
+        if (HasFailure()) {
             fprintf(stderr, "---- daemon log ----\n%s---- end ----\n", rig_log().c_str());
+            std::string setup = rig_read_file((std::string(kPrefix) + "/tessal-setup.log").c_str());
+            fprintf(stderr, "---- prefix setup log ----\n%s---- end ----\n", setup.c_str());
+        }
         // A clean stop of the warm wineserver; the rig kills whatever is left.
         std::string cmd = "setpriv --reuid=" + std::to_string(kUid)
             + " --regid=" + std::to_string(kUid) + " --clear-groups env WINEPREFIX=" + kPrefix

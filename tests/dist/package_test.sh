@@ -76,12 +76,32 @@ detail="rc=$rc out=$out err=$(cat "$work/err")"
 check "launcher: no prefix yet gives status 2 and no output" \
   test "$rc" = 2 -a -z "$out" -a -s "$work/err"
 
-# --- First run sets everything up.
+# --- First run sets everything up, even when Wine's first start in the new
+# prefix fails, as it now and then does: here a Wine that fails the first
+# wineboot it is asked for.
+cp /usr/lib/tessalwine/wine-env.sh "$work/wine-env-real.sh"
+printf '. %s/wine-env-real.sh\nexport TESSAL_WINE_REAL=$TESSAL_WINE TESSAL_WINE=%s/flaky-wine\n' \
+  "$work" "$work" >"$work/wine-env-flaky.sh"
+cat >"$work/flaky-wine" <<EOF
+#!/bin/sh
+if [ "\$1" = wineboot ] && mkdir "$work/wineboot-failed" 2>/dev/null; then
+  echo "wine: could not load kernel32.dll, status c0000135" >&2
+  exit 53
+fi
+exec "\$TESSAL_WINE_REAL" "\$@"
+EOF
+chmod 755 "$work/flaky-wine" "$work/wine-env-real.sh" "$work/wine-env-flaky.sh"
+chmod 777 "$work"
 home=$(new_home first)
+mount --bind "$work/wine-env-flaky.sh" /usr/lib/tessalwine/wine-env.sh
 run_sh "$home" "Tessal Generic"
+umount /usr/lib/tessalwine/wine-env.sh
+chmod 755 "$work"
 prefix=$home/.tessalwine/generic-ps
-detail="rc=$rc err=$err"
+detail="rc=$rc err=$err log=$(cat "$prefix/tessal-setup.log" 2>/dev/null)"
 check "first run succeeds without writing to stdout" test "$rc" = 0 -a -z "$out"
+check "first run starts Wine again after a failed first start" \
+  eval 'test -d "$work/wineboot-failed" && grep -q "trying once more" "$prefix/tessal-setup.log"'
 check "first run creates the user's prefix" test -O "$prefix" -o "$(stat -c %u "$prefix" 2>/dev/null)" = "$uid"
 check "first run adds the printer" has_printer "$home" "Tessal Generic"
 port=$(registry_value "$home" 'Printers\\Tessal Generic' Port)
