@@ -63,19 +63,11 @@ bool spool_open(page_spool* s)
 
 bool spool_write(page_spool* s, const unsigned char* data, size_t len)
 {
-    while (len > 0) {
-        ssize_t n = write(s->fd, data, len);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            snprintf(s->error, sizeof s->error, "cannot keep the pages for the copies: %s",
-                strerror(n < 0 ? errno : ENOSPC));
-            return false;
-        }
-        data += n;
-        len -= (size_t)n;
-    }
-    return true;
+    if (write_all(s->fd, data, len))
+        return true;
+    snprintf(s->error, sizeof s->error, "cannot keep the pages for the copies: %s",
+        strerror(errno));
+    return false;
 }
 
 bool spool_reset(page_spool* s)

@@ -16,14 +16,18 @@ static bool fail(relay* r, const char* what, int err)
     return false;
 }
 
-static bool write_all(int fd, const unsigned char* p, size_t len)
+bool write_all(int fd, const void* data, size_t len)
 {
+    const unsigned char* p = (const unsigned char*)data;
     while (len > 0) {
         ssize_t n = write(fd, p, len);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
+        if (n <= 0) {
+            if (n == 0)
+                errno = ENOSPC;
             return false;
+        }
         p += n;
         len -= (size_t)n;
     }

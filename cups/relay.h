@@ -16,6 +16,10 @@ struct relay {
     char error[160]; // why the last call failed
 };
 
+// Writes all len bytes to fd (a pipe or a file). Returns false with errno
+// set when it cannot.
+bool write_all(int fd, const void* data, size_t len);
+
 // Prepares a relay on a connected socket; makes it non-blocking.
 // Returns false (with r->error) if the socket can't be set up.
 bool relay_init(relay* r, int conn, int out);
