@@ -104,20 +104,33 @@ wine_step() {
   timeout 300 "$@" </dev/null >>"$log" 2>&1 9>&-
 }
 
-# Wine's first start in a new prefix now and then ends at once with "could
-# not load kernel32.dll", before the prefix has its system files. A second
-# start, with a fresh wineserver, completes the prefix; a start that ran out
-# of time is not tried again.
+# Wine's first start in a new prefix can end with "could not load
+# kernel32.dll": Wine has marked the prefix as set up, but its system files
+# are missing, and a plain second start fails the same way. The second try
+# starts from a clean prefix (a prefix made before keeps its files but is
+# set up again), with a fresh wineserver and Wine's error messages in the
+# log. A start that ran out of time is not tried again.
 boot_prefix() {
-  local rc=0
+  local rc=0 new=
+  [ -f "$prefix/system.reg" ] || new=1
   wine_step "$TESSAL_WINE" wineboot -i || rc=$?
   [ "$rc" -eq 0 ] && return 0
   [ "$rc" -eq 124 ] && return 1
-  echo "run.sh ($package): wineboot ended with status $rc; trying once more" >>"$log"
+  echo "run.sh ($package): wineboot ended with status $rc, leaving $(system_file_count) system files ($WINEARCH); trying once more" >>"$log"
   wine_step wineserver -k
   wine_step wineserver -w
+  if [ -n "$new" ]; then
+    find "$prefix" -mindepth 1 -maxdepth 1 ! -name tessal.lock ! -name tessal-setup.log \
+      -exec rm -rf -- {} + || return 1
+  else
+    rm -f "$prefix/.update-timestamp"
+  fi
   wineserver -p10 </dev/null >/dev/null 2>&1 9>&-
-  wine_step "$TESSAL_WINE" wineboot -i
+  WINEDEBUG=err+all wine_step "$TESSAL_WINE" wineboot -i
+}
+
+system_file_count() {
+  find "$prefix/drive_c/windows/system32" -maxdepth 1 -type f 2>/dev/null | wc -l
 }
 
 # A printer whose driver cannot be listed still prints: only a message.

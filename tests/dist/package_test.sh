@@ -77,14 +77,16 @@ check "launcher: no prefix yet gives status 2 and no output" \
   test "$rc" = 2 -a -z "$out" -a -s "$work/err"
 
 # --- First run sets everything up, even when Wine's first start in the new
-# prefix fails, as it now and then does: here a Wine that fails the first
-# wineboot it is asked for.
+# prefix fails, as it now and then does: here a Wine whose first wineboot
+# leaves the prefix marked as set up but without its system files.
 cp /usr/lib/tessalwine/wine-env.sh "$work/wine-env-real.sh"
 printf '. %s/wine-env-real.sh\nexport TESSAL_WINE_REAL=$TESSAL_WINE TESSAL_WINE=%s/flaky-wine\n' \
   "$work" "$work" >"$work/wine-env-flaky.sh"
 cat >"$work/flaky-wine" <<EOF
 #!/bin/sh
 if [ "\$1" = wineboot ] && mkdir "$work/wineboot-failed" 2>/dev/null; then
+  mkdir -p "\$WINEPREFIX/drive_c/windows/system32"
+  stat -c %Y /usr/share/wine/wine.inf >"\$WINEPREFIX/.update-timestamp"
   echo "wine: could not load kernel32.dll, status c0000135" >&2
   exit 53
 fi
