@@ -98,18 +98,19 @@ show_log_and_die() {
   die "$1 (log: $log)"
 }
 
-# Runs a Wine command with a time limit, its output in the setup log, and
-# without the lock descriptor, so that no Wine process keeps the lock.
+# Runs a Wine command with a time limit, its output and Wine's error
+# messages in the setup log, and without the lock descriptor, so that no Wine
+# process keeps the lock.
 wine_step() {
-  timeout 300 "$@" </dev/null >>"$log" 2>&1 9>&-
+  WINEDEBUG=err+all timeout 300 "$@" </dev/null >>"$log" 2>&1 9>&-
 }
 
 # Wine's first start in a new prefix can end with "could not load
 # kernel32.dll": Wine has marked the prefix as set up, but its system files
 # are missing, and a plain second start fails the same way. The second try
 # starts from a clean prefix (a prefix made before keeps its files but is
-# set up again), with a fresh wineserver and Wine's error messages in the
-# log. A start that ran out of time is not tried again.
+# set up again) with a fresh wineserver. A start that ran out of time is not
+# tried again.
 boot_prefix() {
   local rc=0 new=
   [ -f "$prefix/system.reg" ] || new=1
@@ -126,7 +127,7 @@ boot_prefix() {
     rm -f "$prefix/.update-timestamp"
   fi
   wineserver -p10 </dev/null >/dev/null 2>&1 9>&-
-  WINEDEBUG=err+all wine_step "$TESSAL_WINE" wineboot -i
+  wine_step "$TESSAL_WINE" wineboot -i
 }
 
 system_file_count() {
