@@ -42,9 +42,11 @@ die() {
 
 check_arguments() {
   [ -n "$model" ] || die "usage: run.sh MODEL"
+  # The same rule as MODEL's in the project's job-keys.list.
   case $model in
     *[!A-Za-z0-9\ ._+\(\)\#\&@-]*)
       die "printer name '$model' has characters this package does not accept" ;;
+    -*) die "printer name '$model' begins with '-'" ;;
   esac
   [ ${#model} -le 200 ] || die "printer name is longer than 200 characters"
   case ${HOME:-} in

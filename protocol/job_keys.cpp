@@ -40,8 +40,34 @@ static bool number_in(const char* s, size_t n, long lo, long hi, size_t* end)
     return i > 0 && v >= lo && v <= hi;
 }
 
+// Characters that are not printed but change how the text around them is
+// shown or read: bidirectional marks, embeddings, overrides and isolates,
+// invisible operators, the BOM, line and paragraph separators, and the
+// other format characters of the first planes. The zero-width joiner and
+// non-joiner stay: scripts and emoji sequences need them.
+static const unsigned long k_hidden[][2] = {
+    {0x00ad, 0x00ad}, {0x0600, 0x0605}, {0x061c, 0x061c}, {0x06dd, 0x06dd}, {0x070f, 0x070f},
+    {0x0890, 0x0891}, {0x08e2, 0x08e2}, {0x180e, 0x180e}, {0x200b, 0x200b}, {0x200e, 0x200f},
+    {0x2028, 0x202e}, {0x2060, 0x206f}, {0xfeff, 0xfeff}, {0xfff9, 0xfffb}, {0x110bd, 0x110bd},
+    {0x110cd, 0x110cd}, {0x13430, 0x1343f}, {0x1bca0, 0x1bca3}, {0x1d173, 0x1d17a}};
+
+// A character a document name may hold: planes 0 to 3 (the later ones hold
+// only tag characters, variation selectors and private use), no control,
+// surrogate, private-use or noncharacter code point, nothing of k_hidden.
+static bool visible_char(unsigned long c)
+{
+    if (c < 0xa0 || c >= 0x40000 || (c >= 0xd800 && c <= 0xf8ff))
+        return c >= 0x20 && c < 0x7f;
+    if ((c >= 0xfdd0 && c <= 0xfdef) || (c & 0xfffe) == 0xfffe)
+        return false;
+    for (const auto& r : k_hidden)
+        if (c >= r[0] && c <= r[1])
+            return false;
+    return true;
+}
+
 // Length of the UTF-8 sequence at s (n bytes left) that encodes a
-// character other than a control character, or 0.
+// character a document name may hold, or 0.
 static size_t utf8_char(const unsigned char* s, size_t n)
 {
     if (s[0] >= 0x20 && s[0] < 0x7f)
@@ -59,8 +85,7 @@ static size_t utf8_char(const unsigned char* s, size_t n)
         c = c << 6 | (s[i] & 0x3f);
     }
     static const unsigned long least[] = {0, 0, 0x80, 0x800, 0x10000};
-    bool ok = c >= least[len] && c <= 0x10ffff && !(c >= 0xd800 && c <= 0xdfff) && c >= 0xa0;
-    return ok ? len : 0;
+    return c >= least[len] && visible_char(c) ? len : 0;
 }
 
 static bool title_text(const char* s, size_t n)
@@ -100,6 +125,24 @@ static bool package_ok(const char* s, size_t n)
     return !(n == 1 && s[0] == '.') && !(n == 2 && s[0] == '.' && s[1] == '.');
 }
 
+// The characters of package-setup.sh's own check: nothing a shell, a
+// Windows port or path name, or an option parser gives a meaning to. A
+// backslash would name a printer on another machine, '|' or ':' a port,
+// '/' a path; a leading '-' reads as an option.
+static bool printer_ok(const char* s, size_t n)
+{
+    if (n == 0 || n > PRINTER_NAME_MAX || s[0] == '-')
+        return false;
+    for (size_t i = 0; i < n; i++) {
+        char c = s[i];
+        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
+            || (c && strchr(" ._+()#&@-", c));
+        if (!ok)
+            return false;
+    }
+    return true;
+}
+
 static bool value_ok(job_rule rule, const char* v, size_t n)
 {
     size_t end = 0, end2 = 0;
@@ -111,8 +154,7 @@ static bool value_ok(job_rule rule, const char* v, size_t n)
     case JOB_RULE_PACKAGE:
         return package_ok(v, n);
     case JOB_RULE_PRINTER:
-        // A backslash would name a printer on another machine.
-        return n > 0 && n <= PRINTER_NAME_MAX && !memchr(v, '\\', n) && !memchr(v, ',', n);
+        return printer_ok(v, n);
     case JOB_RULE_PAPERCODE:
         return number_in(v, n, 1, PAPERCODE_MAX, &end) && end == n;
     case JOB_RULE_RESOLUTION:

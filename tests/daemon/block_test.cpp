@@ -84,10 +84,10 @@ TEST_F(DaemonTest, MalformedBlocksEndTheWorker)
 TEST_F(DaemonTest, FirstOfARepeatedKeyWinsAndTheToolSeesOnlyIt)
 {
     ASSERT_GT(start_daemon(), 0);
-    run_job({"PACKAGENAME=ok", "MODEL=a=b", "PACKAGENAME=exit3"});
+    run_job({"PACKAGENAME=ok", "MODEL=a b", "OPT_X=a=b", "PACKAGENAME=exit3"});
     std::string rec = rig_read_file("/opt/rig-out/configure.rec");
-    EXPECT_NE(std::string::npos, rec.find("argc=1\narg=a=b\n")) << rec;
-    std::vector<std::string> env = {"PACKAGENAME=ok", "MODEL=a=b",
+    EXPECT_NE(std::string::npos, rec.find("argc=1\narg=a b\n")) << rec;
+    std::vector<std::string> env = {"PACKAGENAME=ok", "MODEL=a b", "OPT_X=a=b",
         "WINEPREFIX=/home/desk/.tessalwine/ok", "DISPLAY=:5", "HOME=/home/desk"};
     EXPECT_EQ(env, record().env);
 }

@@ -24,8 +24,9 @@ TEST(JobOptions, ValuesMeetTheirKeysRules)
 {
     for (const char* e :
         {"MODEL=Office Jet (2nd floor)", "PAGESIZE=1", "PAGESIZE=32767", "DPI=50", "DPI=9600x600",
-            "PACKAGENAME=zk-3000", "OPT_A=", "MODEL=-e", "DUPLEX=3", "INPUTBIN=260", "COLOR=1",
-            "COPIES=9999", "COLLATE=0", "DOCNAME=Caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x96\xa8"})
+            "PACKAGENAME=zk-3000", "OPT_A=", "MODEL=a-e", "DUPLEX=3", "INPUTBIN=260", "COLOR=1",
+            "COPIES=9999", "COLLATE=0", "DOCNAME=Caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x96\xa8",
+            "MODEL=HP #2 & Co. (R+D) @3_x", "DOCNAME=\xe2\x80\x8d\xef\xbf\xbd\xf0\xaf\xbf\xbd"})
         EXPECT_EQ(JOB_ENTRY_OK, job_entry_check(e, strlen(e))) << e;
     std::string long_model = "MODEL=" + std::string(201, 'm');
     for (const char* e : {"MODEL=", "MODEL=\\\\host\\share", "MODEL=a,b", "MODEL=tab\there",
@@ -35,7 +36,19 @@ TEST(JobOptions, ValuesMeetTheirKeysRules)
              "COLOR=3", "COPIES=0", "COPIES=10000", "COLLATE=2", "MEDIATYPE=32768",
              // Titles: overlong, surrogate, C1 control, cut sequence, control byte.
              "DOCNAME=\xc0\xaf", "DOCNAME=\xed\xa0\x80", "DOCNAME=\xc2\x85", "DOCNAME=\xe2\x82",
-             "DOCNAME=a\x1b" "b", "DOCNAME=\x7f"})
+             "DOCNAME=a\x1b" "b", "DOCNAME=\x7f",
+             // Printer names a vendor's run.sh would take for a command, a
+             // port, a path or an option.
+             "MODEL=|sh -c id", "MODEL=FILE:", "MODEL=../../x", "MODEL=/etc/passwd", "MODEL=$(id)",
+             "MODEL=--list", "MODEL=-e", "MODEL=a=b", "MODEL=a;b", "MODEL=`id`",
+             // Titles that hide or reorder text: RLO, LRM, isolate, line and
+             // paragraph separators, BOM, soft hyphen, noncharacters, private
+             // use, a tag character.
+             "DOCNAME=a\xe2\x80\xae" "b", "DOCNAME=\xe2\x80\x8f", "DOCNAME=\xe2\x81\xa6",
+             "DOCNAME=\xe2\x80\xa8", "DOCNAME=\xe2\x80\xa9", "DOCNAME=\xef\xbb\xbf",
+             "DOCNAME=\xc2\xad", "DOCNAME=\xef\xbf\xbe", "DOCNAME=\xef\xb7\x90",
+             "DOCNAME=\xf0\x9f\xbf\xbf", "DOCNAME=\xee\x80\x80", "DOCNAME=\xf3\xa0\x80\x81",
+             "DOCNAME=\xf4\x8f\xbf\xbd"})
         EXPECT_EQ(JOB_ENTRY_BAD_VALUE, job_entry_check(e, strlen(e))) << e;
     for (const char* e : {"LD_PRELOAD=x", "PATH=/bin", "model=m", "OPT_=1", "OPT_a=1", "OPT_X-Y=1",
              "WINEPREFIX=/x", "HOME=/x", "=x"})
