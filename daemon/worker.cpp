@@ -3,6 +3,7 @@
 #include "admission.h"
 #include "deadline.h"
 #include "env_filter.h"
+#include "job_user.h"
 #include "probe.h"
 #include "wire.h"
 
@@ -172,6 +173,8 @@ void run_worker(int conn)
         fprintf(stderr, "failed to get user [%s] info", found[0]);
         exit(255);
     }
+    if (!job_user_allowed(pw))
+        exit(255);
     become_user(pw);
 
     size_t size = strlen(pw->pw_dir) + 6;

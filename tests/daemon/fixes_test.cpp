@@ -163,3 +163,59 @@ TEST_F(DaemonTest, StartedProgramsDoNotHoldTheListeningSocket)
     ASSERT_NE(std::string::npos, conf.find("fd=0 ")) << conf;
     EXPECT_EQ(std::string::npos, conf.find(listening)) << conf;
 }
+
+TEST_F(DaemonTest, JobsRunOnlyAsLoginUsersOrTheServiceAccount)
+{
+    ASSERT_EQ(0, rig_add_user("rootgroup", 1700, 0, "/home/rootgroup"));
+    ASSERT_EQ(0, rig_add_user("sysacct", 999, 999, "/home/sysacct"));
+    ASSERT_EQ(0, rig_add_user("first", 1000, 1000, "/home/first"));
+    ASSERT_EQ(0, rig_add_user("tessalwine", 150, 150, "/home/tessalwine"));
+    ASSERT_EQ(0, rig_add_user("printsvc", 151, 151, "/home/printsvc"));
+    ASSERT_EQ(0, rig_write_file("/opt/tessalwine/printer_drv/plain/run.sh", "exit 0\n", 0644));
+    ASSERT_GT(start_daemon(), 0);
+    const char* defs = "# UID_MIN 5\nUID_MIN\t\t\t 1000\n";
+    const char* server = "policy=server\n  service_user = printsvc \t\n";
+    struct {
+        const char* user;
+        const char* login_defs; // "" for none
+        const char* xpub_conf; // null for none
+        const char* refusal; // null when the job runs
+    } cases[] = {
+        {"root", defs, nullptr, "as root: uid 0, gid 0; never as root.\n"},
+        {"root", defs, "service_user=root\n", "as root: uid 0, gid 0; never as root.\n"},
+        {"rootgroup", defs, nullptr, "as rootgroup: uid 1700, gid 0; never as root.\n"},
+        {"sysacct", "", nullptr, "as sysacct: uid 999 is a system account (below UID_MIN 1000) "
+                                 "and not the service account tessalwine.\n"},
+        {"first", defs, nullptr, nullptr},
+        {"tessalwine", defs, nullptr, nullptr},
+        {"tessalwine", defs, "service_user=\n", nullptr},
+        {"tessalwine", defs, server, "as tessalwine: uid 150 is a system account (below UID_MIN "
+                                     "1000) and not the service account printsvc.\n"},
+        {"printsvc", defs, server, nullptr},
+        {"desk", "UID_MIN 1601\n", nullptr, "as desk: uid 1600 is a system account (below "
+                                            "UID_MIN 1601)"},
+        {"desk", "", nullptr, nullptr},
+    };
+    int row = 0;
+    for (auto& c : cases) {
+        std::string tag = "row" + std::to_string(row++);
+        SCOPED_TRACE(tag + " " + c.user);
+        if (*c.login_defs)
+            ASSERT_EQ(0, rig_write_file("/etc/login.defs", c.login_defs, 0644));
+        else
+            unlink("/etc/login.defs");
+        if (c.xpub_conf)
+            ASSERT_EQ(0, rig_write_file("/etc/tessalwine/xpub.conf", c.xpub_conf, 0644));
+        else
+            unlink("/etc/tessalwine/xpub.conf");
+        set_probe_output(std::string("XUSER=") + c.user + "\nDISPLAY=:5\n");
+        std::string refused = std::string("refused to run the job ") + (c.refusal ? c.refusal : "");
+        int before = count_of(rig_log(), refused);
+        std::string out = run_job({"MODEL=m", "PACKAGENAME=plain", "OPT_STUB_TAG=" + tag});
+        int status = worker_status();
+        EXPECT_EQ(c.refusal ? "" : "STUB-OUTPUT\n", out);
+        EXPECT_EQ(c.refusal ? 255 : 0, WEXITSTATUS(status));
+        EXPECT_EQ(!c.refusal, record(tag.c_str()).found);
+        EXPECT_EQ(before + (c.refusal ? 1 : 0), count_of(rig_log(), refused));
+    }
+}

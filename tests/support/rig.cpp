@@ -88,9 +88,15 @@ int rig_enter(void)
     if (unshare(CLONE_NEWNS | CLONE_NEWNET) != 0)
         return fail("unshare");
     // The same mounts as the sandbox's (rigs/sandbox.sh): everything private,
-    // the scratch tmpfs, an empty /home and a user database of our own.
-    if (sandbox_run(g_scratch, "sandbox_enter\nsandbox_tmpfs /home\nsandbox_user_db\n", {}) != 0)
+    // the scratch tmpfs, an empty /home, a writable /etc and a user database
+    // of our own.
+    if (sandbox_run(g_scratch,
+            "sandbox_enter\nsandbox_tmpfs /home\nsandbox_overlay /etc /etc\nsandbox_user_db\n", {})
+        != 0)
         return mount_failed("the namespace's mounts", "");
+    // The login range the daemon allows jobs in, whatever the host's is.
+    if (rig_write_file("/etc/login.defs", "UID_MIN\t\t\t 1000\nUID_MAX\t\t\t60000\n", 0644) != 0)
+        return -1;
     int log = open(scratch_path("daemon.log").c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0644);
     if (log < 0)
         return fail("create log");

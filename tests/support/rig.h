@@ -30,7 +30,8 @@
 #include <string>
 
 // Enters new mount and network namespaces, makes every mount private and
-// mounts the scratch tmpfs, a tmpfs on /home and copies of /etc/passwd and
+// mounts the scratch tmpfs, a tmpfs on /home, a copy-on-write overlay on
+// /etc with a login.defs of UID_MIN 1000, and copies of /etc/passwd and
 // /etc/group bind-mounted over the originals.
 int rig_enter(void);
 
