@@ -3,6 +3,7 @@
 
 #include "wire.h"
 
+#include <dirent.h>
 #include <unistd.h>
 
 TEST_F(DaemonTest, OnlyLpIsAdmitted)
@@ -73,4 +74,60 @@ TEST_F(DaemonTest, SilentPeersDoNotHoldUpTheNextClient)
     }
     EXPECT_NE(std::string::npos, rig_log().find("no admission message in time.\n"));
     EXPECT_EQ(12, count_of(rig_log(), "uid: 65534 gid: 65534\n"));
+}
+
+TEST_F(DaemonTest, PeerOtherThanLpIsClosedAtOnceAndStartsNothing)
+{
+    ASSERT_GT(start_daemon(), 0);
+    int fd = rig_connect_as(4242, 4242, 0, RIG_CONNECT_ONLY);
+    ASSERT_GE(fd, 0);
+    // A worker would hold a silent peer for its admission wait of 3 s.
+    std::string out;
+    EXPECT_TRUE(rig_read_all(fd, &out, 1500)) << "the connection was not closed at once";
+    close(fd);
+    EXPECT_EQ("", out);
+    EXPECT_EQ(-1, rig_reap_adopted(4000)) << "a worker was started";
+    EXPECT_EQ(std::string::npos, rig_log().find("no admission message in time"));
+}
+
+// Processes running the stand-in launcher: jobs that have reached the tool.
+static int tools_running(void)
+{
+    int n = 0;
+    DIR* d = opendir("/proc");
+    while (struct dirent* e = d ? readdir(d) : nullptr) {
+        std::string cmd = rig_read_file(("/proc/" + std::string(e->d_name) + "/cmdline").c_str());
+        n += cmd.rfind("/usr/bin/tessal-wine", 0) == 0;
+    }
+    if (d)
+        closedir(d);
+    return n;
+}
+
+TEST_F(DaemonTest, SeventeenthJobWaitsForAFreeSlot)
+{
+    ASSERT_GT(start_daemon(), 0);
+    // Sixteen jobs whose pages never end hold every slot.
+    std::vector<int> held;
+    for (int i = 0; i < 16; i++) {
+        held.push_back(rig_connect_as(LP_UID, LP_UID, 1, RIG_ADMIT));
+        ASSERT_GE(held.back(), 0);
+        send_bytes(held.back(), block_bytes({"MODEL=m", "PACKAGENAME=ok"}));
+    }
+    int late = rig_connect_as(LP_UID, LP_UID, 1, RIG_ADMIT);
+    ASSERT_GE(late, 0);
+    send_bytes(late, block_bytes({"MODEL=m", "PACKAGENAME=ok", "OPT_STUB_TAG=late"}));
+    wire_end_pages(late);
+    for (int i = 0; i < 3000 && tools_running() < 16; i++)
+        usleep(10000);
+    ASSERT_EQ(16, tools_running());
+    EXPECT_FALSE(rig_wait_file("/opt/rig-out/late.rec", 2000)) << "a 17th job took a slot";
+
+    wire_end_pages(held[0]);
+    EXPECT_EQ("STUB-OUTPUT\n", read_to_end(held[0]));
+    EXPECT_EQ("STUB-OUTPUT\n", read_to_end(late));
+    EXPECT_TRUE(record("late").found);
+    for (int fd : held)
+        close(fd);
+    close(late);
 }
