@@ -14,7 +14,7 @@ struct timespec deadline_after(int seconds)
     return t;
 }
 
-static long ms_left(const struct timespec* deadline)
+long deadline_ms_left(const struct timespec* deadline)
 {
     struct timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
@@ -27,7 +27,7 @@ ssize_t read_by(int fd, void* buf, size_t n, const struct timespec* deadline)
     struct pollfd p = {fd, POLLIN, 0};
     int r;
     do
-        r = poll(&p, 1, (int)ms_left(deadline));
+        r = poll(&p, 1, (int)deadline_ms_left(deadline));
     while (r < 0 && errno == EINTR);
     if (r == 0)
         return DEADLINE_PASSED;
@@ -42,7 +42,7 @@ bool wait_by(pid_t pid, int* status, const struct timespec* deadline)
         pid_t r = waitpid(pid, status, WNOHANG);
         if (r == pid || (r < 0 && errno != EINTR))
             return true;
-        if (ms_left(deadline) == 0)
+        if (deadline_ms_left(deadline) == 0)
             return false;
         struct timespec step = {0, 20 * 1000 * 1000};
         nanosleep(&step, nullptr);

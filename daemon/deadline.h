@@ -8,6 +8,9 @@
 // The moment seconds from now, on the monotonic clock.
 struct timespec deadline_after(int seconds);
 
+// Milliseconds until deadline, 0 when it has passed.
+long deadline_ms_left(const struct timespec* deadline);
+
 // One read that waits for data no later than deadline.  Returns what read
 // returned, or DEADLINE_PASSED.
 #define DEADLINE_PASSED (-2)

@@ -5,9 +5,11 @@
 #include "env_filter.h"
 #include "job_user.h"
 #include "probe.h"
+#include "relay.h"
 #include "wire.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <grp.h>
 #include <pwd.h>
 #include <stdio.h>
@@ -22,7 +24,6 @@
 #define PRINT_TOOL "/usr/bin/strelwick.exe"
 #define ENV_SLOTS 256
 #define MAX_OPTIONS 246
-#define RELAY_CHUNK 8192
 // How long the package's configure step may take, a first setup included.
 #ifndef CONFIGURE_SECONDS
 #define CONFIGURE_SECONDS 300
@@ -108,40 +109,50 @@ static void finish_environment(
         fprintf(stderr, "%s\n", env[i]);
 }
 
-static pid_t start_print_tool(int conn, int pipe_fds[2], char** env)
+// The tool's standard input is one end of a socket pair and its output a
+// pipe; the worker relays both.  It runs in a process group of its own, so
+// that a job that is stopped ends with everything Wine started for it.
+static pid_t start_print_tool(int in_fds[2], int out_fds[2], char** env)
 {
     pid_t pid = fork();
     if (pid < 0)
         fail("failed to fork strelwick.\n");
     if (pid == 0) {
-        if (dup2(conn, 0) < 0)
+        setpgid(0, 0);
+        if (dup2(in_fds[1], 0) < 0)
             fail("failed to redirect stdin.\n");
-        if (dup2(pipe_fds[1], 1) < 0)
+        if (dup2(out_fds[1], 1) < 0)
             fail("failed to redirect stdout.\n");
-        close(conn);
-        close(pipe_fds[0]);
-        close(pipe_fds[1]);
+        close(in_fds[0]);
+        close(in_fds[1]);
+        close(out_fds[0]);
+        close(out_fds[1]);
         execle(LAUNCHER, LAUNCHER, PRINT_TOOL, "img", (char*)nullptr, env);
         fail("failed to start strelwick.\n");
     }
+    setpgid(pid, pid);
     return pid;
 }
 
-bool relay_output(int pipe_fd, int conn)
+// Relays the job and ends the tool: reaps it after its output has ended,
+// kills its process group when the client went away or the job stood still.
+[[noreturn]] static void finish_job(int conn, int in_fds[2], int out_fds[2], pid_t tool)
 {
-    char buf[RELAY_CHUNK];
-    bool writing = true;
-    for (;;) {
-        ssize_t n = read(pipe_fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return writing;
-        if (writing && wire_send_all(conn, buf, (size_t)n) != 0) {
-            fputs("write incomplete.\n", stderr);
-            writing = false;
-        }
+    close(in_fds[1]);
+    close(out_fds[1]);
+    relay_end end = relay_job(conn, in_fds[0], out_fds[0]);
+    fprintf(stderr, "wait for zk pid:%d\n", (int)tool);
+    if (end != RELAY_DONE) {
+        kill_group(tool, tool);
+        exit(255);
     }
+    struct timespec deadline = deadline_after(JOB_IDLE_SECONDS);
+    if (!wait_by(tool, nullptr, &deadline)) {
+        fputs("the print tool did not end after its output: stopping it.\n", stderr);
+        kill_group(tool, tool);
+    }
+    close(conn);
+    exit(0);
 }
 
 void run_worker(int conn)
@@ -188,15 +199,10 @@ void run_worker(int conn)
     int n = split_options(block, len, env, ENV_SLOTS);
     finish_environment(env, n, pw->pw_dir, package, found[1], home_env);
 
-    int pipe_fds[2];
-    if (pipe(pipe_fds) != 0)
+    int in_fds[2], out_fds[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, in_fds) != 0)
+        fail("failed to create socket pair.\n");
+    if (pipe2(out_fds, O_CLOEXEC) != 0)
         fail("failed to create pipe.\n");
-    pid_t tool = start_print_tool(conn, pipe_fds, env);
-    close(pipe_fds[1]);
-    relay_output(pipe_fds[0], conn);
-
-    fprintf(stderr, "wait for zk pid:%d\n", (int)tool);
-    while (waitpid(tool, nullptr, 0) < 0 && errno == EINTR) { }
-    close(conn);
-    exit(0);
+    finish_job(conn, in_fds, out_fds, start_print_tool(in_fds, out_fds, env));
 }

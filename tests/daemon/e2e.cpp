@@ -110,6 +110,8 @@ StubRecord DaemonTest::record(const char* tag)
             r.pid = atol(v.c_str());
         else if ((v = value("ppid=")) != "\x01")
             r.ppid = atol(v.c_str());
+        else if ((v = value("pgid=")) != "\x01")
+            r.pgid = atol(v.c_str());
         else if ((v = value("stdin=")) != "\x01")
             r.stdin_bytes = atol(v.c_str());
     }

@@ -24,7 +24,7 @@ struct StubRecord {
     bool found = false;
     std::vector<std::string> argv, env, fds;
     std::string uid, gid, groups;
-    long pid = 0, ppid = 0, stdin_bytes = -1;
+    long pid = 0, ppid = 0, pgid = 0, stdin_bytes = -1;
 };
 
 class DaemonTest : public ::testing::Test {

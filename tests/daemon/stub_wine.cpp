@@ -5,6 +5,8 @@
 //   OPT_STUB_TAG    name of the record files under /opt/rig-out (default "tool")
 //   OPT_STUB_OUT    write this many pattern bytes instead of the fixed greeting
 //   OPT_STUB_STDIN  "count": only count the stdin bytes instead of saving them
+//   OPT_STUB_TRICKLE  first write this many dots, one every 700 ms
+//   OPT_STUB_SLEEP_MS then sleep this long before the output
 // Files: <tag>.rec (written complete before any output), <tag>.stdin,
 // <tag>.done (after all output was written).
 #include "rig.h"
@@ -16,6 +18,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <string>
@@ -104,7 +107,8 @@ int main(int argc, char** argv)
     rec += "groups=";
     for (int i = 0; i < ng; i++)
         rec += (i ? "," : "") + std::to_string(groups[i]);
-    rec += "\npid=" + std::to_string(getpid()) + "\nppid=" + std::to_string(getppid()) + "\n";
+    rec += "\npid=" + std::to_string(getpid()) + "\nppid=" + std::to_string(getppid())
+        + "\npgid=" + std::to_string(getpgrp()) + "\n";
     record_fds(&rec);
 
     const char* mode = getenv("OPT_STUB_STDIN");
@@ -118,6 +122,15 @@ int main(int argc, char** argv)
         || rename(tmp.c_str(), (base + ".rec").c_str()) != 0) {
         perror("stub: record");
         return 2;
+    }
+    for (int i = 0; getenv("OPT_STUB_TRICKLE") && i < atoi(getenv("OPT_STUB_TRICKLE")); i++) {
+        usleep(700 * 1000);
+        write_all(1, ".", 1);
+    }
+    if (getenv("OPT_STUB_SLEEP_MS")) {
+        long ms = atol(getenv("OPT_STUB_SLEEP_MS"));
+        struct timespec t = {ms / 1000, ms % 1000 * 1000000};
+        while (nanosleep(&t, &t) != 0) { }
     }
     write_output(getenv("OPT_STUB_OUT"));
     close(1);

@@ -3,6 +3,7 @@
 
 #include "wire.h"
 
+#include <string.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -123,26 +124,81 @@ TEST_F(DaemonTest, RelaysFiftyMegabytesByteExact)
     EXPECT_EQ(std::string::npos, rig_log().find("write incomplete."));
 }
 
-TEST_F(DaemonTest, ClientVanishingMidRelayLeavesNothingBehind)
+TEST_F(DaemonTest, ClientVanishingStopsTheToolAndItsGroup)
 {
     ASSERT_GT(start_daemon(), 0);
-    int fd = rig_connect_as(LP_UID, LP_UID, 1, RIG_ADMIT);
-    ASSERT_GE(fd, 0);
-    send_bytes(fd, block_bytes({"MODEL=m", "PACKAGENAME=ok", "OPT_STUB_OUT=40000000"}));
-    wire_end_pages(fd);
-    char buf[4096];
-    ASSERT_GT(wire_read(fd, buf, sizeof buf), 0);
-    close(fd);
+    struct {
+        const char* tag;
+        const char* option;
+    } cases[] = {
+        {"midrelay", "OPT_STUB_OUT=40000000"}, // the relay's write fails
+        {"silent", "OPT_STUB_SLEEP_MS=100000"}, // only the hang-up tells
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.tag);
+        int fd = rig_connect_as(LP_UID, LP_UID, 1, RIG_ADMIT);
+        ASSERT_GE(fd, 0);
+        send_bytes(fd,
+            block_bytes({"MODEL=m", "PACKAGENAME=ok", c.option, std::string("OPT_STUB_TAG=") + c.tag}));
+        wire_end_pages(fd);
+        char buf[4096];
+        if (strcmp(c.tag, "midrelay") == 0)
+            ASSERT_GT(wire_read(fd, buf, sizeof buf), 0);
+        else
+            ASSERT_TRUE(rig_wait_file("/opt/rig-out/silent.rec", 10000));
+        close(fd);
 
-    // The tool writes all its output, the worker drains and reaps it and ends.
-    ASSERT_TRUE(rig_wait_file("/opt/rig-out/tool.done", 30000));
-    int status = worker_status();
-    ASSERT_NE(-1, status);
-    EXPECT_TRUE(WIFEXITED(status));
-    StubRecord r = record();
-    EXPECT_EQ(1, count_of(rig_log(), "write incomplete.\n"));
-    EXPECT_TRUE(rig_wait_log(("wait for zk pid:" + std::to_string(r.pid)).c_str(), 1000));
-    // The tool was reaped by the worker, not handed to us as an orphan.
-    EXPECT_EQ(-1, rig_reap_adopted(200));
-    EXPECT_NE(0, kill((pid_t)r.pid, 0));
+        int status = worker_status();
+        ASSERT_NE(-1, status) << "the worker did not end";
+        EXPECT_EQ(255, WEXITSTATUS(status));
+        StubRecord r = record(c.tag);
+        EXPECT_EQ(r.pid, r.pgid) << "the tool runs in a process group of its own";
+        EXPECT_NE(0, kill((pid_t)r.pid, 0)) << "the tool still runs";
+        EXPECT_NE(0, access(("/opt/rig-out/" + std::string(c.tag) + ".done").c_str(), F_OK));
+        // The worker reaped the tool: nothing is left to us as an orphan.
+        EXPECT_EQ(-1, rig_reap_adopted(200));
+    }
+    EXPECT_EQ(2, count_of(rig_log(), "client gone: stopping the print tool.\n"));
+}
+
+TEST_F(DaemonTest, OnlyAJobThatStandsStillIsStopped)
+{
+    // This daemon stops a job after 2 s in which nothing moved.
+    daemon_ = rig_start_daemon(ZK_FILTER_SHORT_LIMITS, nullptr);
+    ASSERT_GT(daemon_, 0);
+    struct {
+        const char* tag;
+        const char* option;
+        int page_gaps; // pages sent as this many bytes, 700 ms apart
+        int read_after_ms; // the client takes no output before this
+        size_t out_bytes;
+    } cases[] = {
+        {"slowoutput", "OPT_STUB_TRICKLE=4", 0, 0, 16},
+        {"slowpages", "OPT_A=", 4, 0, 12},
+        {"slowclient", "OPT_STUB_OUT=8000000", 0, 3000, 8000000},
+        {"stuck", "OPT_STUB_SLEEP_MS=100000", 0, 0, 0},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.tag);
+        int fd = rig_connect_as(LP_UID, LP_UID, 1, RIG_ADMIT);
+        ASSERT_GE(fd, 0);
+        send_bytes(fd,
+            block_bytes({"MODEL=m", "PACKAGENAME=ok", c.option, std::string("OPT_STUB_TAG=") + c.tag}));
+        for (int i = 0; i < c.page_gaps; i++) {
+            usleep(700 * 1000);
+            send_bytes(fd, "P");
+        }
+        wire_end_pages(fd);
+        usleep(c.read_after_ms * 1000);
+        std::string out = read_to_end(fd);
+        close(fd);
+        EXPECT_EQ(c.out_bytes, out.size());
+        int status = worker_status();
+        EXPECT_EQ(c.out_bytes ? 0 : 255, WEXITSTATUS(status));
+        EXPECT_EQ(c.out_bytes ? 1 : 0,
+            access(("/opt/rig-out/" + std::string(c.tag) + ".done").c_str(), F_OK) + 1);
+    }
+    EXPECT_EQ(std::string(4, 'P'), rig_read_file("/opt/rig-out/slowpages.stdin"));
+    EXPECT_EQ(1, count_of(rig_log(), "no data from the client or the print tool for 2 s: stopping it.\n"));
+    EXPECT_NE(0, kill((pid_t)record("stuck").pid, 0));
 }
