@@ -8,8 +8,10 @@
 // tool, either way, for this long.  Time spent waiting for the client to
 // take output does not count: a printer that is slow or waits for paper
 // holds the client, not the tool, and cancelling the job closes the client.
+// It is longer than the launcher's 15-minute wait for the prefix's lock, so
+// that a job queued behind a long one in the same prefix is not stopped.
 #ifndef JOB_IDLE_SECONDS
-#define JOB_IDLE_SECONDS 600
+#define JOB_IDLE_SECONDS 1200
 #endif
 
 enum relay_end {
