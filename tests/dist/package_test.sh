@@ -253,5 +253,9 @@ run_sh "$home" 'Bad\Name'
 detail="rc=$rc err=$err"
 check "a printer name with a backslash is refused" \
   test "$rc" != 0 -a -n "$err" -a ! -e "$home/.tessalwine"
+run_sh "$home" '--list'
+detail="rc=$rc err=$err"
+check "a printer name that reads as an option is refused" \
+  test "$rc" != 0 -a -n "$err" -a ! -e "$home/.tessalwine"
 
 check_done
