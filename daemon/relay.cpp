@@ -101,8 +101,8 @@ static void take_output(relay* r)
 static int wait_for_io(relay* r, struct pollfd p[3])
 {
     bool to_client = r->output.len > 0;
-    short conn_events = (short)((r->pages_open && r->pages.len == 0 ? POLLIN : 0)
-        | (to_client ? POLLOUT : 0));
+    short conn_events
+        = (short)((r->pages_open && r->pages.len == 0 ? POLLIN : 0) | (to_client ? POLLOUT : 0));
     // A descriptor not waited for is left out, so that its hang-up cannot
     // wake the loop again and again; the client's hang-up always counts.
     bool give = r->pages.len > 0, take = r->output_open && !to_client;

@@ -184,16 +184,19 @@ TEST_F(DaemonTest, JobsRunOnlyAsLoginUsersOrTheServiceAccount)
         {"root", defs, nullptr, "as root: uid 0, gid 0; never as root.\n"},
         {"root", defs, "service_user=root\n", "as root: uid 0, gid 0; never as root.\n"},
         {"rootgroup", defs, nullptr, "as rootgroup: uid 1700, gid 0; never as root.\n"},
-        {"sysacct", "", nullptr, "as sysacct: uid 999 is a system account (below UID_MIN 1000) "
-                                 "and not the service account tessalwine.\n"},
+        {"sysacct", "", nullptr,
+            "as sysacct: uid 999 is a system account (below UID_MIN 1000) "
+            "and not the service account tessalwine.\n"},
         {"first", defs, nullptr, nullptr},
         {"tessalwine", defs, nullptr, nullptr},
         {"tessalwine", defs, "service_user=\n", nullptr},
-        {"tessalwine", defs, server, "as tessalwine: uid 150 is a system account (below UID_MIN "
-                                     "1000) and not the service account printsvc.\n"},
+        {"tessalwine", defs, server,
+            "as tessalwine: uid 150 is a system account (below UID_MIN "
+            "1000) and not the service account printsvc.\n"},
         {"printsvc", defs, server, nullptr},
-        {"desk", "UID_MIN 1601\n", nullptr, "as desk: uid 1600 is a system account (below "
-                                            "UID_MIN 1601)"},
+        {"desk", "UID_MIN 1601\n", nullptr,
+            "as desk: uid 1600 is a system account (below "
+            "UID_MIN 1601)"},
         {"desk", "", nullptr, nullptr},
     };
     int row = 0;

@@ -139,7 +139,8 @@ TEST_F(DaemonTest, ClientVanishingStopsTheToolAndItsGroup)
         int fd = rig_connect_as(LP_UID, LP_UID, 1, RIG_ADMIT);
         ASSERT_GE(fd, 0);
         send_bytes(fd,
-            block_bytes({"MODEL=m", "PACKAGENAME=ok", c.option, std::string("OPT_STUB_TAG=") + c.tag}));
+            block_bytes(
+                {"MODEL=m", "PACKAGENAME=ok", c.option, std::string("OPT_STUB_TAG=") + c.tag}));
         wire_end_pages(fd);
         char buf[4096];
         if (strcmp(c.tag, "midrelay") == 0)
@@ -183,7 +184,8 @@ TEST_F(DaemonTest, OnlyAJobThatStandsStillIsStopped)
         int fd = rig_connect_as(LP_UID, LP_UID, 1, RIG_ADMIT);
         ASSERT_GE(fd, 0);
         send_bytes(fd,
-            block_bytes({"MODEL=m", "PACKAGENAME=ok", c.option, std::string("OPT_STUB_TAG=") + c.tag}));
+            block_bytes(
+                {"MODEL=m", "PACKAGENAME=ok", c.option, std::string("OPT_STUB_TAG=") + c.tag}));
         for (int i = 0; i < c.page_gaps; i++) {
             usleep(700 * 1000);
             send_bytes(fd, "P");
@@ -199,6 +201,7 @@ TEST_F(DaemonTest, OnlyAJobThatStandsStillIsStopped)
             access(("/opt/rig-out/" + std::string(c.tag) + ".done").c_str(), F_OK) + 1);
     }
     EXPECT_EQ(std::string(4, 'P'), rig_read_file("/opt/rig-out/slowpages.stdin"));
-    EXPECT_EQ(1, count_of(rig_log(), "no data from the client or the print tool for 2 s: stopping it.\n"));
+    EXPECT_EQ(1,
+        count_of(rig_log(), "no data from the client or the print tool for 2 s: stopping it.\n"));
     EXPECT_NE(0, kill((pid_t)record("stuck").pid, 0));
 }
