@@ -94,8 +94,11 @@ set_wine_environment() {
   . "$WINE_ENV"
 }
 
+# The log holds what Wine and the driver wrote; its end is shown with control
+# characters escaped (^[, M-...), as it reaches the daemon's log or root's
+# terminal.
 show_log_and_die() {
-  tail -n 5 "$log" >&2 2>/dev/null
+  tail -n 5 -- "$log" 2>/dev/null | tail -c 4000 | cat -v >&2
   wineserver -k </dev/null >/dev/null 2>&1 9>&-
   die "$1 (log: $log)"
 }

@@ -19,7 +19,8 @@
 # of its own in logind; its Xwayland display is the lowest X socket in
 # /tmp/.X11-unix that belongs to the session's user, and DISPLAY stays empty
 # when there is none (Wine then prints without a display). Where logind is
-# absent, the first X session that "who" lists is used.
+# absent, the user is the owner of the active virtual terminal (see
+# from_console); "who" is never asked, as any user can add to what it lists.
 
 PATH=/usr/bin:/bin
 export PATH
@@ -27,6 +28,7 @@ LC_ALL=C
 export LC_ALL
 
 X11_SOCKETS=/tmp/.X11-unix
+ACTIVE_VT=/sys/class/tty/tty0/active
 CONFIG=/etc/tessalwine/xpub.conf
 
 # A name or display that could break the KEY=VALUE lines is not used.
@@ -42,11 +44,20 @@ property() {
   sed -n "s/^$1=//p" | head -n 1
 }
 
-# The lowest-numbered X socket in X11_SOCKETS owned by uid $1, as ":N".
-xwayland_display() {
+# The X sockets are believed only in a root-owned sticky directory, where
+# no user can remove or replace another user's socket.
+x11_dir_sound() {
+  [ -d "$X11_SOCKETS" ] && [ ! -L "$X11_SOCKETS" ] && [ -k "$X11_SOCKETS" ] &&
+    [ "$(stat -c %u "$X11_SOCKETS")" = 0 ]
+}
+
+# The lowest-numbered X socket in X11_SOCKETS owned by uid $1, as ":N"; a
+# link is not a socket of anybody's.
+x_display_of() {
+  x11_dir_sound || return 1
   best=
   for sock in "$X11_SOCKETS"/X*; do
-    [ -S "$sock" ] || continue
+    [ ! -L "$sock" ] && [ -S "$sock" ] || continue
     [ "$(stat -c %u "$sock" 2>/dev/null)" = "$1" ] || continue
     n=${sock##*/X}
     case $n in "" | *[!0-9]*) continue ;; esac
@@ -85,25 +96,31 @@ from_logind() {
       [ -n "$display" ] && emit "$name" "$display" ;;
     wayland)
       uid=$(echo "$info" | property User)
-      [ -n "$display" ] || display=$(xwayland_display "$uid")
+      [ -n "$display" ] || display=$(x_display_of "$uid")
       [ -n "$uid" ] && emit "$name" "$display" ;;
   esac
   return 0
 }
 
-# "who" lines of X sessions carry the display as the line ("bob :0 ...")
-# or as the host in parentheses ("bob tty7 ... (:0)").
-from_who() {
-  who 2>/dev/null | awk '
-    {
-      d = ""
-      if ($2 ~ /^:[0-9]+(\.[0-9]+)?$/) d = $2
-      else if ($NF ~ /^\(:[0-9]+(\.[0-9]+)?\)$/) d = substr($NF, 2, length($NF) - 2)
-      if (d != "") { print $1, d; exit }
-    }' | {
-    read -r name display || exit 0
-    emit "$name" "$display"
-  }
+# Without logind, the desktop user is the owner of the active virtual
+# terminal: login gives the terminal to the user who logged in on it, and no
+# user can take one that is not theirs. (utmp, which "who" reads, proves
+# nothing: the setgid helper utempter lets any user add a line to it.) The
+# display is the user's own X server's (rootless Xorg, Xwayland), else one
+# that root runs (Xorg started by startx), else none; one that another user
+# runs is never used. A display manager that leaves the terminal to root,
+# and a machine without virtual terminals, give nobody: use logind there, or
+# the fallback or server policy.
+from_console() {
+  vt=$(head -c 16 "$ACTIVE_VT" 2>/dev/null)
+  case $vt in tty[1-9] | tty[1-9][0-9]) ;; *) return 0 ;; esac
+  [ ! -L "/dev/$vt" ] && [ -c "/dev/$vt" ] || return 0
+  [ "$(stat -c %t "/dev/$vt")" = 4 ] || return 0
+  uid=$(stat -c %u "/dev/$vt")
+  [ -n "$uid" ] && [ "$uid" != 0 ] || return 0
+  name=$(getent passwd "$uid" | cut -d: -f1)
+  display=$(x_display_of "$uid") || display=$(x_display_of 0) || display=
+  emit "$name" "$display"
 }
 
 # Value of one "key=value" setting of the configuration file, blanks around
@@ -127,7 +144,7 @@ from_service_account() {
 
 from_desktop() {
   from_logind
-  [ $? -eq 2 ] && from_who
+  [ $? -eq 2 ] && from_console
 }
 
 policy=$(setting policy)

@@ -2,8 +2,8 @@
 # private mount and network namespaces, so the host stays untouched.
 #
 #   sandbox_setup STATE [STAGE] mount STAGE (a DESTDIR install) over /usr and
-#                               /opt, add the desktop user, log them in on :0,
-#                               start zk_filter and a private cupsd; without
+#                               /opt, add the desktop user, log them in on the
+#                               console, start zk_filter and a private cupsd; without
 #                               STAGE the system's installed files are used
 #   sandbox_queue NAME PPD      create a queue whose jobs land in files
 #   sandbox_print QUEUE FILE [lp options...]
@@ -23,8 +23,6 @@
 #
 # The caller must already be in its own namespaces (unshare -m -n) as root.
 # With SANDBOX_NO_DAEMON set, the caller starts zk_filter itself.
-# SANDBOX_SESSION_PID names the process that stands for the user's desktop
-# session (default: the calling shell); it must outlive the jobs.
 # STATE keeps the desktop user's home (and so the Wine prefix) across runs.
 
 SANDBOX_USER=tessaldemo
@@ -73,12 +71,52 @@ sandbox_users() {
   mkdir -p "$home"
   chown "$SANDBOX_UID:$SANDBOX_UID" "$SANDBOX_STATE/home" "$home"
   chmod 0755 "$SANDBOX_STATE/home" "$home"
-  # The user is logged in on X display :0 as far as "who" can tell; "who"
-  # lists a login only while its session process lives.
   sandbox_overlay /run /run
-  printf '[7] [%05d] [:0  ] [%-8s] [:0          ] [:0                  ] [0.0.0.0        ] [%s]\n' \
-    "${SANDBOX_SESSION_PID:-$$}" "$SANDBOX_USER" "$(date -u +%Y-%m-%dT%H:%M:%S,000000+00:00)" |
-    utmpdump -r >/run/utmp 2>/dev/null
+  sandbox_console
+}
+
+# The desktop user is logged in on the active virtual terminal, tty63, which
+# is what the active-user probe believes where logind does not run. The terminal (a
+# node of the sandbox's own) and the sysfs file that names the active one
+# are bind-mounted over the host's, or made in a tmpfs where the host has
+# none.
+sandbox_console() {
+  local node=$SANDBOX_TMP/console-tty63 active=$SANDBOX_TMP/console-active
+  mknod -m 0620 "$node" c 4 63
+  chown "$SANDBOX_UID" "$node"
+  echo tty63 >"$active"
+  if [ ! -e /dev/tty63 ]; then
+    sandbox_own_dev
+    : >/dev/tty63
+  fi
+  mount --bind "$node" /dev/tty63
+  if [ -e /sys/class/tty/tty0/active ]; then
+    mount --bind "$active" /sys/class/tty/tty0/active
+  else
+    sandbox_tmpfs /sys/class/tty
+    mkdir /sys/class/tty/tty0
+    cp "$active" /sys/class/tty/tty0/active
+  fi
+  # The host's X servers stay out: the user prints without a display.
+  if [ -d /tmp/.X11-unix ]; then sandbox_tmpfs /tmp/.X11-unix; fi
+}
+
+# A tmpfs on /dev that holds everything the host's /dev does, bound to it.
+sandbox_own_dev() {
+  local host=$SANDBOX_TMP/host-dev entry name
+  mkdir "$host"
+  mount --rbind /dev "$host"
+  mount -t tmpfs -o mode=0755 tessaldev /dev
+  for entry in "$host"/* "$host"/.[!.]*; do
+    name=${entry##*/}
+    if [ -L "$entry" ]; then
+      cp -P "$entry" "/dev/$name"
+    elif [ -d "$entry" ]; then
+      mkdir "/dev/$name" && mount --rbind "$entry" "/dev/$name"
+    elif [ -e "$entry" ]; then
+      : >"/dev/$name" && mount --bind "$entry" "/dev/$name"
+    fi
+  done
 }
 
 sandbox_setup() {
@@ -113,10 +151,10 @@ sandbox_policy() {
   printf 'policy=%s\nservice_user=%s\n' "$1" "$SANDBOX_SERVICE_USER" >/etc/tessalwine/xpub.conf
 }
 
-# Empties the login records and hides logind, so that the active-user
+# Gives the console back to root and hides logind, so that the active-user
 # script finds nobody whatever the host's own sessions are.
 sandbox_logout() {
-  : >/run/utmp
+  chown 0 "$SANDBOX_TMP/console-tty63"
   [ -d /run/systemd ] && mount -t tmpfs -o mode=0755 tessalnologind /run/systemd
   printf '#!/bin/sh\nexit 1\n' >/usr/bin/loginctl
   chmod 0755 /usr/bin/loginctl

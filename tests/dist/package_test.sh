@@ -247,6 +247,21 @@ check "read-only home: the message names the prefix and the cause" \
 check "read-only home: nothing on stdout, nothing created" \
   test ! -s "$work/out" -a ! -e "$home/.tessalwine"
 
+# --- A Wine that cannot make the prefix: run.sh fails with the end of the
+# setup log, its control characters escaped.
+sed -e 's|mkdir "[^"]*/wineboot-failed" 2>/dev/null|true|' \
+  -e 's|kernel32.dll, status c0000135|kernel32.dll\\033]0;owned\\007\\033[2J|' \
+  "$work/flaky-wine" >"$work/broken-wine"
+sed 's|flaky-wine|broken-wine|' "$work/wine-env-flaky.sh" >"$work/wine-env-broken.sh"
+chmod 755 "$work/broken-wine" "$work/wine-env-broken.sh"
+home=$(new_home broken)
+mount --bind "$work/wine-env-broken.sh" /usr/lib/tessalwine/wine-env.sh
+run_sh "$home" "Tessal Generic"
+umount /usr/lib/tessalwine/wine-env.sh
+detail="rc=$rc err=$(printf '%q' "$err")"
+check "a prefix Wine cannot make: the log's end is shown escaped" \
+  eval '[[ $rc != 0 && $err == *"kernel32.dll^[]0;owned^G^[[2J"* && $err != *$'"'"'\033'"'"'* ]]'
+
 # --- A printer name Windows cannot have is refused before anything is made.
 home=$(new_home badname)
 run_sh "$home" 'Bad\Name'

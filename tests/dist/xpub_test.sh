@@ -1,7 +1,7 @@
 #!/bin/bash
 # The active-user probe against stub loginctl and who, each case in its own
-# private mount namespace with a private /tmp, so that the host's tools,
-# sessions and X sockets stay out of it.
+# private mount namespace with a private /tmp, /dev and /sys/class, so that
+# the host's tools, sessions, terminals and X sockets stay out of it.
 #
 #   xpub_test.sh <xpub.sh>
 set -uo pipefail
@@ -42,8 +42,10 @@ who_lists() {
 }
 
 # Runs the probe as zk_filter does (/bin/sh, root) with the stubs in place.
-# X sockets to create: "name:uid" pairs. XPUB_CONF, when set, is the content
-# of /etc/tessalwine/xpub.conf; XPUB_PASSWD lines are added to /etc/passwd.
+# X sockets to create: "name:uid" pairs, or "name@target" for a link.
+# XPUB_CONF, when set, is the content of /etc/tessalwine/xpub.conf;
+# XPUB_PASSWD lines are added to /etc/passwd. VT=ttyN:uid makes ttyN the
+# active virtual terminal, owned by uid; X11_OWNER owns /tmp/.X11-unix.
 run_probe() {
   unshare -m --propagation private /bin/bash -c '
     set -e
@@ -54,6 +56,16 @@ run_probe() {
     mount --bind "$work/who" /usr/bin/who
     mount -t tmpfs tmpfs /tmp
     mount -t tmpfs tmpfs /run
+    mount -t tmpfs tmpfs /sys/class
+    mount -t tmpfs tmpfs /dev
+    mknod -m 666 /dev/null c 1 3
+    if [ -n "${VT:-}" ]; then
+      mkdir -p /sys/class/tty/tty0
+      echo "${VT%%:*}" >/sys/class/tty/tty0/active
+      vt=${VT%%:*}
+      mknod -m 620 "/dev/$vt" c 4 "${vt#tty}"
+      chown "${VT#*:}" "/dev/${VT%%:*}"
+    fi
     cat <&3 >/run/xpub.sh
     exec 3<&-
     mkdir /run/etc-up /run/etc-work
@@ -65,7 +77,9 @@ run_probe() {
     [ -z "${XPUB_PASSWD:-}" ] || printf "%s\n" "$XPUB_PASSWD" >>/etc/passwd
     [ -z "${LOGIND_RUNS:-}" ] || mkdir -p /run/systemd/system
     mkdir -m 1777 /tmp/.X11-unix
+    chown "${X11_OWNER:-0}" /tmp/.X11-unix
     for s in "$@"; do
+      case $s in *@*) ln -s "/tmp/.X11-unix/${s#*@}" "/tmp/.X11-unix/${s%@*}"; continue ;; esac
       /usr/bin/python3 -c "import socket,sys; socket.socket(socket.AF_UNIX).bind(sys.argv[1])" \
         "/tmp/.X11-unix/${s%%:*}"
       chown "${s#*:}" "/tmp/.X11-unix/${s%%:*}"
@@ -115,20 +129,26 @@ who_lists 'dave     tty7         2026-12-08 09:00 (:0)
 '
 expect "logind without seat0: nobody" "" "$(LOGIND_RUNS=1 run_probe)"
 
-# logind absent
-who_lists 'carol    pts/0        2026-12-08 10:00 (10.0.0.5)
-dave     tty7         2026-12-08 09:00 (:0)
-erin     :1           2026-12-08 09:30 (:1)
+# logind absent: the owner of the active virtual terminal, on their own X
+# server or root's. "who" names someone else on every line: utmp is forgeable.
+export XPUB_PASSWD='dave:x:64003:64003::/home/dave:/bin/sh
+mallory:x:64004:64004::/home/mallory:/bin/sh'
+who_lists 'mallory  tty7         2026-12-08 09:00 (:0)
+mallory  :1           2026-12-08 09:30 (:1)
 '
-expect "no logind: first X session that who lists" $'XUSER=dave\nDISPLAY=:0' "$(run_probe)"
-who_lists 'erin     :1           2026-12-08 09:30
-'
-expect "no logind: display as the line" $'XUSER=erin\nDISPLAY=:1' "$(run_probe)"
-who_lists 'carol    pts/0        2026-12-08 10:00 (10.0.0.5)
-'
-expect "no logind, nobody on X" "" "$(run_probe)"
-who_lists ''
-expect "no logind, nobody logged in" "" "$(run_probe)"
+expect "no logind: the active terminal's owner on root's X server" \
+  $'XUSER=dave\nDISPLAY=:0' "$(VT=tty7:64003 run_probe X0:0)"
+expect "no logind: the user's own X server comes first" \
+  $'XUSER=dave\nDISPLAY=:2' "$(VT=tty2:64003 run_probe X0:0 X2:64003 X3:64003)"
+expect "no logind: another user's X server, or a link, is never the display" \
+  $'XUSER=dave\nDISPLAY=:4' "$(VT=tty7:64003 run_probe X0:64004 X1@X4 X4:0)"
+expect "no logind: the terminal is root's, whatever utmp says" "" \
+  "$(VT=tty7:0 run_probe X0:0 X1:64004)"
+expect "no logind: no active terminal, whatever utmp says" "" "$(run_probe X0:0 X1:64004)"
+expect "no logind: no X server of theirs or root's: no display" $'XUSER=dave\nDISPLAY=' \
+  "$(VT=tty3:64003 run_probe X1:64004)"
+expect "no logind: X sockets in a directory a user owns are not believed" $'XUSER=dave\nDISPLAY=' \
+  "$(X11_OWNER=64004 VT=tty7:64003 run_probe X0:0 X1:64003)"
 
 # Policies. The service account exists; logind has alice on the desktop, or
 # nobody.
@@ -155,9 +175,12 @@ expect "a missing service account: nobody" "" \
 expect "a service account that is root: nobody" "" \
   "$(XPUB_CONF=$'policy=server\nservice_user=rootish' run_probe 2>/dev/null)"
 logind_absent
-who_lists 'dave     tty7         2026-12-08 09:00 (:0)
+who_lists 'mallory  tty7         2026-12-08 09:00 (:0)
 '
-expect "fallback without logind: the who user" $'XUSER=dave\nDISPLAY=:0' \
-  "$(XPUB_CONF='policy=fallback' run_probe)"
+expect "fallback without logind: the console user" $'XUSER=dave\nDISPLAY=:0' \
+  "$(XPUB_PASSWD+=$'\ndave:x:64003:64003::/home/dave:/bin/sh' XPUB_CONF='policy=fallback' \
+    VT=tty7:64003 run_probe X0:0)"
+expect "fallback without logind, nobody on the console: the service account" \
+  $'XUSER=tessalwine\nDISPLAY=' "$(XPUB_CONF='policy=fallback' run_probe X0:0 X1:64004)"
 
 check_done
