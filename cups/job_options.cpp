@@ -117,8 +117,8 @@ static bool resolution_offered(
             && y == h->HWResolution[1])
             return true;
         size_t used = strlen(offered);
-        snprintf(offered + used, sizeof offered - used, "%s%s", i ? ", " : "",
-            o->choices[i].choice);
+        snprintf(
+            offered + used, sizeof offered - used, "%s%s", i ? ", " : "", o->choices[i].choice);
     }
     snprintf(err, errlen, "the page's resolution %ux%u dpi is not one this queue offers (%s)",
         h->HWResolution[0], h->HWResolution[1], offered);

@@ -318,8 +318,8 @@ TEST(CupsEndToEnd, NoPagesAndMissingPaperAreSaid)
     s = cups_wait_job(a3, 300);
     EXPECT_EQ(s.state, IPP_JSTATE_COMPLETED) << s.message << daemon_log();
     EXPECT_EQ(s.impressions, 2);
-    EXPECT_NE(cups_log().find("This printer does not offer paper A3: printing on A4"),
-        std::string::npos);
+    EXPECT_NE(
+        cups_log().find("This printer does not offer paper A3: printing on A4"), std::string::npos);
 }
 
 struct ink_box {

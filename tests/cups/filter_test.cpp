@@ -319,8 +319,8 @@ TEST(FilterCopies, RasterJobsGetTheirCopies)
         // Copies the filter makes count as pages sent, like the first ones.
         for (size_t i = 1; i <= got.size(); i++) {
             std::string n = std::to_string(i);
-            EXPECT_NE(r.err.find("PAGE: " + n + " 1\nINFO: Sent page " + n + "\n"),
-                std::string::npos)
+            EXPECT_NE(
+                r.err.find("PAGE: " + n + " 1\nINFO: Sent page " + n + "\n"), std::string::npos)
                 << r.err;
         }
     }
@@ -371,8 +371,7 @@ TEST(FilterCopies, AtMostThePrintersMaximum)
         fake_stop(&d);
         if (!c.error) {
             ASSERT_EQ(r.status, 0) << r.err;
-            EXPECT_NE(std::find(d.entries.begin(), d.entries.end(), "COPIES=3"),
-                d.entries.end());
+            EXPECT_NE(std::find(d.entries.begin(), d.entries.end(), "COPIES=3"), d.entries.end());
             EXPECT_EQ(bmp_files(d.pages).size(), 2u);
             continue;
         }
@@ -641,7 +640,8 @@ TEST(FilterQuiet, PaperTheQueueLacksIsNamed)
         const char* warning; // nullptr: none
     } cases[] = {
         {"media=A3", "WARNING: This printer does not offer paper A3: printing on A4\n"},
-        {"PageSize=Tabloid", "WARNING: This printer does not offer paper Tabloid: printing on A4\n"},
+        {"PageSize=Tabloid",
+            "WARNING: This printer does not offer paper Tabloid: printing on A4\n"},
         {"media=iso_a4_210x297mm,Tray1", nullptr},
     };
     for (auto& c : cases) {

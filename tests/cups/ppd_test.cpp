@@ -223,8 +223,8 @@ TEST(PpdGenerator, ListingAreaMustLieOnItsSheet)
     };
     for (auto& c : cases) {
         SCOPED_TRACE(c.page);
-        std::string text = std::string("PRINTER=P\nPAPER=9,2100,2970,A4\nRESOLUTION=300x300\n")
-            + c.page + "\n";
+        std::string text
+            = std::string("PRINTER=P\nPAPER=9,2100,2970,A4\nRESOLUTION=300x300\n") + c.page + "\n";
         FILE* in = fmemopen((void*)text.data(), text.size(), "r");
         ASSERT_NE(in, nullptr);
         static caps_listing l;
