@@ -577,6 +577,54 @@ TEST(FilterBadInput, LaterPageBad)
     }
 }
 
+// A driver whose dots are twice as fine down the page: the sheet CUPS
+// renders at 600x1200 is cut to that resolution's printable area, its
+// corner dot (60, 300) becoming the page's first.
+TEST(FilterDriverOptions, NonSquareDotsSendTheirPrintableArea)
+{
+    std::string caps = g_dir + "/tall.caps";
+    ASSERT_TRUE(write_text(caps,
+        "PRINTER=Tall Dots\nPAPER=9,2100,2970,A4\nRESOLUTION=600x1200\nRESOLUTION=1200x600\n"
+        "PAGE=9,600x1200,4960,14030,60,300,4800,13500\n"
+        "PAGE=9,1200x600,9920,7015,100,90,9700,6900\n"));
+    std::string ppd = g_dir + "/tall.ppd";
+    ASSERT_EQ(run({mkppd_path(), "--package", "tall", "--listing", caps, "-o", ppd}, {}, 30), 0);
+    cups_page_header2_t h;
+    memset(&h, 0, sizeof h);
+    h.HWResolution[0] = 600;
+    h.HWResolution[1] = 1200;
+    h.PageSize[0] = 595;
+    h.PageSize[1] = 842;
+    h.cupsWidth = 4960;
+    h.cupsHeight = 14030;
+    h.cupsBitsPerColor = h.cupsBitsPerPixel = 1;
+    h.cupsBytesPerLine = 620;
+    h.cupsColorSpace = CUPS_CSPACE_K;
+    h.cupsColorOrder = CUPS_ORDER_CHUNKED;
+    std::string raster = hand_raster({h}, false);
+    std::string rows((size_t)620 * 14030, '\0');
+    rows[(size_t)300 * 620 + 60 / 8] = (char)(0x80 >> (60 % 8));
+    std::string in = g_dir + "/tall.ras";
+    ASSERT_TRUE(write_text(in, raster + rows));
+    fake_daemon d;
+    d.reply = "printer data";
+    ASSERT_TRUE(fake_start(&d));
+    filter_run r = run_filter(in, ppd);
+    fake_stop(&d);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(std::find(d.entries.begin(), d.entries.end(), "DPI=600x1200"), d.entries.end());
+    std::vector<std::string> got = bmp_files(d.pages);
+    ASSERT_EQ(got.size(), 1u);
+    const std::string& bmp = got[0];
+    EXPECT_EQ(le32(bmp, 18), 4800u);
+    EXPECT_EQ((int32_t)le32(bmp, 22), -13500);
+    size_t off = le32(bmp, 10), inked = 0;
+    for (size_t i = off; i < bmp.size(); i++)
+        inked += __builtin_popcount((unsigned char)bmp[i]);
+    EXPECT_EQ(inked, 1u);
+    EXPECT_EQ((unsigned char)bmp[off], 0x80) << "the area's corner is not the page's first dot";
+}
+
 // Pages the PPD's colour modes never produce: 1-bit rows 32 to 40 pixels
 // wide, most not a multiple of 8 (black ink and white light), odd-width
 // 8-bit grey and 8-bit black ink.  compare_stream checks them byte for byte; compressed,
