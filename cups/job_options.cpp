@@ -1,5 +1,7 @@
 #include "job_options.h"
 
+#include <cups/cups.h>
+#include <cups/pwg.h>
 #include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -87,15 +89,51 @@ static bool find_area(
     return false;
 }
 
+// A Resolution choice's name, "300dpi" or "600x300dpi", as x and y.
+static bool choice_resolution(const char* name, unsigned* x, unsigned* y)
+{
+    char* end;
+    unsigned long a = strtoul(name, &end, 10), b = a;
+    if (end != name && *end == 'x')
+        b = strtoul(end + 1, &end, 10);
+    *x = (unsigned)a;
+    *y = (unsigned)b;
+    return a > 0 && b > 0 && a <= 100000 && b <= 100000 && strcmp(end, "dpi") == 0;
+}
+
+// Whether the queue offers the page's resolution: one of the PPD's
+// Resolution choices (a PPD without that option offers any).  Otherwise
+// the choices go into the message.
+static bool resolution_offered(
+    ppd_file_t* ppd, const cups_page_header2_t* h, char* err, size_t errlen)
+{
+    ppd_option_t* o = ppdFindOption(ppd, "Resolution");
+    if (!o || o->num_choices == 0)
+        return true;
+    char offered[160] = "";
+    for (int i = 0; i < o->num_choices; i++) {
+        unsigned x, y;
+        if (choice_resolution(o->choices[i].choice, &x, &y) && x == h->HWResolution[0]
+            && y == h->HWResolution[1])
+            return true;
+        size_t used = strlen(offered);
+        snprintf(
+            offered + used, sizeof offered - used, "%s%s", i ? ", " : "", o->choices[i].choice);
+    }
+    snprintf(err, errlen, "the page's resolution %ux%u dpi is not one this queue offers (%s)",
+        h->HWResolution[0], h->HWResolution[1], offered);
+    return false;
+}
+
 static void read_copies(ppd_file_t* ppd, job_info* info)
 {
     ppd_attr_t* a = ppdFindAttr(ppd, PPD_DRIVER_COPIES_KEYWORD, nullptr);
     if (!a || !a->value || strcasecmp(a->value, "True") != 0)
         return;
-    info->driver_copies = 9999;
+    info->driver_copies = JOB_COPIES_MAX;
     a = ppdFindAttr(ppd, PPD_MAX_COPIES_KEYWORD, nullptr);
     long max = a && a->value ? strtol(a->value, nullptr, 10) : 0;
-    if (max >= 1 && max < 9999)
+    if (max >= 1 && max < (long)JOB_COPIES_MAX)
         info->driver_copies = (unsigned)max;
     a = ppdFindAttr(ppd, PPD_DRIVER_COLLATE_KEYWORD, nullptr);
     info->driver_collate = a && a->value && strcasecmp(a->value, "True") == 0;
@@ -116,6 +154,8 @@ bool job_info_from_ppd(
         snprintf(err, errlen, "the PPD's printer name has control characters");
         return false;
     }
+    if (!resolution_offered(ppd, h, err, errlen))
+        return false;
     const char* size = chosen_size(ppd, h);
     if (!size) {
         snprintf(err, errlen, "no page size for a %ux%u pt page", h->PageSize[0], h->PageSize[1]);
@@ -172,6 +212,11 @@ void job_info_set_title(job_info* info, const char* title)
     info->docname[out] = '\0';
 }
 
+unsigned job_info_max_copies(const job_info* info)
+{
+    return info->driver_copies ? info->driver_copies : JOB_COPIES_MAX;
+}
+
 bool job_info_set_copies(job_info* info, unsigned copies, bool collate)
 {
     info->copies[0] = info->collate[0] = '\0';
@@ -205,4 +250,70 @@ size_t job_info_entries(
         n++;
     }
     return n;
+}
+
+// The paper's size in points when name is one CUPS knows (a PWG, PPD or
+// legacy name).
+static bool known_paper(const char* name, double* w, double* h)
+{
+    pwg_media_t* m = pwgMediaForPWG(name);
+    if (!m)
+        m = pwgMediaForPPD(name);
+    if (!m)
+        m = pwgMediaForLegacy(name);
+    if (!m || m->width <= 0 || m->length <= 0)
+        return false;
+    *w = m->width * 72.0 / 2540.0;
+    *h = m->length * 72.0 / 2540.0;
+    return true;
+}
+
+// Whether the queue has a page size of that name or, for a paper CUPS
+// knows, of that size; true for names that are no paper at all (a tray or
+// a media type in media=).
+static bool paper_offered(ppd_file_t* ppd, const char* name)
+{
+    if (ppdPageSize(ppd, name))
+        return true;
+    double w, h;
+    if (!known_paper(name, &w, &h))
+        return true;
+    for (int i = 0; i < ppd->num_sizes; i++)
+        if (fabs(ppd->sizes[i].width - w) <= 1.0 && fabs(ppd->sizes[i].length - h) <= 1.0)
+            return true;
+    return false;
+}
+
+// The first paper of a comma-separated list the queue lacks, into out.
+static bool list_lacks(ppd_file_t* ppd, const char* list, char* out, size_t outlen)
+{
+    char name[64];
+    for (const char* p = list; *p;) {
+        size_t n = strcspn(p, ",");
+        if (n > 0 && n < sizeof name) {
+            memcpy(name, p, n);
+            name[n] = '\0';
+            if (!paper_offered(ppd, name)) {
+                snprintf(out, outlen, "%s", name);
+                return true;
+            }
+        }
+        p += n + (p[n] == ',');
+    }
+    return false;
+}
+
+bool job_paper_not_offered(ppd_file_t* ppd, const char* options, char* asked, size_t len)
+{
+    cups_option_t* opts = nullptr;
+    int n = cupsParseOptions(options, 0, &opts);
+    static const char* const keys[] = {"PageSize", "PageRegion", "media"};
+    bool lacks = false;
+    for (const char* key : keys) {
+        const char* v = cupsGetOption(key, n, opts);
+        if (v && (lacks = list_lacks(ppd, v, asked, len)))
+            break;
+    }
+    cupsFreeOptions(n, opts);
+    return lacks;
 }

@@ -61,10 +61,20 @@ bool job_info_from_ppd(
 // characters.
 void job_info_set_title(job_info* info, const char* title);
 
+// Most copies a job may ask for: the driver's maximum where it makes them,
+// else the COPIES key's own limit.
+#define JOB_COPIES_MAX 9999u
+unsigned job_info_max_copies(const job_info* info);
+
 // Hands copies to the driver when the PPD says it makes them (and
 // collates them, when asked to); returns false when the filter must send
 // the pages again itself.
 bool job_info_set_copies(job_info* info, unsigned copies, bool collate);
+
+// True when the job asked by name (PageSize=, media=) for a paper the
+// queue does not offer, named in asked: CUPS then prints on the queue's
+// default paper.
+bool job_paper_not_offered(ppd_file_t* ppd, const char* options, char* asked, size_t len);
 
 // The block's entries, "KEY=VALUE", written into storage; entries[] points
 // into it.  Returns the count.

@@ -2,6 +2,7 @@
 
 #include <cups/cups.h>
 #include <errno.h>
+#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -33,17 +34,28 @@ job_copies copies_asked(const char* copies_arg, const char* options, const char*
 {
     job_copies c = {1, false};
     if (!content_type || strcmp(content_type, "application/vnd.cups-raster") != 0) {
-        c.count = first->NumCopies >= 1 && first->NumCopies <= 9999 ? first->NumCopies : 1;
+        c.count = first->NumCopies >= 1 ? first->NumCopies : 1;
         c.collate = first->Collate;
         return c;
     }
-    long n = strtol(copies_arg, nullptr, 10);
-    c.count = n >= 1 && n <= 9999 ? (unsigned)n : 1;
+    char* end;
+    errno = 0;
+    unsigned long n = strtoul(copies_arg, &end, 10);
+    if (errno == ERANGE || n > UINT_MAX || copies_arg[0] == '-')
+        n = UINT_MAX;
+    c.count = end != copies_arg && n >= 1 ? (unsigned)n : 1;
     cups_option_t* opts = nullptr;
     int count = cupsParseOptions(options, 0, &opts);
     c.collate = collate_asked(count, opts);
     cupsFreeOptions(count, opts);
     return c;
+}
+
+void report_page_sent(int* page)
+{
+    ++*page;
+    fprintf(stderr, "PAGE: %d 1\n", *page);
+    fprintf(stderr, "INFO: Sent page %d\n", *page);
 }
 
 bool spool_open(page_spool* s)
@@ -130,7 +142,7 @@ bool spool_replay(page_spool* s, unsigned times, relay* r, int* page)
         while (ok && lseek(s->fd, 0, SEEK_CUR) < end) {
             ok = replay_page(s, r, buf, cap);
             if (ok)
-                fprintf(stderr, "PAGE: %d 1\n", ++*page);
+                report_page_sent(page);
         }
     }
     free(buf);

@@ -14,13 +14,18 @@
 // (argv[4]) and collation (Collate, multiple-document-handling,
 // sheet-collate); any other was rendered by CUPS's filters, which already
 // made the copies that CUPS does not leave to the device, and the raster
-// header says what is left.
+// header says what is left.  The count is as asked, however large: the
+// caller refuses what the printer cannot make.
 struct job_copies {
     unsigned count;
     bool collate;
 };
 job_copies copies_asked(const char* copies_arg, const char* options, const char* content_type,
     const cups_page_header2_t* first);
+
+// Counts a page sent and tells CUPS (PAGE: for the page log, INFO: for
+// the job's state), the same for copies as for the pages sent first.
+void report_page_sent(int* page);
 
 struct page_spool {
     int fd;

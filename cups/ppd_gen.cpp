@@ -466,10 +466,15 @@ static void write_sizes(const ppd_request* r, FILE* f)
     fprintf(f, "\n*DefaultImageableArea: %s\n", def);
     for (int i = 0; i < r->num_sizes; i++) {
         const ppd_page_size* s = &r->sizes[i];
+        // CUPS's default scaling fills the sheet with a larger document,
+        // cropping it, when the imageable area is the sheet to the whole
+        // point (a borderless paper); with any margin it shrinks the
+        // document to fit.  Drivers that print to the edge get a
+        // thousandth of a point, less than a dot at any resolution.
         bool whole = s->area[2] == 0;
         fprintf(f, "*ImageableArea %s/%s: \"%s %s %s %s\"\n", s->name, size_text(s),
             pt(whole ? 0 : s->area[0], a), pt(whole ? 0 : s->area[1], b),
-            pt(whole ? s->width : s->area[2], c), pt(whole ? s->length : s->area[3], d));
+            pt(whole ? s->width - 0.001 : s->area[2], c), pt(whole ? s->length : s->area[3], d));
     }
     fprintf(f, "*DefaultPaperDimension: %s\n", def);
     for (int i = 0; i < r->num_sizes; i++)

@@ -186,13 +186,25 @@ static bool send_page(cups_raster_t* ras, const cups_page_header2_t* h, const jo
             fprintf(stderr, "ERROR: Page %d: %s\n", *page + 1, err[0] ? err : o->r->error);
         return false;
     }
-    fprintf(stderr, "PAGE: %d 1\n", ++*page);
-    fprintf(stderr, "INFO: Sent page %d\n", *page);
+    report_page_sent(page);
     if (each && !spool_replay(o->spool, again->count - 1, o->r, page)) {
         fprintf(stderr, "ERROR: %s\n", o->spool->error[0] ? o->spool->error : o->r->error);
         return false;
     }
     return true;
+}
+
+// The driver is set up once, for the first page's resolution: a later
+// page at another would print at the wrong size.
+static bool same_resolution(const job_info* info, const cups_page_header2_t* h, int page)
+{
+    char dpi[sizeof info->dpi];
+    snprintf(dpi, sizeof dpi, "%ux%u", h->HWResolution[0], h->HWResolution[1]);
+    if (strcmp(dpi, info->dpi) == 0)
+        return true;
+    fprintf(stderr, "ERROR: Page %d is at %s dpi, the pages before it at %s dpi\n", page, dpi,
+        info->dpi);
+    return false;
 }
 
 // Sends every page, starting with the one whose header is in h, and then
@@ -217,6 +229,8 @@ static bool send_pages(cups_raster_t* ras, raster_input* in, cups_page_header2_t
                 page + 1, page);
             return false;
         }
+        if (!same_resolution(info, h, page + 1))
+            return false;
     }
     if (again->count > 1 && again->collate
         && !spool_replay(o->spool, again->count - 1, o->r, &page)) {
@@ -243,7 +257,14 @@ int main(int argc, char** argv)
     raster_input_init(&input, in);
     cups_raster_t* ras = cupsRasterOpenIO(raster_input_read, &input, CUPS_RASTER_READ);
     cups_page_header2_t h;
-    if (!ras || raster_next_header(ras, &input, &h) != RASTER_PAGE) {
+    raster_next first = ras ? raster_next_header(ras, &input, &h) : RASTER_BAD;
+    if (first == RASTER_END) {
+        // What CUPS's filters send when the job's page selection
+        // (page-ranges, page-set) leaves no page: nothing is wrong.
+        fprintf(stderr, "INFO: Nothing to print: the job selects no pages\n");
+        return 0;
+    }
+    if (first != RASTER_PAGE) {
         fprintf(stderr,
             "ERROR: The input holds no readable CUPS raster page: it is "
             "empty, cut short, or its page header is invalid\n");
@@ -258,6 +279,10 @@ int main(int argc, char** argv)
     job_info info;
     char err[256];
     bool ok = job_info_from_ppd(ppd, &h, &info, err, sizeof err);
+    char asked[64];
+    if (ok && job_paper_not_offered(ppd, argv[5], asked, sizeof asked))
+        fprintf(stderr, "WARNING: This printer does not offer paper %s: printing on %s\n", asked,
+            info.size_name);
     ppdClose(ppd);
     if (!ok) {
         fprintf(stderr, "ERROR: %s\n", err);
@@ -265,6 +290,11 @@ int main(int argc, char** argv)
     }
     job_info_set_title(&info, argv[3]);
     job_copies copies = copies_asked(argv[4], argv[5], getenv("CONTENT_TYPE"), &h);
+    if (copies.count > job_info_max_copies(&info)) {
+        fprintf(stderr, "ERROR: The job asks for %u copies; this printer makes at most %u\n",
+            copies.count, job_info_max_copies(&info));
+        return 1;
+    }
     job_copies again = {1, false}; // the copies the filter makes itself
     if (!job_info_set_copies(&info, copies.count, copies.collate))
         again = copies;

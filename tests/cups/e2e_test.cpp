@@ -3,7 +3,9 @@
 // (see sandbox.sh).  Needs root and a build with strelwick.exe.
 
 #include <cups/cups.h>
+#include <cups/raster.h>
 #include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
 #include <signal.h>
@@ -300,6 +302,143 @@ TEST(CupsEndToEnd, ConfigureFailureAbortsJob)
     std::string clog = cups_log();
     EXPECT_NE(clog.find("see the print daemon"), std::string::npos)
         << clog.substr(clog.size() > 12000 ? clog.size() - 12000 : 0);
+}
+
+// A job that selects no page ends quietly; a paper the queue lacks is
+// printed on its default paper, with a warning naming both.
+TEST(CupsEndToEnd, NoPagesAndMissingPaperAreSaid)
+{
+    int none = cups_submit("tessal", g_pdf, {"page-ranges=10-12"}, "");
+    ASSERT_GT(none, 0);
+    cups_job s = cups_wait_job(none, 120);
+    EXPECT_EQ(s.state, IPP_JSTATE_COMPLETED) << s.message;
+    EXPECT_NE(cups_log().find("Nothing to print: the job selects no pages"), std::string::npos);
+    int a3 = cups_submit("tessal", g_pdf, {"media=A3"}, "");
+    ASSERT_GT(a3, 0);
+    s = cups_wait_job(a3, 300);
+    EXPECT_EQ(s.state, IPP_JSTATE_COMPLETED) << s.message << daemon_log();
+    EXPECT_EQ(s.impressions, 2);
+    EXPECT_NE(
+        cups_log().find("This printer does not offer paper A3: printing on A4"), std::string::npos);
+}
+
+struct ink_box {
+    unsigned sheet_w = 0, sheet_h = 0;
+    int x0 = -1, y0 = -1, x1 = -1, y1 = -1; // -1: no ink
+};
+
+// Where a raster page (CUPS's own, 8-bit grey or 24-bit) has ink.
+std::vector<ink_box> ink_boxes(const std::string& path)
+{
+    std::vector<ink_box> boxes;
+    int fd = open(path.c_str(), O_RDONLY);
+    cups_raster_t* ras = fd >= 0 ? cupsRasterOpen(fd, CUPS_RASTER_READ) : nullptr;
+    cups_page_header2_t h;
+    while (ras && cupsRasterReadHeader2(ras, &h)) {
+        ink_box b;
+        b.sheet_w = h.cupsWidth;
+        b.sheet_h = h.cupsHeight;
+        std::vector<unsigned char> row(h.cupsBytesPerLine);
+        unsigned step = h.cupsBitsPerPixel / 8;
+        for (int y = 0; y < (int)h.cupsHeight; y++) {
+            cupsRasterReadPixels(ras, row.data(), h.cupsBytesPerLine);
+            for (int x = 0; step && x < (int)h.cupsWidth; x++) {
+                if (row[(size_t)x * step] >= 128)
+                    continue;
+                b.x0 = b.x0 < 0 ? x : std::min(b.x0, x);
+                b.y0 = b.y0 < 0 ? y : b.y0;
+                b.x1 = std::max(b.x1, x);
+                b.y1 = y;
+            }
+        }
+        boxes.push_back(b);
+    }
+    if (ras)
+        cupsRasterClose(ras);
+    if (fd >= 0)
+        close(fd);
+    return boxes;
+}
+
+// A PDF of frames 10 points wide, 15 points in from each page's edges.
+std::string frames_pdf(const char* name, const std::vector<std::pair<int, int>>& sizes)
+{
+    std::string ps = "%!PS\n";
+    for (auto& s : sizes)
+        ps += "<< /PageSize [" + std::to_string(s.first) + " " + std::to_string(s.second)
+            + "] >> setpagedevice 10 setlinewidth 20 20 " + std::to_string(s.first - 40) + " "
+            + std::to_string(s.second - 40) + " rectstroke showpage\n";
+    std::string base = g_dir + "/" + name;
+    if (!write_text(base + ".ps", ps) || run({"ps2pdf", base + ".ps", base + ".pdf"}, {}, 60))
+        return "";
+    return base + ".pdf";
+}
+
+// How CUPS scales documents on queues tessal-addqueue makes, seen in the
+// raster it renders (copies of the sample queue that hand the raster
+// straight to the output).  A document larger than the paper shrinks to
+// fit whole, on an A4 and on a Letter queue; a smaller one keeps its size;
+// fit-to-page and print-scaling still work.  CUPS decides once per
+// document: a small page beside a large one is enlarged.
+TEST(CupsEndToEnd, ScalingKeepsDocumentsWhole)
+{
+    std::string ppd = read_text(g_dir + "/stage/usr/share/ppd/tessalwine/generic-ps.ppd");
+    size_t at = ppd.find("*cupsFilter:");
+    ASSERT_NE(at, std::string::npos);
+    ppd.replace(at, ppd.find('\n', at) - at, "*cupsFilter: \"application/vnd.cups-raster 0 -\"");
+    ASSERT_TRUE(write_text(g_dir + "/raster.ppd", ppd));
+    int st;
+    std::string out = sandbox("sandbox_queue rasterA4 " + g_dir + "/raster.ppd\nsandbox_queue "
+            + "rasterLetter " + g_dir + "/raster.ppd\nlpadmin -p rasterLetter -o PageSize=Letter\n",
+        &st);
+    ASSERT_EQ(st, 0) << out;
+    std::string letter = frames_pdf("letter", {{612, 792}});
+    std::string a4 = frames_pdf("a4", {{595, 842}});
+    std::string a5 = frames_pdf("a5", {{420, 595}});
+    std::string mixed = frames_pdf("mixed", {{420, 595}, {842, 1191}});
+    ASSERT_FALSE(letter.empty() || a4.empty() || a5.empty() || mixed.empty());
+    const int whole = -1, as_is = -2; // frame inside the sheet; 1625 dots wide
+    struct {
+        const char* queue;
+        std::string doc;
+        const char* option;
+        int width; // the frame's width in dots, or whole / as_is
+    } cases[] = {
+        {"rasterA4", letter, "", whole},
+        {"rasterLetter", a4, "", whole},
+        {"rasterA4", a5, "", as_is},
+        {"rasterA4", a5, "fit-to-page", 2300},
+        {"rasterA4", a5, "print-scaling=fill", 2300},
+        {"rasterA4", letter, "print-scaling=none", 2425},
+        {"rasterA4", mixed, "", 2300},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(std::string(c.queue) + " " + c.doc + " " + c.option);
+        std::vector<std::string> options;
+        if (*c.option)
+            options.push_back(c.option);
+        int id = cups_submit(c.queue, c.doc, options, "");
+        ASSERT_GT(id, 0);
+        cups_job s = cups_wait_job(id, 120);
+        ASSERT_EQ(s.state, IPP_JSTATE_COMPLETED) << s.message;
+        std::vector<ink_box> pages = ink_boxes(g_out + "/job-" + std::to_string(id) + ".prn");
+        ASSERT_FALSE(pages.empty());
+        const ink_box& b = pages[0];
+        ASSERT_GE(b.x0, 0) << "no ink";
+        int w = b.x1 - b.x0 + 1;
+        if (c.width == whole) {
+            EXPECT_GT(b.x0, 20);
+            EXPECT_GT(b.y0, 20);
+            EXPECT_LT(b.x1, (int)b.sheet_w - 20);
+            EXPECT_LT(b.y1, (int)b.sheet_h - 20);
+        } else if (c.width == as_is) {
+            EXPECT_NEAR(w, 1625, 6);
+        } else if (c.width == 2300) {
+            EXPECT_GT(w, 2250) << "not enlarged";
+        } else {
+            EXPECT_NEAR(w, c.width, 6);
+        }
+    }
 }
 
 void kill_everything()

@@ -316,7 +316,69 @@ TEST(FilterCopies, RasterJobsGetTheirCopies)
         ASSERT_TRUE(got[0] != got[second]);
         for (size_t i = 0; i < got.size(); i++)
             EXPECT_TRUE(got[i] == *first_copy[c.order[i]]) << "page " << i + 1;
-        EXPECT_NE(r.err.find("PAGE: " + std::to_string(got.size()) + " 1"), std::string::npos);
+        // Copies the filter makes count as pages sent, like the first ones.
+        for (size_t i = 1; i <= got.size(); i++) {
+            std::string n = std::to_string(i);
+            EXPECT_NE(
+                r.err.find("PAGE: " + n + " 1\nINFO: Sent page " + n + "\n"), std::string::npos)
+                << r.err;
+        }
+    }
+}
+
+cups_page_header2_t gray_header(unsigned width, unsigned height);
+std::string hand_raster(const std::vector<cups_page_header2_t>& pages, bool with_pixels);
+
+// The most copies a job may ask for: the driver's maximum where it makes
+// them (the laser's, cut to 3 here), else 9999.  One more is refused before
+// anything is sent, whether the count comes from CUPS or from the raster
+// header.
+TEST(FilterCopies, AtMostThePrintersMaximum)
+{
+    std::string ras = raster_for("Gray", "A4", "300");
+    std::string laser = g_dir + "/laser-max.ppd";
+    ASSERT_EQ(
+        run({mkppd_path(), "--package", "laser", "--listing", fixture("laser.caps"), "-o", laser},
+            {}, 30),
+        0);
+    std::string text = read_text(laser);
+    size_t at = text.find("*TessalMaxCopies: \"999\"");
+    ASSERT_NE(at, std::string::npos);
+    ASSERT_TRUE(write_text(laser, text.replace(at, 23, "*TessalMaxCopies: \"3\"")));
+    cups_page_header2_t many = gray_header(10, 10);
+    many.NumCopies = 4000000000u;
+    std::string header_copies = g_dir + "/many.ras";
+    ASSERT_TRUE(write_text(header_copies, hand_raster({many}, true)));
+    std::vector<std::string> raster = {"CONTENT_TYPE=application/vnd.cups-raster"};
+    struct {
+        const char* name;
+        std::string ppd, input;
+        const char* copies;
+        std::vector<std::string> env;
+        const char* error; // nullptr: the driver gets them all
+    } cases[] = {
+        {"the driver's maximum", laser, ras, "3", raster, nullptr},
+        {"one over the driver's maximum", laser, ras, "4", raster, "at most 3"},
+        {"over the COPIES limit", g_ppd, ras, "10000", raster, "at most 9999"},
+        {"4e9 in the raster header", g_ppd, header_copies, "1", {}, "4000000000 copies"},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fake_daemon d;
+        d.reply = "printer data";
+        ASSERT_TRUE(fake_start(&d));
+        filter_run r = run_filter(c.input, c.ppd, "", c.copies, c.env);
+        fake_stop(&d);
+        if (!c.error) {
+            ASSERT_EQ(r.status, 0) << r.err;
+            EXPECT_NE(std::find(d.entries.begin(), d.entries.end(), "COPIES=3"), d.entries.end());
+            EXPECT_EQ(bmp_files(d.pages).size(), 2u);
+            continue;
+        }
+        EXPECT_NE(r.status, 0);
+        EXPECT_NE(r.err.find("ERROR: The job asks for"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find(c.error), std::string::npos) << r.err;
+        EXPECT_FALSE(d.connected);
     }
 }
 
@@ -362,7 +424,7 @@ cups_page_header2_t gray_header(unsigned width, unsigned height)
 {
     cups_page_header2_t h;
     memset(&h, 0, sizeof h);
-    h.HWResolution[0] = h.HWResolution[1] = 72;
+    h.HWResolution[0] = h.HWResolution[1] = 300;
     h.PageSize[0] = 595;
     h.PageSize[1] = 842;
     h.cupsWidth = width;
@@ -393,7 +455,12 @@ TEST(FilterBadInput, RefusedBeforeConnecting)
     fast.HWResolution[0] = fast.HWResolution[1] = 4000000000u;
     cups_page_header2_t no_paper = gray_header(10, 10);
     no_paper.PageSize[0] = no_paper.PageSize[1] = 0;
-    cups_page_header2_t wide = gray_header(4000, 10); // 55 inches at 72 dpi, on A4
+    cups_page_header2_t wide = gray_header(4000, 10); // 13 inches at 300 dpi, on A4
+    cups_page_header2_t tall = gray_header(10, 3809); // a row more than A4 and an inch
+    cups_page_header2_t low = gray_header(10, 10); // the queue offers 300 and 600 dpi
+    low.HWResolution[0] = low.HWResolution[1] = 150;
+    cups_page_header2_t uneven = gray_header(10, 10);
+    uneven.HWResolution[0] = 600;
     std::string good = hand_raster({gray_header(10, 10)}, true);
     struct {
         const char* name;
@@ -403,6 +470,9 @@ TEST(FilterBadInput, RefusedBeforeConnecting)
         {"4e9 dpi", hand_raster({fast}, true), "implausible resolution"},
         {"no paper", hand_raster({no_paper}, true), "implausible page size"},
         {"wider than its paper", hand_raster({wide}, true), "larger than its page"},
+        {"taller than its paper", hand_raster({tall}, true), "larger than its page"},
+        {"150 dpi", hand_raster({low}, true), "150x150 dpi is not one this queue offers"},
+        {"600x300 dpi", hand_raster({uneven}, true), "600x300 dpi is not one this queue offers"},
         {"empty input", "", "no readable CUPS raster page"},
         {"zero width", hand_raster({zero}, true), "no readable CUPS raster page"},
         {"16 bits per colour", hand_raster({deep}, true), "unsupported raster"},
@@ -470,6 +540,8 @@ TEST(FilterBadInput, LaterPageBad)
     deep.cupsBytesPerLine = 20;
     cups_page_header2_t fast = gray_header(10, 10);
     fast.HWResolution[1] = 4000000000u;
+    cups_page_header2_t finer = gray_header(20, 20);
+    finer.HWResolution[0] = finer.HWResolution[1] = 600;
     std::string one = hand_raster({gray_header(10, 10)}, true);
     std::string two = hand_raster({gray_header(10, 10), deep}, true);
     std::string cut = one.substr(0, one.size() - 25); // ends inside the pixel rows
@@ -482,6 +554,7 @@ TEST(FilterBadInput, LaterPageBad)
         {"implausible second page", hand_raster({gray_header(10, 10), fast}, true)},
         {"pixels cut short", cut},
         {"0x0 second page", hand_raster({gray_header(10, 10), gray_header(0, 0)}, true)},
+        {"second page at another resolution", hand_raster({gray_header(10, 10), finer}, true)},
         {"second header cut short", one + header.substr(0, 100)},
         {"stray bytes after the last page", one + "\n"},
         // libcups reads compressed raster ahead: the cut header is in its buffer.
@@ -502,6 +575,54 @@ TEST(FilterBadInput, LaterPageBad)
         EXPECT_TRUE(d.saw_eof) << r.err;
         EXPECT_EQ(r.out, "");
     }
+}
+
+// A driver whose dots are twice as fine down the page: the sheet CUPS
+// renders at 600x1200 is cut to that resolution's printable area, its
+// corner dot (60, 300) becoming the page's first.
+TEST(FilterDriverOptions, NonSquareDotsSendTheirPrintableArea)
+{
+    std::string caps = g_dir + "/tall.caps";
+    ASSERT_TRUE(write_text(caps,
+        "PRINTER=Tall Dots\nPAPER=9,2100,2970,A4\nRESOLUTION=600x1200\nRESOLUTION=1200x600\n"
+        "PAGE=9,600x1200,4960,14030,60,300,4800,13500\n"
+        "PAGE=9,1200x600,9920,7015,100,90,9700,6900\n"));
+    std::string ppd = g_dir + "/tall.ppd";
+    ASSERT_EQ(run({mkppd_path(), "--package", "tall", "--listing", caps, "-o", ppd}, {}, 30), 0);
+    cups_page_header2_t h;
+    memset(&h, 0, sizeof h);
+    h.HWResolution[0] = 600;
+    h.HWResolution[1] = 1200;
+    h.PageSize[0] = 595;
+    h.PageSize[1] = 842;
+    h.cupsWidth = 4960;
+    h.cupsHeight = 14030;
+    h.cupsBitsPerColor = h.cupsBitsPerPixel = 1;
+    h.cupsBytesPerLine = 620;
+    h.cupsColorSpace = CUPS_CSPACE_K;
+    h.cupsColorOrder = CUPS_ORDER_CHUNKED;
+    std::string raster = hand_raster({h}, false);
+    std::string rows((size_t)620 * 14030, '\0');
+    rows[(size_t)300 * 620 + 60 / 8] = (char)(0x80 >> (60 % 8));
+    std::string in = g_dir + "/tall.ras";
+    ASSERT_TRUE(write_text(in, raster + rows));
+    fake_daemon d;
+    d.reply = "printer data";
+    ASSERT_TRUE(fake_start(&d));
+    filter_run r = run_filter(in, ppd);
+    fake_stop(&d);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(std::find(d.entries.begin(), d.entries.end(), "DPI=600x1200"), d.entries.end());
+    std::vector<std::string> got = bmp_files(d.pages);
+    ASSERT_EQ(got.size(), 1u);
+    const std::string& bmp = got[0];
+    EXPECT_EQ(le32(bmp, 18), 4800u);
+    EXPECT_EQ((int32_t)le32(bmp, 22), -13500);
+    size_t off = le32(bmp, 10), inked = 0;
+    for (size_t i = off; i < bmp.size(); i++)
+        inked += __builtin_popcount((unsigned char)bmp[i]);
+    EXPECT_EQ(inked, 1u);
+    EXPECT_EQ((unsigned char)bmp[off], 0x80) << "the area's corner is not the page's first dot";
 }
 
 // Pages the PPD's colour modes never produce: 1-bit rows 32 to 40 pixels
@@ -535,6 +656,54 @@ TEST(FilterRasterByHand, OddWidthsAndEightBitBlack)
         int n;
         EXPECT_EQ(compare_stream(in, d.pages, &n), "");
         EXPECT_EQ(n, (int)pages.size());
+    }
+}
+
+// CUPS's filters send a stream without pages when the job's page
+// selection leaves none (page-ranges=10-12 of a 3-page document): the job
+// ends quietly, and the daemon is not asked for anything.
+TEST(FilterQuiet, NoPagesSelected)
+{
+    std::string in = g_dir + "/nopages.ras";
+    ASSERT_TRUE(write_text(in, hand_raster({}, true)));
+    fake_daemon d;
+    ASSERT_TRUE(fake_start(&d));
+    filter_run r = run_filter(in, g_ppd, "page-ranges=10-12");
+    fake_stop(&d);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("INFO: Nothing to print: the job selects no pages"), std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find("ERROR"), std::string::npos) << r.err;
+    EXPECT_FALSE(d.connected);
+}
+
+// A paper the queue does not offer: CUPS prints on the default paper, and
+// the filter says so, naming both.  A paper it offers, by its PWG name,
+// and a tray in media= are no cause for a word.
+TEST(FilterQuiet, PaperTheQueueLacksIsNamed)
+{
+    std::string ras = raster_for("Gray", "A4", "300");
+    struct {
+        const char* options;
+        const char* warning; // nullptr: none
+    } cases[] = {
+        {"media=A3", "WARNING: This printer does not offer paper A3: printing on A4\n"},
+        {"PageSize=Tabloid",
+            "WARNING: This printer does not offer paper Tabloid: printing on A4\n"},
+        {"media=iso_a4_210x297mm,Tray1", nullptr},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.options);
+        fake_daemon d;
+        d.reply = "printer data";
+        ASSERT_TRUE(fake_start(&d));
+        filter_run r = run_filter(ras, g_ppd, c.options);
+        fake_stop(&d);
+        EXPECT_EQ(r.status, 0) << r.err;
+        if (c.warning)
+            EXPECT_NE(r.err.find(c.warning), std::string::npos) << r.err;
+        else
+            EXPECT_EQ(r.err.find("WARNING"), std::string::npos) << r.err;
     }
 }
 

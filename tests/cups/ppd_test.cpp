@@ -60,12 +60,13 @@ TEST(PpdGenerator, PassesCupstestppdAndMapsPageSizes)
         unsigned w, h; // page in points
         const char* options; // job options
         const char* code; // expected PAGESIZE
+        unsigned dpi = 300; // the queue's resolution
     } cases[] = {
         {"defaults", {"--package", "generic-ps", "--model", "Generic PS"}, 612, 792, "", "1"},
         {"gray-only",
             {"--package", "p1", "--model", "Laser 5", "--color", "gray", "--size", "A5",
                 "--resolution", "600dpi"},
-            420, 595, "", "11"},
+            420, 595, "", "11", 600},
         {"own-code",
             {"--package", "p2", "--model", "X", "--size", "A4=70", "--size", "Card=256:200.5x300",
                 "--color", "mono"},
@@ -88,14 +89,14 @@ TEST(PpdGenerator, PassesCupstestppdAndMapsPageSizes)
         ppdMarkDefaults(p);
         cupsMarkOptions(p, n, opts);
         cupsFreeOptions(n, opts);
-        cups_page_header2_t h = page(c.w, c.h, 600);
+        cups_page_header2_t h = page(c.w, c.h, c.dpi);
         job_info info;
         char err[256] = "";
         ASSERT_TRUE(job_info_from_ppd(p, &h, &info, err, sizeof err)) << err;
         EXPECT_EQ(std::string(info.package), c.args[1]);
         EXPECT_EQ(std::string(info.model), c.args[3]);
         EXPECT_STREQ(info.pagesize, c.code);
-        EXPECT_STREQ(info.dpi, "600x600");
+        EXPECT_EQ(std::string(info.dpi), std::to_string(c.dpi) + "x" + std::to_string(c.dpi));
         ppdClose(p);
     }
     remove_dir(f.dir);
@@ -148,6 +149,90 @@ TEST(PpdGenerator, ListingGivesTheDriversExactPage)
         }
     }
     remove_dir(f.dir);
+}
+
+// A driver whose dots are not square, with a different printable area at
+// each resolution and unequal margins: the PPD's imageable area keeps each
+// side's widest margin on its own side, and the filter finds the area of
+// the raster's resolution on both axes and refuses one the queue lacks.
+TEST(PpdGenerator, NonSquareDotsAndUnequalMargins)
+{
+    ppd_fixture f = make_fixture();
+    std::string caps = f.dir + "/tall.caps";
+    ASSERT_TRUE(write_text(caps,
+        "PRINTER=Tall Dots\nDRIVER=tall.dll\nFIELDS=0x0\nDEFAULT_PAPER=9\n"
+        "DEFAULT_RESOLUTION=600x1200\nPAPER=9,2100,2970,A4\n"
+        "RESOLUTION=600x1200\nRESOLUTION=1200x600\n"
+        // margins (pixels): left 60, right 100, top 300, bottom 230
+        "PAGE=9,600x1200,4960,14030,60,300,4800,13500\n"
+        // left 100, right 120, top 90, bottom 25
+        "PAGE=9,1200x600,9920,7015,100,90,9700,6900\n"));
+    std::string ppd = generate(f, "tall", {"--package", "tall", "--listing", caps});
+    ASSERT_FALSE(ppd.empty());
+    ppd_file_t* p = ppdOpenFile(ppd.c_str());
+    ASSERT_NE(p, nullptr);
+    ppdMarkDefaults(p);
+    ppd_size_t* a4 = ppdPageSize(p, "A4");
+    ASSERT_NE(a4, nullptr);
+    EXPECT_NEAR(a4->left, 7.2, 0.01); // 60 / 600 inch
+    EXPECT_NEAR(a4->bottom, 13.8, 0.01); // 230 / 1200 inch
+    EXPECT_NEAR(a4->width - a4->right, 12.0, 0.01); // 100 / 600 inch
+    EXPECT_NEAR(a4->length - a4->top, 18.0, 0.01); // 300 / 1200 inch
+    struct {
+        unsigned xdpi, ydpi;
+        page_area want;
+    } cases[] = {
+        {600, 1200, {600, 1200, 4960, 14030, 60, 300, 4800, 13500}},
+        {1200, 600, {1200, 600, 9920, 7015, 100, 90, 9700, 6900}},
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.xdpi) + "x" + std::to_string(c.ydpi));
+        cups_page_header2_t h = page(595, 842, c.xdpi);
+        h.HWResolution[1] = c.ydpi;
+        job_info info;
+        char err[256] = "";
+        ASSERT_TRUE(job_info_from_ppd(p, &h, &info, err, sizeof err)) << err;
+        ASSERT_TRUE(info.has_area);
+        EXPECT_EQ(memcmp(&info.area, &c.want, sizeof c.want), 0)
+            << info.area.phys_w << "x" << info.area.phys_h << " +" << info.area.off_x << "+"
+            << info.area.off_y;
+    }
+    cups_page_header2_t square = page(595, 842, 600);
+    job_info info;
+    char err[256] = "";
+    EXPECT_FALSE(job_info_from_ppd(p, &square, &info, err, sizeof err));
+    EXPECT_NE(std::string(err).find("600x600 dpi is not one this queue offers"), std::string::npos)
+        << err;
+    ppdClose(p);
+    remove_dir(f.dir);
+}
+
+// A listing's page must lie on its sheet, on both axes: a printable area
+// that runs a pixel past the sheet's edge is refused, one that ends on it
+// is taken.
+TEST(PpdGenerator, ListingAreaMustLieOnItsSheet)
+{
+    struct {
+        const char* page;
+        bool taken;
+    } cases[] = {
+        {"PAGE=9,300x300,2480,3507,50,50,2430,3457", true}, // to the right and bottom edge
+        {"PAGE=9,300x300,2480,3507,50,50,2431,3457", false}, // a column past the right
+        {"PAGE=9,300x300,2480,3507,50,50,2430,3458", false}, // a row past the bottom
+        {"PAGE=9,300x300,2480,3507,0,3508,2480,0", false}, // no rows
+    };
+    for (auto& c : cases) {
+        SCOPED_TRACE(c.page);
+        std::string text
+            = std::string("PRINTER=P\nPAPER=9,2100,2970,A4\nRESOLUTION=300x300\n") + c.page + "\n";
+        FILE* in = fmemopen((void*)text.data(), text.size(), "r");
+        ASSERT_NE(in, nullptr);
+        static caps_listing l;
+        char err[160];
+        const char* why = caps_read(in, &l, err, sizeof err);
+        fclose(in);
+        EXPECT_EQ(why == nullptr, c.taken) << (why ? why : "");
+    }
 }
 
 // Inputs that would make a broken PPD, or a package name that could leave
