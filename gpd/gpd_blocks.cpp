@@ -89,24 +89,28 @@ bool blank_at(const gpd_job* j, const std::vector<std::string>& planes, long i)
 }
 
 // The stretches of the row to send, as the GPD allows leaving out blanks.
+// Stretches start and end on whole pixels.
 void plan_segments(const gpd_job* j, const std::vector<std::string>& planes, bool split,
     std::vector<segment>* segs)
 {
     long n = (long)planes[0].size();
     long first = 0, last = n - 1;
     const gpd_device& d = j->dev;
+    long unit = d.bpp == 24 ? 3 : 1; // bytes of a whole pixel
     bool strip = !d.send_all;
     if (strip && (d.strip_leading || d.optimize_left) && gpd_can_move_x(j))
         while (first < n && blank_at(j, planes, first))
             first++;
     if (first == n)
         return; // nothing but white
+    first -= first % unit;
     if (strip && d.strip_trailing)
         while (last > first && blank_at(j, planes, last))
             last--;
+    last += unit - 1 - last % unit;
     long min_gap = (d.min_strip_pixels * d.bpp + 7) / 8;
-    if (min_gap < 2)
-        min_gap = 2; // a move costs more than a byte or two of white
+    if (min_gap < 2 * unit)
+        min_gap = 2 * unit; // a move costs more than a byte or two of white
     long start = first;
     for (long i = first; split && i <= last; i++) {
         if (!blank_at(j, planes, i))
@@ -114,9 +118,10 @@ void plan_segments(const gpd_job* j, const std::vector<std::string>& planes, boo
         long gap = i;
         while (gap <= last && blank_at(j, planes, gap))
             gap++;
-        if (gap - i >= min_gap && gap <= last) {
-            segs->push_back({start, i - start});
-            start = gap;
+        long end = i + (unit - i % unit) % unit, next = gap - gap % unit;
+        if (next - end >= min_gap && gap <= last) {
+            segs->push_back({start, end - start});
+            start = next;
         }
         i = gap - 1;
     }
@@ -139,7 +144,11 @@ gpd_compression choose(gpd_job* j, const unsigned char* data, long len, const st
     std::string buf(gpd_compress_bound((size_t)len), '\0');
     unsigned char* out = (unsigned char*)&buf[0];
     gpd_compression pick = GC_NONE;
+    best->assign((const char*)data, (size_t)len);
+    // Delta rows need a seed row, which a block does not always have: they
+    // are used only where another way to send a block remains.
     bool none_ok = !j->compressed_once || j->has[GCMD_NO_COMPRESSION];
+    bool drc_ok = none_ok || j->has[GCMD_TIFF4] || j->has[GCMD_FE_RLE];
     size_t best_len = (size_t)-1;
     for (int m = 0; m < GC_COUNT; m++) {
         size_t n;
@@ -147,7 +156,7 @@ gpd_compression choose(gpd_job* j, const unsigned char* data, long len, const st
             if (!none_ok)
                 continue;
             n = (size_t)len;
-        } else if (!j->has[enable[m]] || (m == GC_DRC && !seed)) {
+        } else if (!j->has[enable[m]] || (m == GC_DRC && (!seed || !drc_ok))) {
             continue;
         } else {
             n = m == GC_TIFF4 ? gpd_tiff4(data, (size_t)len, out)

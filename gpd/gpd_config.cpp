@@ -76,41 +76,64 @@ static std::string ref_text(const gpd_doc* doc, const gpd_ref& r)
     return f.name + "." + f.options[r.option].name;
 }
 
-// The index of the first broken rule's feature to change, or -1.  Of the
-// two (or more) features in a broken rule, a choice the user did not make
-// is changed first, else the later feature.
-static int first_conflict(const gpd_doc* doc, const gpd_config* c, std::string* why)
+// The features of the first broken rule, in the order to try changing
+// them: choices the user did not make first, the later feature first.
+// Empty when no rule is broken.
+static std::vector<int> first_conflict(const gpd_doc* doc, const gpd_config* c, std::string* why)
 {
+    std::vector<int> set;
     for (const gpd_constraint& k : doc->constraints) {
         if (!picked(c, k.from) || !picked(c, k.to))
             continue;
         if (why)
             *why = ref_text(doc, k.from) + " rules out " + ref_text(doc, k.to);
-        bool to_pinned = c->chosen[k.to.feature];
-        return to_pinned && !c->chosen[k.from.feature] ? k.from.feature : k.to.feature;
+        set = {k.from.feature, k.to.feature};
+        break;
     }
-    for (const auto& set : doc->invalid) {
+    for (size_t n = 0; set.empty() && n < doc->invalid.size(); n++) {
         bool all = true;
-        for (const gpd_ref& r : set)
+        for (const gpd_ref& r : doc->invalid[n])
             all = all && picked(c, r);
         if (!all)
             continue;
         if (why)
-            *why = "invalid combination including " + ref_text(doc, set[0]);
-        for (size_t i = set.size(); i-- > 0;)
-            if (!c->chosen[set[i].feature])
-                return set[i].feature;
-        return set.back().feature;
+            *why = "invalid combination including " + ref_text(doc, doc->invalid[n][0]);
+        for (const gpd_ref& r : doc->invalid[n])
+            set.push_back(r.feature);
     }
-    return -1;
+    std::vector<int> order;
+    for (int pinned = 0; pinned < 2; pinned++)
+        for (size_t i = set.size(); i-- > 0;)
+            if (c->chosen[set[i]] == (pinned == 1))
+                order.push_back(set[i]);
+    return order;
 }
 
 bool gpd_config_conflicts(const gpd_doc* doc, const gpd_config* c, std::string* why)
 {
-    return first_conflict(doc, c, why) >= 0;
+    return !first_conflict(doc, c, why).empty();
 }
 
-// Moves feature fi to its default or the first option that breaks no rule.
+// Whether a rule that involves feature fi is broken.
+static bool broken_with(const gpd_doc* doc, const gpd_config* c, int fi)
+{
+    for (const gpd_constraint& k : doc->constraints)
+        if ((k.from.feature == fi || k.to.feature == fi) && picked(c, k.from) && picked(c, k.to))
+            return true;
+    for (const auto& set : doc->invalid) {
+        bool all = true, involved = false;
+        for (const gpd_ref& r : set) {
+            all = all && picked(c, r);
+            involved |= r.feature == fi;
+        }
+        if (all && involved)
+            return true;
+    }
+    return false;
+}
+
+// Moves feature fi to its default or the first option that breaks no rule
+// it is part of.
 static bool move_feature(const gpd_doc* doc, gpd_config* c, int fi)
 {
     const gpd_feature& f = doc->features[fi];
@@ -124,9 +147,7 @@ static bool move_feature(const gpd_doc* doc, gpd_config* c, int fi)
         if (o == was)
             continue;
         c->choice[fi] = o;
-        std::string why;
-        int next = first_conflict(doc, c, nullptr);
-        if (next != fi)
+        if (!broken_with(doc, c, fi))
             return true;
     }
     c->choice[fi] = was;
@@ -135,21 +156,25 @@ static bool move_feature(const gpd_doc* doc, gpd_config* c, int fi)
 
 bool gpd_config_resolve(const gpd_doc* doc, gpd_config* c)
 {
-    // Each round settles one feature; more rounds than features means the
-    // rules go round in circles.
-    for (size_t round = 0; round <= doc->features.size() * 2; round++) {
-        int fi = first_conflict(doc, c, nullptr);
-        if (fi < 0)
+    // Each round settles one rule; more rounds than there are rules and
+    // features means the rules go round in circles.
+    size_t rounds = doc->constraints.size() + doc->invalid.size() + doc->features.size() + 1;
+    for (size_t round = 0; round < rounds; round++) {
+        std::vector<int> candidates = first_conflict(doc, c, nullptr);
+        if (candidates.empty())
             return true;
-        if (!move_feature(doc, c, fi)) {
-            c->chosen[fi] = false;
-            int other = first_conflict(doc, c, nullptr);
-            if (other == fi || !move_feature(doc, c, other))
-                return false;
+        bool moved = false;
+        for (int fi : candidates) {
+            if (move_feature(doc, c, fi)) {
+                c->chosen[fi] = false; // where the user chose it, it could not stand
+                moved = true;
+                break;
+            }
         }
-        c->chosen[fi] = false; // the user's choice could not stand
+        if (!moved)
+            return false;
     }
-    return first_conflict(doc, c, nullptr) < 0;
+    return first_conflict(doc, c, nullptr).empty();
 }
 
 static const std::vector<gpd_entry>* switch_branch(

@@ -49,7 +49,14 @@ bool opens_block(const lexer* lx, size_t i)
     if (i >= lx->s.size())
         return true;
     char c = lx->s[i];
-    return c == '\n' || c == '*' || c == '{' || c == '}' || c == '#';
+    if (c == '\n' || c == '*' || c == '{' || c == '}' || c == '#')
+        return true;
+    // "{ NAME: value" in a *Macros block on one line.
+    while (i < lx->s.size() && is_key_char(lx->s[i]))
+        i++;
+    while (i < lx->s.size() && is_space(lx->s[i]))
+        i++;
+    return i < lx->s.size() && lx->s[i] == ':';
 }
 
 // The next line continues the value when it starts with '+'.
@@ -86,7 +93,10 @@ bool read_value(lexer* lx, std::string* v)
                 break;
             lx->line++;
             lx->i = lx->s.find('+', lx->i) + 1;
-            v->push_back(' ');
+            while (lx->i < lx->s.size() && is_space(lx->s[lx->i]))
+                lx->i++;
+            if (!v->empty() && !is_space(v->back()))
+                v->push_back(' ');
             continue;
         }
         if (!quoted && at_comment(lx, lx->i)) {
@@ -95,6 +105,9 @@ bool read_value(lexer* lx, std::string* v)
         }
         if (c == '"')
             quoted = !quoted;
+        // Another entry on the same line ends this one.
+        if (!quoted && depth == 0 && c == '*' && !v->empty() && is_space(v->back()))
+            break;
         if (!quoted && c == '{') {
             if (depth == 0 && opens_block(lx, lx->i))
                 break;
@@ -130,6 +143,8 @@ bool read_entry(lexer* lx, bool directive)
         lx->i++;
         if (!read_value(lx, &t.value))
             return false;
+    } else if (lx->i < lx->s.size() && lx->s[lx->i] == '{') {
+        // "*Default {": a block with no value
     } else if (t.key != "Else" && t.key != "Endif") {
         // Only the bare preprocessor words stand without a colon.
         return fail(lx, ("the entry " + t.key + " has no ':'").c_str());

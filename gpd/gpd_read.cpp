@@ -21,6 +21,7 @@ struct reader {
     std::map<std::string, std::vector<gpd_entry>> blocks; // block macros
     std::set<std::string> symbols; // #Define'd
     size_t entries = 0;
+    bool defining = false; // reading a *Macros block: each entry defines one
     std::string* err;
 };
 
@@ -165,7 +166,7 @@ bool expand(reader* r, const source* s, int line, std::string* v)
     return true;
 }
 
-bool read_tokens(reader* r, source* s, std::vector<gpd_entry>* into, bool nested);
+bool read_tokens(reader* r, source* s, std::vector<gpd_entry>* into, int open_line);
 
 bool include(reader* r, source* s, const gpd_tok& t, std::vector<gpd_entry>* into)
 {
@@ -200,23 +201,15 @@ bool include(reader* r, source* s, const gpd_tok& t, std::vector<gpd_entry>* int
         *r->err = inc.name + ":" + lex_err.substr(5); // "line N: ..." as "file:N: ..."
         return false;
     }
-    return read_tokens(r, &inc, into, false);
+    return read_tokens(r, &inc, into, 0);
 }
 
 // The entries of the block that follows, when one does.
 bool read_block(reader* r, source* s, gpd_entry* e)
 {
     if (s->pos < s->toks.size() && s->toks[s->pos].kind == GPD_TOK_OPEN && active(s)) {
-        s->pos++;
-        return read_tokens(r, s, &e->kids, true);
+        return read_tokens(r, s, &e->kids, s->toks[s->pos++].line);
     }
-    return true;
-}
-
-bool define_macros(reader* r, const gpd_entry& e)
-{
-    for (const gpd_entry& m : e.kids)
-        r->macros[m.key] = m.value;
     return true;
 }
 
@@ -231,12 +224,18 @@ bool handle_entry(reader* r, source* s, const gpd_tok& t, std::vector<gpd_entry>
     e.value = t.value;
     e.file = s->name;
     e.line = t.line;
-    if (e.key != "BlockMacro" && !expand(r, s, t.line, &e.value))
+    if (e.key != "BlockMacro" && e.key != "InsertBlock" && !expand(r, s, t.line, &e.value))
         return false;
-    if (!read_block(r, s, &e))
+    if (r->defining)
+        r->macros[e.key] = e.value;
+    bool was = r->defining;
+    r->defining = e.key == "Macros";
+    bool ok = read_block(r, s, &e);
+    r->defining = was;
+    if (!ok)
         return false;
     if (e.key == "Macros")
-        return define_macros(r, e);
+        return true;
     if (e.key == "BlockMacro") {
         r->blocks[e.value] = e.kids;
         return true;
@@ -252,8 +251,11 @@ bool handle_entry(reader* r, source* s, const gpd_tok& t, std::vector<gpd_entry>
     return true;
 }
 
-bool read_tokens(reader* r, source* s, std::vector<gpd_entry>* into, bool nested)
+// Reads entries up to the end of the source, or with open_line > 0 up to
+// the '}' that closes the block opened there.
+bool read_tokens(reader* r, source* s, std::vector<gpd_entry>* into, int open_line)
 {
+    bool nested = open_line > 0;
     while (s->pos < s->toks.size()) {
         const gpd_tok& t = s->toks[s->pos++];
         if (t.kind == GPD_TOK_ENTRY) {
@@ -275,7 +277,7 @@ bool read_tokens(reader* r, source* s, std::vector<gpd_entry>* into, bool nested
         }
     }
     if (nested)
-        return fail(r, s->name, s->toks.empty() ? 0 : s->toks.back().line, "'{' is not closed");
+        return fail(r, s->name, open_line, "'{' is not closed");
     if (!s->conds.empty())
         return fail(r, s->name, s->toks.back().line, "Ifdef is not closed");
     return true;
@@ -307,7 +309,7 @@ bool gpd_load_text(
         *err = std::string(name) + ":" + lex_err.substr(5);
         return false;
     }
-    if (!read_tokens(&r, &s, &doc->root, false))
+    if (!read_tokens(&r, &s, &doc->root, 0))
         return false;
     return gpd_build_model(doc, err);
 }
