@@ -122,43 +122,65 @@ static int page_bpp(const cups_page_header2_t* h)
     return 0;
 }
 
-// Prints one page: the printable area cut out of the raster of the sheet.
+// Where the raster's top left pixel lies on the sheet, in pixels: CUPS
+// renders only the imaging box when the PPD gives an imageable area.
+static void raster_origin(const cups_page_header2_t* h, long* x, long* y)
+{
+    const unsigned* box = h->ImagingBoundingBox;
+    *x = *y = 0;
+    if (box[2] > box[0] && box[3] > box[1]) {
+        *x = (long)(box[0] * h->HWResolution[0] / 72.0 + 0.5);
+        *y = (long)(((double)h->PageSize[1] - box[3]) * h->HWResolution[1] / 72.0 + 0.5);
+    }
+}
+
+// Copies the part of raster row src that holds bitmap row pixels from
+// column ox of the sheet (rx: the raster's first column on the sheet).
+static void cut_row(const unsigned char* src, const cups_page_header2_t* h, long rx, long ox,
+    long width, int bpp, unsigned char* row)
+{
+    for (long x = 0; x < width; x++) {
+        long sx = x + ox - rx;
+        if (sx < 0 || sx >= (long)h->cupsWidth)
+            continue;
+        if (bpp == 1) {
+            if ((src[sx >> 3] >> (7 - (sx & 7))) & 1)
+                row[x >> 3] |= (unsigned char)(0x80 >> (x & 7));
+        } else {
+            memcpy(&row[x * (bpp / 8)], &src[sx * (bpp / 8)], bpp / 8);
+        }
+    }
+}
+
+// Prints one page: the printable area cut out of the raster.
 static bool print_page(gpd_job* j, cups_raster_t* ras, const cups_page_header2_t* h, int bpp)
 {
     std::string err;
     const gpd_device& d = j->dev;
     long ox = d.origin_x / (d.master_x / d.dpi_x), oy = d.origin_y / (d.master_y / d.dpi_y);
-    size_t out_bytes = ((size_t)d.bitmap_w * bpp + 7) / 8;
-    std::vector<unsigned char> src(h->cupsBytesPerLine), row(out_bytes);
+    long rx, ry;
+    raster_origin(h, &rx, &ry);
+    std::vector<unsigned char> src(h->cupsBytesPerLine), row(((size_t)d.bitmap_w * bpp + 7) / 8);
     unsigned char white = bpp == 1 ? 0x00 : 0xff;
-    if (!gpd_page_start(j, bpp, &err))
-        goto fail;
-    for (unsigned y = 0; y < h->cupsHeight; y++) {
+    bool ok = gpd_page_start(j, bpp, &err);
+    for (unsigned y = 0; ok && y < h->cupsHeight; y++) {
         if (cupsRasterReadPixels(ras, src.data(), h->cupsBytesPerLine) != h->cupsBytesPerLine) {
             fprintf(stderr, "ERROR: The raster ends after %u of %u rows\n", y, h->cupsHeight);
             return false;
         }
-        long by = (long)y - oy;
-        if (by < 0 || by >= d.bitmap_h)
+        long by = (long)y + ry - oy; // the bitmap row this raster row is
+        if (by < j->row || by >= d.bitmap_h)
             continue;
         memset(row.data(), white, row.size());
-        for (long x = 0; x < d.bitmap_w && x + ox < (long)h->cupsWidth; x++) {
-            long sx = x + ox;
-            if (bpp == 1) {
-                if ((src[sx >> 3] >> (7 - (sx & 7))) & 1)
-                    row[x >> 3] |= (unsigned char)(0x80 >> (x & 7));
-            } else {
-                memcpy(&row[x * (bpp / 8)], &src[sx * (bpp / 8)], bpp / 8);
-            }
-        }
-        if (!gpd_page_row(j, row.data(), &err))
-            goto fail;
+        while (ok && j->row < by) // bitmap rows above the raster are white
+            ok = gpd_page_row(j, row.data(), &err);
+        cut_row(src.data(), h, rx, ox, d.bitmap_w, bpp, row.data());
+        ok = ok && gpd_page_row(j, row.data(), &err);
     }
-    if (gpd_page_end(j, &err))
-        return true;
-fail:
-    fprintf(stderr, "ERROR: %s\n", err.c_str());
-    return false;
+    ok = ok && gpd_page_end(j, &err);
+    if (!ok)
+        fprintf(stderr, "ERROR: %s\n", err.c_str());
+    return ok;
 }
 
 static int run(ppd_file_t* ppd, int fd)
