@@ -94,6 +94,10 @@ bool paper(const gpd_doc* doc, const gpd_config* c, gpd_device* d, std::string* 
         return fail(err, nullptr, "the printable area of " + name + " is not on the sheet");
     d->bitmap_w = d->area_w / (d->master_x / d->dpi_x);
     d->bitmap_h = d->area_h / (d->master_y / d->dpi_y);
+    // A driver's numbers decide how much memory a page takes: keep them to
+    // what a printer can have (a metre at 2400 dpi).
+    if (d->bitmap_w < 1 || d->bitmap_h < 1 || d->bitmap_w > 100000 || d->bitmap_h > 100000)
+        return fail(err, nullptr, "the printable area of " + name + " is no plausible page");
     return true;
 }
 

@@ -12,18 +12,24 @@ static int bayer(long x, long y)
     return v;
 }
 
-// Whether ink amount a (0 none .. 255 full) makes a dot at (x, y).
-static bool dot(int a, long x, long y)
+// The dither thresholds of row y: a dot where the ink amount (0 none ..
+// 255 full) exceeds th[x & 7].
+static void thresholds(long y, int th[8])
 {
-    return a * 64 > (bayer(x, y) * 2 + 1) * 255 / 2;
+    for (int x = 0; x < 8; x++)
+        th[x] = (bayer(x, y) * 2 + 1) * 255 / 2 / 64;
 }
 
 struct rgb {
     int r, g, b;
 };
 
-static rgb pixel(const unsigned char* row, int bpp, long x)
+static inline rgb pixel(const unsigned char* row, int bpp, long x)
 {
+    if (bpp == 24) {
+        const unsigned char* p = row + x * 3;
+        return {p[0], p[1], p[2]};
+    }
     if (bpp == 1) {
         int v = (row[x >> 3] >> (7 - (x & 7))) & 1 ? 0 : 255;
         return {v, v, v};
@@ -34,7 +40,7 @@ static rgb pixel(const unsigned char* row, int bpp, long x)
     return {p[0], p[1], p[2]};
 }
 
-static int gray(rgb p)
+static inline int gray(rgb p)
 {
     return (p.r * 77 + p.g * 151 + p.b * 28) >> 8;
 }
@@ -63,35 +69,39 @@ static void inks(rgb p, bool with_black, int* c, int* m, int* y, int* k)
     }
 }
 
-static void set_bit(std::string* s, long x)
+// One plane: black dots from the grey level.
+static void mono_row(const unsigned char* row, int in_bpp, long width, const int* th, std::string* out)
 {
-    (*s)[x >> 3] = (char)((unsigned char)(*s)[x >> 3] | (0x80 >> (x & 7)));
+    unsigned char* o = (unsigned char*)&(*out)[0];
+    for (long x = 0; x < width; x++) {
+        int g = in_bpp == 8 ? row[x] : gray(pixel(row, in_bpp, x));
+        if (255 - g > th[x & 7])
+            o[x >> 3] |= (unsigned char)(0x80 >> (x & 7));
+    }
 }
 
 static void planar_rows(const gpd_device* d, const unsigned char* row, int in_bpp, long width,
-    long y, std::vector<std::string>* planes)
+    const int* th, std::vector<std::string>* planes)
 {
     bool has_black = false;
     for (gpd_plane p : d->plane_order)
         has_black |= p == GP_BLACK;
+    size_t n = d->plane_order.size();
+    unsigned char* o[4];
+    for (size_t i = 0; i < n; i++)
+        o[i] = (unsigned char*)&(*planes)[i][0];
     for (long x = 0; x < width; x++) {
         rgb px = pixel(row, in_bpp, x);
-        int c, m, ye, k;
-        inks(px, has_black, &c, &m, &ye, &k);
-        for (size_t i = 0; i < d->plane_order.size(); i++) {
-            int a = 0;
-            switch (d->plane_order[i]) {
-            case GP_BLACK: a = d->planes == 1 ? 255 - gray(px) : k; break;
-            case GP_CYAN: a = c; break;
-            case GP_MAGENTA: a = m; break;
-            case GP_YELLOW: a = ye; break;
-            case GP_RED: a = px.r; break;
-            case GP_GREEN: a = px.g; break;
-            case GP_BLUE: a = px.b; break;
-            }
-            if (dot(a, x, y))
-                set_bit(&(*planes)[i], x);
-        }
+        int ink[7]; // by gpd_plane
+        inks(px, has_black, &ink[GP_CYAN], &ink[GP_MAGENTA], &ink[GP_YELLOW], &ink[GP_BLACK]);
+        ink[GP_RED] = px.r;
+        ink[GP_GREEN] = px.g;
+        ink[GP_BLUE] = px.b;
+        int t = th[x & 7];
+        unsigned char bit = (unsigned char)(0x80 >> (x & 7));
+        for (size_t i = 0; i < n; i++)
+            if (ink[d->plane_order[i]] > t)
+                o[i][x >> 3] |= bit;
     }
 }
 
@@ -103,8 +113,14 @@ void gpd_device_rows(const gpd_device* d, const unsigned char* row, int in_bpp, 
     for (int i = 0; i < d->planes; i++)
         (*planes)[i].assign(bytes, d->bpp == 24 ? (char)0xff : 0);
     std::string& out = (*planes)[0];
+    int th[8];
+    thresholds(y, th);
+    if (d->bpp == 1 && d->planes == 1) {
+        mono_row(row, in_bpp, width, th, &out);
+        return;
+    }
     if (d->bpp == 1) {
-        planar_rows(d, row, in_bpp, width, y, planes);
+        planar_rows(d, row, in_bpp, width, th, planes);
         return;
     }
     for (long x = 0; x < width; x++) {
@@ -118,7 +134,8 @@ void gpd_device_rows(const gpd_device* d, const unsigned char* row, int in_bpp, 
         } else {
             int c, m, ye, k;
             inks(px, true, &c, &m, &ye, &k);
-            int nib = (dot(k, x, y) << 3) | (dot(c, x, y) << 2) | (dot(m, x, y) << 1) | dot(ye, x, y);
+            int t = th[x & 7];
+            int nib = (k > t) << 3 | (c > t) << 2 | (m > t) << 1 | (ye > t);
             out[x >> 1] = (char)((unsigned char)out[x >> 1] | (x & 1 ? nib : nib << 4));
         }
     }
