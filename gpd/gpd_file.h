@@ -53,6 +53,8 @@ struct gpd_constraint {
     gpd_ref from, to;
 };
 
+// Features and options point into root: a gpd_doc is filled in place and
+// never copied.
 struct gpd_doc {
     std::string path; // the GPD as given
     std::vector<gpd_entry> root;
@@ -67,6 +69,8 @@ struct gpd_doc {
 #define GPD_MAX_INCLUDE_DEPTH 8
 #define GPD_MAX_ENTRIES 200000
 #define GPD_MAX_MACRO_DEPTH 16
+#define GPD_MAX_VALUE_BYTES 65536 // a value with its macros expanded
+#define GPD_MAX_NESTING 64 // braces within braces
 
 // Reads the GPD at path.  False with a message naming file and line.
 bool gpd_load(const char* path, gpd_doc* doc, std::string* err);

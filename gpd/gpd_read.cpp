@@ -33,6 +33,7 @@ struct source {
     // kept and whether one of its branches was taken already.
     std::vector<std::pair<bool, bool>> conds;
     int depth; // include depth
+    int nesting = 0; // open braces
 };
 
 bool fail(reader* r, const std::string& file, int line, const std::string& what)
@@ -159,6 +160,8 @@ bool expand(reader* r, const source* s, int line, std::string* v)
             changed = true;
             i = j - 1;
         }
+        if (out.size() > GPD_MAX_VALUE_BYTES)
+            return fail(r, s->name, line, "a value grows too long with its macros");
         *v = out;
         if (!changed)
             break;
@@ -208,7 +211,12 @@ bool include(reader* r, source* s, const gpd_tok& t, std::vector<gpd_entry>* int
 bool read_block(reader* r, source* s, gpd_entry* e)
 {
     if (s->pos < s->toks.size() && s->toks[s->pos].kind == GPD_TOK_OPEN && active(s)) {
-        return read_tokens(r, s, &e->kids, s->toks[s->pos++].line);
+        if (s->nesting >= GPD_MAX_NESTING)
+            return fail(r, s->name, s->toks[s->pos].line, "blocks nest too deep");
+        s->nesting++;
+        bool ok = read_tokens(r, s, &e->kids, s->toks[s->pos++].line);
+        s->nesting--;
+        return ok;
     }
     return true;
 }

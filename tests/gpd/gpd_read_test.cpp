@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <iterator>
 
 namespace {
 
@@ -252,6 +253,37 @@ TEST(GpdCommands, ArgumentsAndExpressions)
         "t.gpd:12: CmdCR: unknown standard variable Bogus in {Bogus}");
     EXPECT_EQ(refusal(std::string(kBase) + "*Command: CmdStartJob { *Order: SOMEWHERE.1\n *Cmd: \"x\" }\n"),
         "t.gpd:12: unknown Order section SOMEWHERE");
+}
+
+} // namespace
+
+namespace {
+
+// Cut short anywhere, nested without end, or blown up by macros: a GPD
+// is refused with its file and line, never taken down the reader.
+TEST(GpdHostile, TruncatedNestedAndExplodingInputIsRefused)
+{
+    std::ifstream f(SAMPLE_DIR "/TJET.GPD", std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    ASSERT_GT(text.size(), 1000u);
+    int refused = 0;
+    for (size_t cut = 0; cut < text.size(); cut += 13) {
+        gpd_doc doc;
+        std::string err;
+        if (!gpd_load_text(text.substr(0, cut), "TJET.GPD", SAMPLE_DIR, &doc, &err)) {
+            refused++;
+            EXPECT_EQ(err.compare(0, 9, "TJET.GPD:"), 0) << err;
+        }
+    }
+    EXPECT_GT(refused, 0);
+    std::string deep;
+    for (int i = 0; i < 5000; i++)
+        deep += "*A: 1\n{\n";
+    EXPECT_EQ(refusal(deep), "t.gpd:130: blocks nest too deep");
+    std::string bomb = "*Macros: M\n{\nM0: \"0123456789abcdef\"\n";
+    for (int i = 1; i < 24; i++)
+        bomb += "M" + std::to_string(i) + ": =M" + std::to_string(i - 1) + " =M" + std::to_string(i - 1) + "\n";
+    EXPECT_EQ(refusal(bomb + "}\n"), "t.gpd:15: a value grows too long with its macros");
 }
 
 } // namespace
