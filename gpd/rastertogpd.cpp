@@ -53,10 +53,29 @@ static ppd_file_t* open_ppd(const char* options)
     return ppd;
 }
 
+// Whether the job itself names the PPD option (or the IPP attribute CUPS
+// turns into it): such a choice stands when constraints are settled, the
+// queue's defaults give way first.
+static bool job_names(const char* keyword, int n, cups_option_t* opts)
+{
+    static const char* const ipp[][2] = {{"PageSize", "media"}, {"PageSize", "PageRegion"},
+        {"Duplex", "sides"}, {"ColorModel", "print-color-mode"}, {"InputSlot", "media-source"},
+        {"MediaType", "media-type"}, {"Resolution", "printer-resolution"}};
+    if (cupsGetOption(keyword, n, opts))
+        return true;
+    for (const auto& m : ipp)
+        if (strcmp(keyword, m[0]) == 0 && cupsGetOption(m[1], n, opts))
+            return true;
+    return false;
+}
+
 // The GPD choices of the marked PPD choices.
-static bool mark_choices(ppd_file_t* ppd, const gpd_doc* doc, gpd_config* c)
+static bool mark_choices(ppd_file_t* ppd, const char* options, const gpd_doc* doc, gpd_config* c)
 {
     gpd_config_defaults(doc, c);
+    cups_option_t* opts = nullptr;
+    int n = cupsParseOptions(options, 0, &opts);
+    bool ok = true;
     for (ppd_attr_t* a = ppdFindAttr(ppd, "tessalGpd", nullptr); a;
          a = ppdFindNextAttr(ppd, "tessalGpd", nullptr)) {
         std::string spec = a->spec;
@@ -66,13 +85,17 @@ static bool mark_choices(ppd_file_t* ppd, const gpd_doc* doc, gpd_config* c)
         ppd_choice_t* marked = ppdFindMarkedChoice(ppd, spec.substr(0, dot).c_str());
         if (!marked || spec.substr(dot + 1) != marked->choice)
             continue;
-        std::string err;
+        std::string err, value = a->value;
         if (!gpd_config_parse(doc, a->value, c, &err)) {
             fprintf(stderr, "ERROR: The queue's PPD does not fit its GPD: %s\n", err.c_str());
-            return false;
+            ok = false;
+            break;
         }
+        int fi = gpd_find_feature(doc, value.substr(0, value.find('=')).c_str());
+        c->chosen[fi] = job_names(spec.substr(0, dot).c_str(), n, opts);
     }
-    return true;
+    cupsFreeOptions(n, opts);
+    return ok;
 }
 
 // The resolution the raster was rendered at decides the GPD's.
@@ -183,7 +206,7 @@ static bool print_page(gpd_job* j, cups_raster_t* ras, const cups_page_header2_t
     return ok;
 }
 
-static int run(ppd_file_t* ppd, int fd)
+static int run(ppd_file_t* ppd, const char* options, int fd)
 {
     ppd_attr_t* file = ppdFindAttr(ppd, "tessalGpdFile", nullptr);
     if (!file || !file->value || file->value[0] != '/') {
@@ -197,7 +220,7 @@ static int run(ppd_file_t* ppd, int fd)
         return 1;
     }
     gpd_config config;
-    if (!mark_choices(ppd, &doc, &config))
+    if (!mark_choices(ppd, options, &doc, &config))
         return 1;
     static raster_input in;
     raster_input_init(&in, fd);
@@ -255,7 +278,7 @@ int main(int argc, char** argv)
     ppd_file_t* ppd = open_ppd(argv[5]);
     if (!ppd)
         return 1;
-    int rc = run(ppd, fd);
+    int rc = run(ppd, argv[5], fd);
     ppdClose(ppd);
     return rc;
 }
