@@ -193,6 +193,67 @@ bool send_block(gpd_job* j, int p, const char* data, long len, const std::string
     return gpd_send(j, plane_command(j, p), err) && gpd_put(j, payload.data(), payload.size(), err);
 }
 
+bool begin_raster(gpd_job* j, std::string* err)
+{
+    if (j->raster_on)
+        return true;
+    j->raster_on = true;
+    return gpd_send(j, GCMD_BEGIN_RASTER, err);
+}
+
+bool set_width(gpd_job* j, long len, std::string* err)
+{
+    if (len == j->width_bytes)
+        return true;
+    j->vars.v[GV_RasterDataWidthInBytes] = len;
+    j->vars.v[GV_RasterDataHeightInPixels] = 1;
+    j->width_bytes = len;
+    return gpd_send(j, GCMD_SRC_WIDTH, err) && gpd_send(j, GCMD_SRC_HEIGHT, err);
+}
+
+void cursor_after_block(gpd_job* j, long dest_x, long len)
+{
+    const gpd_device& d = j->dev;
+    if (d.x_after == GX_GRXDATA_END)
+        j->x = to_unit(dest_x, d.master_x, d.x_move_unit) + len * 8 / d.bpp * (d.master_x / d.dpi_x);
+    else if (d.x_after == GX_CURSOR_X_ORIGIN)
+        j->x = 0;
+    if (d.y_auto_increment)
+        j->y += d.master_y / d.dpi_y;
+}
+
+// Gets the cursor to row position dest_y.  Where the printer's Y move unit
+// is coarser than a row, it moves to the unit at or above and sends white
+// rows down to the row: those rows were left out as blank, so white is
+// what they hold.
+bool reach_row(gpd_job* j, long dest_y, long dest_x, std::string* err, bool* moved)
+{
+    const gpd_device& d = j->dev;
+    long rounded = to_unit(dest_y, d.master_y, d.y_move_unit);
+    *moved = false;
+    if (j->y == dest_y)
+        return true;
+    if (rounded == dest_y || !d.y_auto_increment || dest_y < j->y)
+        return gpd_move_y(j, dest_y, err, moved);
+    if (rounded > j->y && !gpd_move_y(j, rounded, err, moved))
+        return false;
+    *moved = true;
+    bool moved_x;
+    while (j->y < dest_y) {
+        if (!gpd_move_x(j, dest_x, err, &moved_x) || !begin_raster(j, err) || !set_width(j, 1, err))
+            return false;
+        for (size_t p = 0; p < j->seed.size(); p++) {
+            std::string white(1, (char)gpd_white_byte(&d, (int)p));
+            if (!send_block(j, (int)p, white.data(), 1, nullptr, err))
+                return false;
+            j->seed[p] = white;
+        }
+        cursor_after_block(j, dest_x, 1);
+    }
+    j->seed_row = -2;
+    return true;
+}
+
 bool send_segment(gpd_job* j, const std::vector<std::string>& planes, long r, segment s,
     bool delta_ok, std::string* err)
 {
@@ -201,22 +262,12 @@ bool send_segment(gpd_job* j, const std::vector<std::string>& planes, long r, se
     long px = s.start * 8 / d.bpp;
     long dest_x = d.origin_x - d.cursor_x + px * pitch_x;
     bool moved_y, moved_x;
-    if (!gpd_move_y(j, d.origin_y - d.cursor_y + r * pitch_y, err, &moved_y))
+    if (!reach_row(j, d.origin_y - d.cursor_y + r * pitch_y, dest_x, err, &moved_y))
         return false;
-    if (!gpd_move_x(j, dest_x, err, &moved_x))
+    if (!gpd_move_x(j, dest_x, err, &moved_x) || !begin_raster(j, err))
         return false;
-    if (!j->raster_on) {
-        if (!gpd_send(j, GCMD_BEGIN_RASTER, err))
-            return false;
-        j->raster_on = true;
-    }
-    if (s.len != j->width_bytes) {
-        j->vars.v[GV_RasterDataWidthInBytes] = s.len;
-        j->vars.v[GV_RasterDataHeightInPixels] = 1;
-        if (!gpd_send(j, GCMD_SRC_WIDTH, err) || !gpd_send(j, GCMD_SRC_HEIGHT, err))
-            return false;
-        j->width_bytes = s.len;
-    }
+    if (!set_width(j, s.len, err))
+        return false;
     // A delta row needs the printer's seed row to be this plane's block of
     // the row just above, at the same place and width, with no Y move since.
     bool seeded = delta_ok && !moved_y && j->seed_row == r - 1 && j->seed_start == s.start;
@@ -229,12 +280,7 @@ bool send_segment(gpd_job* j, const std::vector<std::string>& planes, long r, se
     }
     j->seed_row = r;
     j->seed_start = s.start;
-    if (d.x_after == GX_GRXDATA_END)
-        j->x = to_unit(dest_x, d.master_x, d.x_move_unit) + s.len * 8 / d.bpp * pitch_x;
-    else if (d.x_after == GX_CURSOR_X_ORIGIN)
-        j->x = 0;
-    if (d.y_auto_increment)
-        j->y += pitch_y;
+    cursor_after_block(j, dest_x, s.len);
     return true;
 }
 
@@ -243,10 +289,13 @@ bool send_segment(gpd_job* j, const std::vector<std::string>& planes, long r, se
 bool gpd_send_row(gpd_job* j, const std::vector<std::string>& planes, long r, std::string* err)
 {
     std::vector<segment> segs;
-    // Several blocks on a row need a way back up when the cursor moves down
-    // after each.
-    bool split = j->dev.strip_enclosed && !j->dev.send_all && gpd_can_move_x(j)
-        && (!j->dev.y_auto_increment || gpd_can_move_y(j, true));
+    // Several blocks on a row need a way back up to the row exactly when the
+    // cursor moves down after each.
+    const gpd_device& d = j->dev;
+    long step = d.y_move_unit > 0 && d.master_y % d.y_move_unit == 0 ? d.master_y / d.y_move_unit : 1;
+    bool back_up = gpd_can_move_y(j, true) && (d.master_y / d.dpi_y) % step == 0;
+    bool split = d.strip_enclosed && !d.send_all && gpd_can_move_x(j)
+        && (!d.y_auto_increment || back_up);
     plan_segments(j, planes, split, &segs);
     if (segs.empty() && (j->dev.send_all || !gpd_can_move_y(j, false)))
         segs.push_back({0, (long)planes[0].size()}); // a white row the printer must get

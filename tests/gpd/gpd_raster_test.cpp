@@ -272,3 +272,24 @@ TEST_F(GpdRaster, NoCursorMovesSendsEveryRowWhole)
 }
 
 } // namespace
+
+namespace {
+
+// A Y move unit of two rows: rows after a blank stretch are reached with
+// white rows from the unit above, and land where they belong.
+TEST_F(GpdRaster, CoarseYMoveUnitStillPlacesEveryRow)
+{
+    gpd_doc doc;
+    std::string err;
+    ASSERT_TRUE(load_variant({{"YMoveUnit"}, "*YMoveUnit: 75\n"}, &doc, &err)) << err;
+    for (const char* mode : {"Mono", "Color"}) {
+        SCOPED_TRACE(mode);
+        printed p;
+        print_and_check(doc, (std::string("Resolution=Option1;ColorMode=") + mode).c_str(), 24, 1, &p);
+        if (HasFatalFailure())
+            return;
+        EXPECT_EQ(p.data.find("\x1b*p1Y"), std::string::npos); // no move finer than the unit
+    }
+}
+
+} // namespace
