@@ -259,8 +259,15 @@ bool send_segment(gpd_job* j, const std::vector<std::string>& planes, long r, se
 {
     const gpd_device& d = j->dev;
     long pitch_x = d.master_x / d.dpi_x, pitch_y = d.master_y / d.dpi_y;
-    long px = s.start * 8 / d.bpp;
-    long dest_x = d.origin_x - d.cursor_x + px * pitch_x;
+    long unit = d.bpp == 24 ? 3 : 1;
+    // Start where the printer's X move unit can put the cursor exactly:
+    // a little earlier, with the row's own bytes, where it cannot.
+    auto x_at = [&](long byte) { return d.origin_x - d.cursor_x + byte * 8 / d.bpp * pitch_x; };
+    while (s.start >= unit && to_unit(x_at(s.start), d.master_x, d.x_move_unit) != x_at(s.start)) {
+        s.start -= unit;
+        s.len += unit;
+    }
+    long dest_x = x_at(s.start);
     bool moved_y, moved_x;
     if (!reach_row(j, d.origin_y - d.cursor_y + r * pitch_y, dest_x, err, &moved_y))
         return false;

@@ -275,17 +275,19 @@ TEST_F(GpdRaster, NoCursorMovesSendsEveryRowWhole)
 
 namespace {
 
-// A Y move unit of two rows: rows after a blank stretch are reached with
-// white rows from the unit above, and land where they belong.
+// Move units coarser than the pixels: a Y unit of two rows (rows after a
+// blank stretch are reached with white rows from the unit above), an X
+// unit that is not a whole number of bytes (blocks start a little
+// earlier).  Every row lands where it belongs.
 TEST_F(GpdRaster, CoarseYMoveUnitStillPlacesEveryRow)
 {
     gpd_doc doc;
     std::string err;
-    ASSERT_TRUE(load_variant({{"YMoveUnit"}, "*YMoveUnit: 75\n"}, &doc, &err)) << err;
+    ASSERT_TRUE(load_variant({{"MoveUnit"}, "*YMoveUnit: 75\n*XMoveUnit: 50\n"}, &doc, &err)) << err;
     for (const char* mode : {"Mono", "Color"}) {
         SCOPED_TRACE(mode);
         printed p;
-        print_and_check(doc, (std::string("Resolution=Option1;ColorMode=") + mode).c_str(), 24, 1, &p);
+        print_and_check(doc, (std::string("Resolution=Option1;ColorMode=") + mode).c_str(), 8, 1, &p);
         if (HasFatalFailure())
             return;
         EXPECT_EQ(p.data.find("\x1b*p1Y"), std::string::npos); // no move finer than the unit
