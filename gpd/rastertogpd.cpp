@@ -131,10 +131,14 @@ static bool settle(const gpd_doc* doc, gpd_config* c)
     return true;
 }
 
-// The page bitmap's bits per pixel for a raster header, or 0.
+// The page bitmap's bits per pixel for a raster header, or 0.  The row
+// length must hold the width, and stay what a page can be.
 static int page_bpp(const cups_page_header2_t* h)
 {
     if (h->cupsColorOrder != CUPS_ORDER_CHUNKED || h->cupsBitsPerColor > 8)
+        return 0;
+    uint64_t need = ((uint64_t)h->cupsWidth * h->cupsBitsPerPixel + 7) / 8;
+    if (h->cupsWidth == 0 || h->cupsBytesPerLine < need || h->cupsBytesPerLine > (64u << 20))
         return 0;
     if (h->cupsBitsPerPixel == 24 && h->cupsColorSpace == CUPS_CSPACE_RGB)
         return 24;
@@ -225,6 +229,12 @@ static int run(ppd_file_t* ppd, const char* options, int fd)
     static raster_input in;
     raster_input_init(&in, fd);
     cups_raster_t* ras = cupsRasterOpenIO(raster_input_read, &in, CUPS_RASTER_READ);
+    if (!ras) {
+        if (in.delivered == 0)
+            return 0; // no pages at all
+        fprintf(stderr, "ERROR: The raster holds bytes that are no page\n");
+        return 1;
+    }
     cups_page_header2_t h;
     gpd_job job;
     bool started = false, ok = true;
