@@ -57,7 +57,9 @@ const gpd_std_paper* gpd_std_paper_find(const char* name)
     return nullptr;
 }
 
-// Our resource ids: 1..N for the papers (in table order), then the rest.
+// Our resource ids: from FIRST_ID for the papers (in table order), then
+// the rest.  Resource ids in a driver's own DLL are 16-bit, so these never
+// stand for one of them.
 struct std_text {
     const char* macro; // without _DISPLAY
     const char* text;
@@ -80,7 +82,7 @@ static const std_text g_texts[] = {{"PAPER_SIZE", "Paper Size"},
 
 #define N_PAPERS (sizeof g_papers / sizeof g_papers[0])
 #define N_TEXTS (sizeof g_texts / sizeof g_texts[0])
-#define FIRST_ID 1
+#define FIRST_ID 900001
 
 const char* gpd_stdnames_text()
 {
