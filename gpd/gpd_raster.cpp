@@ -76,6 +76,39 @@ static bool send_section(gpd_job* j, const char* section, std::string* err)
     return true;
 }
 
+static bool sent_natively(const gpd_command& c)
+{
+    for (const char* n : g_cmd_names)
+        if (c.name == n)
+            return true;
+    return !c.section.empty() || c.name == "CmdSelect";
+}
+
+static bool check_entries(const std::vector<gpd_entry>& entries, std::string* why)
+{
+    for (const gpd_entry& e : entries) {
+        gpd_command c;
+        if (e.key == "Command" && gpd_command_read(e, &c, why) && c.callback && sent_natively(c)) {
+            *why = e.file + ":" + std::to_string(e.line) + ": " + c.name
+                + " is made by the driver's rendering plug-in (CallbackID)";
+            return false;
+        }
+        if (e.key == "OutputDataFormat" && e.value == "V_BYTE") {
+            *why = e.file + ":" + std::to_string(e.line)
+                + ": V_BYTE raster (dot-matrix print heads) is not supported yet";
+            return false;
+        }
+        if (!check_entries(e.kids, why))
+            return false;
+    }
+    return true;
+}
+
+bool gpd_native_check(const gpd_doc* doc, std::string* why)
+{
+    return check_entries(doc->root, why);
+}
+
 static void set_job_vars(gpd_job* j, long copies)
 {
     const gpd_device& d = j->dev;

@@ -58,6 +58,11 @@ struct gpd_job {
     unsigned long long blocks = 0, bytes = 0, by_mode[GC_COUNT] = {};
 };
 
+// Whether the native raster printer can print for this GPD at all: no
+// command it would send is made by a plug-in (*CallbackID), the raster is
+// row by row (H_BYTE).  False with the reason, naming file and line.
+bool gpd_native_check(const gpd_doc* doc, std::string* why);
+
 bool gpd_job_start(gpd_job* j, const gpd_doc* doc, const gpd_config* config, long copies,
     gpd_sink sink, void* ctx, std::string* err);
 // in_bpp: 1, 8 or 24 (see gpd_halftone.h).

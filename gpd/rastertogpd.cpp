@@ -223,6 +223,10 @@ static int run(ppd_file_t* ppd, const char* options, int fd)
         fprintf(stderr, "ERROR: The driver's GPD cannot be read: %s\n", err.c_str());
         return 1;
     }
+    if (!gpd_native_check(&doc, &err)) {
+        fprintf(stderr, "ERROR: The driver cannot print without Windows: %s\n", err.c_str());
+        return 1;
+    }
     gpd_config config;
     if (!mark_choices(ppd, options, &doc, &config))
         return 1;

@@ -1,10 +1,12 @@
 // tessal-gpdppd: writes the CUPS queue PPD for a GPD-only driver, printed
-// natively by rastertogpd.
+// natively by rastertogpd.  Exit status 1, with the reason on stderr, for a
+// GPD that cannot be read or printed natively.
 //
 //   tessal-gpdppd --gpd /opt/.../printer.gpd [--model NAME] [-o FILE]
 //   tessal-gpdppd --gpd FILE --list      the features and options, one a line
 #include "gpd_file.h"
 #include "gpd_ppd.h"
+#include "gpd_raster.h"
 
 #include <limits.h>
 #include <stdio.h>
@@ -62,6 +64,10 @@ int main(int argc, char** argv)
     if (listing) {
         list(&doc);
         return 0;
+    }
+    if (!gpd_native_check(&doc, &err)) {
+        fprintf(stderr, "tessal-gpdppd: cannot print natively: %s\n", err.c_str());
+        return 1;
     }
     FILE* out = out_path ? fopen(out_path, "w") : stdout;
     if (!out) {

@@ -45,6 +45,9 @@ TEST(GpdFilter, WhatCannotPrintEndsTheJobWithAReason)
         {"*tessalGpdFile: \"relative.gpd\"", "", "", "ERROR: The queue's PPD names no GPD file"},
         {"", "*MasterUnits: PAIR(600, 600)\n*Feature: X\n{\n", "",
             "ERROR: The driver's GPD cannot be read: " + dir + "/bad.gpd:3: '{' is not closed"},
+        {"", "*Command: CmdStartPage\n{\n*Order: PAGE_SETUP.1\n*CallbackID: 3\n}\n", "",
+            "ERROR: The driver cannot print without Windows: " + dir
+                + "/bad.gpd:1: CmdStartPage is made by the driver's rendering plug-in (CallbackID)"},
     };
     for (const filter_case& c : cases) {
         SCOPED_TRACE(c.message);
