@@ -155,6 +155,9 @@ bool gpd_page_start(gpd_job* j, int in_bpp, std::string* err)
     j->x = j->y = 0; // the page's first command puts the cursor at its origin
     j->width_bytes = -1;
     j->raster_on = false;
+    // Printers may drop the compression mode with the page or the raster
+    // end: each page turns on the one it uses again.
+    j->mode = GC_COUNT;
     j->seed.assign(j->dev.planes, std::string());
     j->seed_row = -2;
     j->vars.v[GV_PageNumber]++;

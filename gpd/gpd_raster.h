@@ -45,7 +45,7 @@ struct gpd_job {
     // The printer's state as we moved it.
     long x = 0, y = 0; // cursor, master units from the cursor origin
     bool y_known = false; // false until the first move of a page
-    gpd_compression mode = GC_NONE;
+    gpd_compression mode = GC_NONE; // GC_COUNT: not known, set it before a block
     long width_bytes = -1; // the last CmdSetSrcBmpWidth sent
     bool raster_on = false;
     // The page being printed.

@@ -142,7 +142,8 @@ bool escape(state* s)
     std::string group = d.substr(s->i, 2);
     s->i += 2;
     if (group == "*r" && s->i < d.size() && d[s->i] == 'C') {
-        s->i++; // end of raster
+        s->i++; // end of raster: compression back to none, as PCL printers do
+        s->mode = 0;
         return true;
     }
     char* end;
