@@ -55,7 +55,7 @@ bool read_argument(const std::string& s, size_t* p, argument* a, std::string* er
     size_t i = *p + 1;
     while (i < s.size() && isdigit((unsigned char)s[i]) && a->width < 100)
         a->width = a->width * 10 + (s[i++] - '0');
-    if (i >= s.size() || !strchr("dDcCflmqg", s[i])) {
+    if (i >= s.size() || !strchr("dDcCflmqgn", s[i])) {
         *err = "unknown argument type in command";
         return false;
     }
@@ -121,6 +121,17 @@ void format_value(const argument& a, long v, std::string* out)
         snprintf(buf, sizeof buf, "%lX", (unsigned long)v & 0xffffffffu);
         *out += buf;
         break;
+    case 'n': {
+        // Most significant first: 6 bits a byte (01bbbbbb), then the low 4
+        // bits with the sign (001sbbbb, s = 1 for positive).
+        unsigned long n = (unsigned long)labs(v);
+        std::string high;
+        for (unsigned long rest = n >> 4; rest; rest >>= 6)
+            high.insert(high.begin(), (char)(0x40 | (rest & 63)));
+        *out += high;
+        out->push_back((char)(0x20 | (v >= 0 ? 0x10 : 0) | (n & 15)));
+        break;
+    }
     case 'g': {
         unsigned long n = 2 * (unsigned long)labs(v) + (v < 0);
         do {

@@ -244,6 +244,7 @@ TEST(GpdCommands, ArgumentsAndExpressions)
     EXPECT_EQ(emit("%d{max(DestY, 3)}%d{min(DestY, 3)}%5d{12}%D{DestY}", v), "3-700012-7");
     EXPECT_EQ(emit("%c{65}%C{2}%l{258}%m{258}%f{1225}", v), std::string("A2\x02\x01\x01\x02") + "12.25");
     EXPECT_EQ(emit("%g{5}", v), std::string(1, (char)(191 + 10)));
+    EXPECT_EQ(emit("%n{254}%n{-3}", v), "\x4f\x3e\x23");
     EXPECT_EQ(emit("\"[\" %d[0,9600]{max_repeat(DestX)} \"a\"", v), "[9600a[9600a[800a");
     EXPECT_EQ(emit("%d[0,255]{NumOfDataBytes}", v), "255");
     std::string out, err;
