@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
 #include <map>
 
 namespace {
@@ -212,7 +213,18 @@ bool gpd_write_ppd(const gpd_doc* doc, const char* gpd_path, const char* model, 
         o.keyword = std ? std : gpd_ppd_keyword(f.name);
         o.text = f.display;
         for (const gpd_option& opt : f.options) {
-            o.choices.push_back(choice_keyword(f.name, opt.name));
+            // Two options may come to the same keyword: the later gets its
+            // own GPD name, or a number.
+            auto taken = [&](const std::string& k) {
+                return std::find(o.choices.begin(), o.choices.end(), k) != o.choices.end();
+            };
+            std::string k = choice_keyword(f.name, opt.name);
+            if (taken(k))
+                k = gpd_ppd_keyword(opt.name);
+            std::string base = k.substr(0, 34);
+            for (int n = 2; taken(k); n++)
+                k = base + std::to_string(n);
+            o.choices.push_back(k);
             o.codes.push_back("");
         }
         opts.push_back(o);
