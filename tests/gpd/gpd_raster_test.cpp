@@ -1,0 +1,298 @@
+// The raster printer against the sample printer's GPD: its output decoded
+// back must hold exactly the device rows the page makes, for each
+// compression the GPD offers and each device pixel format.
+#include "gpd_config.h"
+#include "gpd_file.h"
+#include "gpd_halftone.h"
+#include "gpd_raster.h"
+#include "tjet_decode.h"
+
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+std::string slurp(const std::string& path)
+{
+    std::ifstream f(path, std::ios::binary);
+    std::stringstream s;
+    s << f.rdbuf();
+    return s.str();
+}
+
+// The sample's command file without the lines naming any of drop, and
+// with extra added to the main file.
+struct variant {
+    std::vector<std::string> drop;
+    std::string extra;
+};
+
+std::string g_dir;
+
+bool load_variant(const variant& v, gpd_doc* doc, std::string* err)
+{
+    std::string cmds = slurp(SAMPLE_DIR "/tjetcmds.gpd"), kept;
+    std::istringstream in(cmds);
+    for (std::string line; std::getline(in, line);) {
+        bool skip = false;
+        for (const std::string& d : v.drop)
+            skip |= line.find(d) != std::string::npos;
+        if (!skip)
+            kept += line + "\n";
+    }
+    std::ofstream(g_dir + "/TJetCmds.GPD") << kept;
+    std::string main = slurp(SAMPLE_DIR "/TJET.GPD") + v.extra;
+    return gpd_load_text(main, "TJET.GPD", g_dir.c_str(), doc, err);
+}
+
+// A page with what raster printers meet: blank rows, text-like strokes
+// with gaps, a grey ramp, colour patches and rows that repeat.
+std::vector<std::string> test_page(long w, long h, int bpp)
+{
+    std::vector<std::string> rows;
+    long bytes = (w * bpp + 7) / 8;
+    unsigned seed = 12345;
+    for (long y = 0; y < h; y++) {
+        std::string r(bytes, bpp == 1 ? 0 : (char)0xff);
+        bool blank = (y / 40) % 5 == 0;
+        for (long x = 0; x < w && !blank; x++) {
+            unsigned v = 255;
+            if (y % 100 < 30 && (x / 7) % 9 < 4 && x < w / 2)
+                v = 0; // strokes with gaps
+            else if (y % 100 >= 50 && y % 100 < 70 && x > w / 3 && x < w * 2 / 3)
+                v = (unsigned)(x * 255 / w); // a ramp, the same row after row
+            else if (y % 100 >= 80 && x > w - 200 && x < w - 40) {
+                seed = seed * 1103515245 + 12345;
+                v = (seed >> 16) & 0xff; // noise
+            }
+            if (bpp == 1 && v < 128)
+                r[x >> 3] = (char)(r[x >> 3] | (0x80 >> (x & 7)));
+            else if (bpp == 8)
+                r[x] = (char)v;
+            else if (bpp == 24) {
+                r[x * 3] = (char)v;
+                r[x * 3 + 1] = (char)(x % 3 ? v : 255 - v);
+                r[x * 3 + 2] = (char)((y / 100) % 2 ? v : 255);
+            }
+        }
+        rows.push_back(r);
+    }
+    return rows;
+}
+
+bool to_string_sink(void* ctx, const char* data, size_t len)
+{
+    ((std::string*)ctx)->append(data, len);
+    return true;
+}
+
+struct printed {
+    gpd_job job;
+    std::string data;
+    tjet_job decoded;
+};
+
+// Prints pages copies of the test page and decodes the result; checks
+// every row of every plane.
+void print_and_check(const gpd_doc& doc, const char* choices, int in_bpp, int pages, printed* p)
+{
+    gpd_config c;
+    gpd_config_defaults(&doc, &c);
+    std::string err;
+    ASSERT_TRUE(gpd_config_parse(&doc, choices, &c, &err)) << err;
+    ASSERT_TRUE(gpd_config_resolve(&doc, &c));
+    ASSERT_TRUE(gpd_job_start(&p->job, &doc, &c, 2, to_string_sink, &p->data, &err)) << err;
+    const gpd_device& d = p->job.dev;
+    std::vector<std::string> page = test_page(d.bitmap_w, d.bitmap_h, in_bpp);
+    for (int n = 0; n < pages; n++) {
+        ASSERT_TRUE(gpd_page_start(&p->job, in_bpp, &err)) << err;
+        for (const std::string& r : page)
+            ASSERT_TRUE(gpd_page_row(&p->job, (const unsigned char*)r.data(), &err)) << err;
+        ASSERT_TRUE(gpd_page_end(&p->job, &err)) << err;
+    }
+    ASSERT_TRUE(gpd_job_end(&p->job, &err)) << err;
+    long width = gpd_row_bytes(&d, d.bitmap_w);
+    ASSERT_TRUE(tjet_decode(p->data, width, d.bitmap_h, d.bpp, gpd_white_byte(&d, 0), &p->decoded, &err))
+        << err;
+    ASSERT_EQ((int)p->decoded.pages.size(), pages);
+    for (const tjet_page& got : p->decoded.pages) {
+        ASSERT_EQ(got.planes, d.planes);
+        long bad = 0;
+        for (long y = 0; y < d.bitmap_h; y++) {
+            std::vector<std::string> want;
+            gpd_device_rows(&d, (const unsigned char*)page[y].data(), in_bpp, d.bitmap_w, y, &want);
+            for (int pl = 0; pl < d.planes; pl++)
+                if (got.rows[pl][y] != want[pl] && bad++ < 3)
+                    ADD_FAILURE() << "plane " << pl << " row " << y << " differs";
+        }
+        EXPECT_EQ(bad, 0);
+    }
+}
+
+class GpdRaster : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        char tmpl[] = "/tmp/gpd-raster.XXXXXX";
+        g_dir = mkdtemp(tmpl);
+    }
+    static void TearDownTestSuite()
+    {
+        unlink((g_dir + "/TJetCmds.GPD").c_str());
+        rmdir(g_dir.c_str());
+    }
+};
+
+// Each compression alone, then all of them: the output decodes to the same
+// rows, and the method offered is the one used (with uncompressed blocks
+// only where the GPD can turn compression off).
+TEST_F(GpdRaster, EachCompressionDecodesToTheSameRows)
+{
+    struct mode_case {
+        const char* only; // the mode's digit in the decoder's record
+        std::vector<std::string> drop;
+    };
+    std::vector<mode_case> cases = {
+        {"0", {"TIFF4", "DRC", "FE_RLE"}},
+        {"2", {"DRC", "FE_RLE", "Disable"}},
+        {"3", {"TIFF4", "FE_RLE"}},
+        {"1", {"TIFF4", "DRC", "Disable"}},
+        {"", {}},
+    };
+    size_t plain_size = 0;
+    for (const mode_case& m : cases) {
+        SCOPED_TRACE(std::string("mode ") + m.only);
+        gpd_doc doc;
+        std::string err;
+        ASSERT_TRUE(load_variant({m.drop, ""}, &doc, &err)) << err;
+        printed p;
+        // Two pages: the printer forgets the compression mode between them.
+        print_and_check(doc, "Resolution=Option1", 8, 2, &p);
+        if (HasFatalFailure())
+            return;
+        const std::string& modes = p.decoded.pages[0].modes;
+        if (m.only[0] == '0') {
+            plain_size = p.data.size();
+            EXPECT_EQ(modes.find_first_not_of('0'), std::string::npos);
+        } else if (m.only[0]) {
+            // Delta rows start from uncompressed or other rows: only the
+            // first blocks of a page may go out before the mode is on.
+            EXPECT_NE(modes.find(m.only[0]), std::string::npos);
+            EXPECT_EQ(modes.find_first_not_of(std::string("0") + m.only), std::string::npos);
+            EXPECT_LT(p.data.size(), plain_size);
+        } else {
+            EXPECT_NE(modes.find('2'), std::string::npos);
+        }
+    }
+}
+
+// The four-plane colour mode and the one-plane 4, 8 and 24 bpp formats.
+TEST_F(GpdRaster, EachDeviceFormatDecodesToTheSameRows)
+{
+    // Formats come from ColorMode options added to a copy of the sample.
+    std::string main = slurp(SAMPLE_DIR "/TJET.GPD");
+    const char* extra_modes = R"(
+    *Option: Bpp4
+    {
+        *Name: "16 colours"
+        *DevNumOfPlanes: 1
+        *DevBPP: 4
+        *Command: CmdSelect { *Order: DOC_SETUP.30  *Cmd: "<1B>*r1U" }
+    }
+    *Option: Bpp8
+    {
+        *Name: "256 greys"
+        *DevNumOfPlanes: 1
+        *DevBPP: 8
+        *Command: CmdSelect { *Order: DOC_SETUP.30  *Cmd: "<1B>*r1U" }
+    }
+    *Option: Bpp24
+    {
+        *Name: "True colour"
+        *Color?: TRUE
+        *DevNumOfPlanes: 1
+        *DevBPP: 24
+        *Command: CmdSelect { *Order: DOC_SETUP.30  *Cmd: "<1B>*r1U" }
+    }
+)";
+    size_t at = main.find("    *Option: Color\n");
+    ASSERT_NE(at, std::string::npos);
+    main.insert(at, extra_modes);
+    std::ofstream(g_dir + "/TJetCmds.GPD") << slurp(SAMPLE_DIR "/tjetcmds.gpd");
+    gpd_doc doc;
+    std::string err;
+    ASSERT_TRUE(gpd_load_text(main, "TJET.GPD", g_dir.c_str(), &doc, &err)) << err;
+    const char* modes[] = {"Color", "Bpp4", "Bpp8", "Bpp24"};
+    for (const char* m : modes) {
+        SCOPED_TRACE(m);
+        printed p;
+        print_and_check(doc, (std::string("Resolution=Option1;ColorMode=") + m).c_str(), 24, 1, &p);
+        if (HasFatalFailure())
+            return;
+    }
+}
+
+// The job's frame: copies, the option commands in their sections and
+// order, a page count and the closing reset; and a mono page from 1-bit
+// input.
+TEST_F(GpdRaster, JobCommandsComeInTheirSections)
+{
+    gpd_doc doc;
+    std::string err;
+    ASSERT_TRUE(load_variant({{}, ""}, &doc, &err)) << err;
+    printed p;
+    print_and_check(doc, "Resolution=Option1;PaperSize=LETTER;InputBin=MANUAL", 1, 2, &p);
+    if (HasFatalFailure())
+        return;
+    EXPECT_EQ(p.decoded.copies, 2);
+    EXPECT_TRUE(p.decoded.ended);
+    std::vector<std::string> want = {"*t150R", "&l2A", "&l2H", "&l0M", "&l0S", "*r1U"};
+    EXPECT_EQ(p.decoded.pages[0].selects, want);
+    EXPECT_EQ(p.data.compare(0, 12, "\x1b%-12345X@TJ"), 0);
+    EXPECT_NE(p.data.find("\x1b&s0T"), std::string::npos); // the JOB_SETUP select
+    EXPECT_NE(p.data.find("\x1b&p2P"), std::string::npos); // PageNumber on page two
+}
+
+// Without ways to move the cursor, nothing may be left out: every row is
+// sent whole, blank or not.
+TEST_F(GpdRaster, NoCursorMovesSendsEveryRowWhole)
+{
+    gpd_doc doc;
+    std::string err;
+    ASSERT_TRUE(load_variant({{"MoveAbsolute", "CmdCR"}, ""}, &doc, &err)) << err;
+    printed p;
+    print_and_check(doc, "Resolution=Option1", 8, 1, &p);
+    if (HasFatalFailure())
+        return;
+    EXPECT_EQ((long)p.job.blocks, p.job.dev.bitmap_h);
+}
+
+} // namespace
+
+namespace {
+
+// Move units coarser than the pixels: a Y unit of two rows (rows after a
+// blank stretch are reached with white rows from the unit above), an X
+// unit that is not a whole number of bytes (blocks start a little
+// earlier).  Every row lands where it belongs.
+TEST_F(GpdRaster, CoarseYMoveUnitStillPlacesEveryRow)
+{
+    gpd_doc doc;
+    std::string err;
+    ASSERT_TRUE(load_variant({{"MoveUnit"}, "*YMoveUnit: 75\n*XMoveUnit: 50\n"}, &doc, &err)) << err;
+    for (const char* mode : {"Mono", "Color"}) {
+        SCOPED_TRACE(mode);
+        printed p;
+        print_and_check(doc, (std::string("Resolution=Option1;ColorMode=") + mode).c_str(), 8, 1, &p);
+        if (HasFatalFailure())
+            return;
+        EXPECT_EQ(p.data.find("\x1b*p1Y"), std::string::npos); // no move finer than the unit
+    }
+}
+
+} // namespace

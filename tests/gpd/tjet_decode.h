@@ -1,0 +1,28 @@
+// Reads back what the sample printer (gpd/samples/tessal-jet) received:
+// its PCL-like commands and raster blocks, into the device rows of each
+// page, so that tests can compare them with what the printer should print.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct tjet_page {
+    long dpi = 0;
+    int planes = 1;
+    // rows[plane][y]: the device row, bytes of the printable area.
+    std::vector<std::vector<std::string>> rows;
+    std::vector<std::string> selects; // "&l26A", "*t300R", ... in order
+    std::string modes; // the compression mode of each block, '0'..'3'
+};
+
+struct tjet_job {
+    long copies = 0;
+    std::vector<tjet_page> pages;
+    bool ended = false; // the job's closing reset came
+};
+
+// Decodes data for pages of width_bytes x height device rows of bpp bits a
+// pixel; each row starts white (white).  False with *err on bytes the printer would
+// not understand, data outside the page or a block that does not decode.
+bool tjet_decode(const std::string& data, long width_bytes, long height, int bpp,
+    unsigned char white, tjet_job* job, std::string* err);
