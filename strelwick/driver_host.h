@@ -149,8 +149,6 @@ BOOL StretchOnto(SURFOBJ* dst, SURFOBJ* src, CLIPOBJ* pco, XLATEOBJ* xlo, const 
 // How RGB pixels become device colours on a surface.
 struct ColorTarget {
     const EngPalette* pal; // the device palette; NULL means BGR for 24 and 32 bpp
-    int halftone; // 1-bpp surface: ordered dither instead of nearest colour
-    POINTL origin; // where the surface lies on the page: the dither follows the page
 };
 
 // Bits per pixel of a BMF_ format, 0 for an unknown one.

@@ -58,10 +58,8 @@ static int MakeBand(HostJob* job, LONG width, LONG pageRows)
     return 1;
 }
 
-// Hands rows [y, y + rows) of the page, converted into the band, to the
-// driver's device surface through whichever blit it hooks. y is in surface
-// coordinates.
-static int BlitToDevice(HostJob* job, LONG y, LONG width, LONG rows)
+// The band's rows [0, rows) as a 32-bit top-down engine bitmap.
+static SURFOBJ BandSurface(HostJob* job, LONG width, LONG rows)
 {
     SURFOBJ src;
     memset(&src, 0, sizeof(src));
@@ -72,6 +70,15 @@ static int BlitToDevice(HostJob* job, LONG y, LONG width, LONG rows)
     src.pvBits = src.pvScan0 = job->bandBits;
     src.lDelta = job->bandWidth * 4;
     src.fjBitmap = BMF_TOPDOWN;
+    return src;
+}
+
+// Hands rows [y, y + rows) of the page, converted into the band, to the
+// driver's device surface through whichever blit it hooks. y is in surface
+// coordinates.
+static int BlitToDevice(HostJob* job, LONG y, LONG width, LONG rows)
+{
+    SURFOBJ src = BandSurface(job, width, rows);
     SURFOBJ* dst = &job->surf->so;
     HostXlate xlate;
     MakeXlate(&xlate, NULL, BMF_32BPP, PaletteOf(job->devinfo.hpalDefault), dst->iBitmapFormat);
@@ -134,9 +141,14 @@ static LONG DrawPageOnSurface(HostJob* job, const BmpPage* page, POINTL origin)
     SURFOBJ* so = &job->surf->so;
     int device = so->iType != STYPE_BITMAP;
     EngPalette* pal = PaletteOf(job->devinfo.hpalDefault);
-    ColorTarget target
-        = {pal, so->iBitmapFormat == BMF_1BPP && (job->devinfo.flGraphicsCaps & GCAPS_HALFTONE),
-            origin};
+    ColorTarget target = {pal};
+    // A driver that asks for halftoning gets it on every surface below 24 bpp,
+    // in the halftone format of its GDIINFO.
+    int halftone = !device && (job->devinfo.flGraphicsCaps & GCAPS_HALFTONE)
+        && FormatBits(so->iBitmapFormat) < 24;
+    HtFormat ht;
+    if (halftone)
+        HalftoneFormatFor(&job->gdi, so->iBitmapFormat, &ht);
     job->device.bandOrigin = origin;
     if (!device) {
         RECTL all = {0, 0, so->sizlBitmap.cx, so->sizlBitmap.cy};
@@ -163,6 +175,11 @@ static LONG DrawPageOnSurface(HostJob* job, const BmpPage* page, POINTL origin)
                 dbg_log("driver: its blit onto the device surface failed\n");
                 return -1;
             }
+        } else if (halftone) {
+            SURFOBJ src = BandSurface(job, width, rows);
+            RECTL to = {-origin.x, y - origin.y, width - origin.x, y - origin.y + rows};
+            RECTL from = {0, 0, width, rows};
+            StretchOnto(so, &src, NULL, NULL, &to, &from, HALFTONE, &ht, pal, origin);
         } else {
             WriteRgbRows(so, &target, -origin.x, y - origin.y, job->bandBits, width, rows,
                 job->bandWidth * 4);

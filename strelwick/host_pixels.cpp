@@ -1,5 +1,5 @@
 // Pixel work of the driver host: colour translation into a driver's surface
-// format, the halftone for monochrome drivers, and plain bit block transfers.
+// format and plain bit block transfers.
 #include "driver_host.h"
 
 #include <string.h>
@@ -171,28 +171,6 @@ void PutPixelValue(SURFOBJ* so, LONG x, LONG y, ULONG v)
     }
 }
 
-// 8x8 ordered dither thresholds, 0..63.
-static const BYTE kBayer8[8][8] = {{0, 32, 8, 40, 2, 34, 10, 42}, {48, 16, 56, 24, 50, 18, 58, 26},
-    {12, 44, 4, 36, 14, 46, 6, 38}, {60, 28, 52, 20, 62, 30, 54, 22}, {3, 35, 11, 43, 1, 33, 9, 41},
-    {51, 19, 59, 27, 49, 17, 57, 25}, {15, 47, 7, 39, 13, 45, 5, 37},
-    {63, 31, 55, 23, 61, 29, 53, 21}};
-
-static void HalftoneRow(
-    SURFOBJ* so, const ColorTarget* t, LONG x0, LONG y, const BYTE* src, LONG from, LONG to)
-{
-    const EngPalette* pal = t->pal;
-    ULONG black = DeviceColor(pal, BMF_1BPP, 0), white = DeviceColor(pal, BMF_1BPP, 0xFFFFFF);
-    LONG py = y + t->origin.y, ox = t->origin.x;
-    for (LONG x = from; x < to; x++) {
-        const BYTE* p = src + 4 * x;
-        int lum = (p[2] * 77 + p[1] * 151 + p[0] * 28) >> 8;
-        // 65 levels: pure black and pure white stay solid.
-        int level = (lum * 64 + 127) / 255;
-        LONG dx = x0 + x;
-        PutPixelValue(so, dx, y, level > kBayer8[py & 7][(dx + ox) & 7] ? white : black);
-    }
-}
-
 void WriteRgbRows(SURFOBJ* so, const ColorTarget* t, LONG x0, LONG y0, const BYTE* rows, LONG width,
     LONG height, LONG stride)
 {
@@ -220,10 +198,6 @@ void WriteRgbRows(SURFOBJ* so, const ColorTarget* t, LONG x0, LONG y0, const BYT
                 d[1] = src[4 * x + 1];
                 d[2] = src[4 * x + 2];
             }
-            continue;
-        }
-        if (fmt == BMF_1BPP && t->halftone) {
-            HalftoneRow(so, t, x0, y, src, from, to);
             continue;
         }
         for (LONG x = from; x < to; x++) {

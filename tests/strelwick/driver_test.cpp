@@ -92,6 +92,30 @@ TEST(StrelwickDriverHost, HalftoneForAMonochromeDriver)
     EXPECT_LT(black, 64 * 64 * 6 / 10);
 }
 
+TEST(StrelwickDriverHost, HalftoneKeepsToneAtEveryDepthAndAcrossBands)
+{
+    // Bands of 20 rows: the 8x8 pattern must still repeat every 8 rows.
+    for (int bpp : {1, 4, 8}) {
+        SCOPED_TRACE(bpp);
+        ASSERT_TRUE(set_driver_variant(
+            "surface=engine\nbpp=" + std::to_string(bpp) + "\nhalftone=1\nband=20\n"));
+        RunResult r = print_on("Tessal Driver", bmp_string(make_image(64, 100, 0x808080), bmp(24, false)));
+        ASSERT_EQ(r.exitCode, 1) << r.err;
+        std::vector<TestImage> pages;
+        std::string why;
+        ASSERT_TRUE(decode_ppm_pages(r.out, &pages, &why)) << why;
+        ASSERT_EQ(pages.size(), 1u);
+        double sum = 0;
+        for (int y = 0; y < 96; y++)
+            for (int x = 0; x < 64; x++) {
+                sum += pixel_at(pages[0], x, y) & 0xff;
+                ASSERT_EQ(pixel_at(pages[0], x, y), pixel_at(pages[0], x, y < 88 ? y + 8 : y - 88))
+                    << x << "," << y;
+            }
+        EXPECT_NEAR(sum / (64 * 96), 128, 8);
+    }
+}
+
 TEST(StrelwickDriverHost, BandingDriver)
 {
     print_and_compare("surface=engine\nbpp=24\nband=100\n",
