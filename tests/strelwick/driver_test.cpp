@@ -196,6 +196,27 @@ TEST(StrelwickDriverHost, TheWholeEngineIsBoundAndTextCallsAreAnswered)
     EXPECT_NE(at, std::string::npos) << r.err;
     EXPECT_EQ(r.err.find(line, at + 1), std::string::npos) << r.err;
 
+    // EngBitBlt: a pattern copy, an inverted destination, a source through a mask.
+    ASSERT_TRUE(set_driver_variant("surface=engine\nbpp=24\nrops=1\n"));
+    TestImage picture = make_test_picture(40, 30, 1 << 24);
+    r = print_on("Tessal Driver", bmp_string(picture, bmp(24, false)));
+    ASSERT_EQ(r.exitCode, 1) << r.err;
+    std::vector<TestImage> pages;
+    std::string why;
+    ASSERT_TRUE(decode_ppm_pages(r.out, &pages, &why)) << why;
+    ASSERT_EQ(pages.size(), 1u);
+    for (int y = 0; y < 30; y++)
+        for (int x = 0; x < 40; x++) {
+            uint32_t want = pixel_at(picture, x, y);
+            if (y < 10 && x < 10)
+                want = 0x0000ff;
+            else if (y < 10 && x < 20)
+                want ^= 0xffffff;
+            else if (y < 20 && x < 10)
+                want = 0xff0000; // the mask's bits are set only on the left half
+            ASSERT_EQ(pixel_at(pages[0], x, y), want) << x << "," << y;
+        }
+
     print_and_compare("surface=device\nclip=enum\n",
         {make_test_picture(301, 207, 1 << 24)}, {bmp(24, true)}, 0);
 }

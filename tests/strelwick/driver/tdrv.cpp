@@ -27,6 +27,11 @@
 //   bands=xonly|endless|offpage   banding: the last band sets only x to -1;
 //                           bands never end; or the second band is off the page
 //   hang=startpage          DrvStartPage never returns
+//   rops=1                  before DrvSendPage writes an engine surface, it
+//                           draws on it through EngBitBlt: a blue square
+//                           (pattern copy) at (0,0), the next 10x10 inverted,
+//                           and below both a red source through a mask that
+//                           covers its left half; 20x10 pixels
 //   answered=1              DrvStartPage calls text and font engine functions
 //                           a bitmap job never needs, and fails unless each
 //                           answers its failure value
@@ -47,7 +52,7 @@
 
 struct Options {
     int device, bpp, halftone, band, hooks, failPdev, failSurface, failStartPage, crashStartPage,
-        record, clipEnum, bandsXOnly, bandsEndless, bandsOffPage, hangStartPage, answered;
+        record, clipEnum, bandsXOnly, bandsEndless, bandsOffPage, hangStartPage, answered, rops;
 };
 
 struct Pdev {
@@ -157,6 +162,8 @@ static void ReadOptions(HDEV hdev, Options* o)
             o->hangStartPage = !strcmp(v, "startpage");
         else if (!strcmp(line, "answered"))
             o->answered = atoi(v);
+        else if (!strcmp(line, "rops"))
+            o->rops = atoi(v);
     }
 }
 
@@ -280,6 +287,41 @@ static int AnsweredAsFailures()
         && !STROBJ_bEnum(NULL, &count, &pos) && count == 0 && !pos
         && !EngTextOut(NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, 0)
         && !EngStrokePath(NULL, NULL, NULL, NULL, NULL, NULL, NULL, 0);
+}
+
+// Draws the rops=1 figures on a 24-bpp engine surface through EngBitBlt.
+static int DrawRops(SURFOBJ* so)
+{
+    BRUSHOBJ blue;
+    memset(&blue, 0, sizeof(blue));
+    blue.iSolidColor = 0x0000FF; // BGR device colour
+    RECTL square = {0, 0, 10, 10}, inverted = {10, 0, 20, 10}, masked = {0, 10, 20, 20};
+    SIZEL size = {20, 10};
+    HSURF red = (HSURF)EngCreateBitmap(size, 0, BMF_24BPP, BMF_TOPDOWN, NULL);
+    HSURF mask = (HSURF)EngCreateBitmap(size, 0, BMF_1BPP, BMF_TOPDOWN, NULL);
+    SURFOBJ* rs = red ? EngLockSurface(red) : NULL;
+    SURFOBJ* ms = mask ? EngLockSurface(mask) : NULL;
+    int ok = rs && ms;
+    for (LONG y = 0; ok && y < 10; y++) {
+        BYTE* r = (BYTE*)rs->pvScan0 + y * rs->lDelta;
+        for (LONG x = 0; x < 20; x++)
+            r[3 * x + 2] = 0xFF;
+        ((BYTE*)ms->pvScan0 + y * ms->lDelta)[0] = 0xFF; // pixels 0..9: 1
+        ((BYTE*)ms->pvScan0 + y * ms->lDelta)[1] = 0xC0;
+    }
+    POINTL zero = {0, 0};
+    ok = ok && EngBitBlt(so, NULL, NULL, NULL, NULL, &square, NULL, NULL, &blue, &zero, 0xF0F0)
+        && EngBitBlt(so, NULL, NULL, NULL, NULL, &inverted, NULL, NULL, NULL, NULL, 0x5555)
+        && EngBitBlt(so, rs, ms, NULL, NULL, &masked, &zero, &zero, NULL, NULL, 0xAACC);
+    if (rs)
+        EngUnlockSurface(rs);
+    if (ms)
+        EngUnlockSurface(ms);
+    if (red)
+        EngDeleteSurface(red);
+    if (mask)
+        EngDeleteSurface(mask);
+    return ok;
 }
 
 // ---- DDI entry points ----------------------------------------------------------------
@@ -489,6 +531,8 @@ static BOOL APIENTRY TdrvSendPage(SURFOBJ* so)
     if (!p)
         return FALSE;
     if (!WriteHeader(p))
+        return FALSE;
+    if (!p->page && p->opt.rops && !DrawRops(so))
         return FALSE;
     int ok = p->page ? Write(p, p->page, (DWORD)(p->width * p->height * 3))
                      : WriteSurfaceRows(p, so, p->height);
