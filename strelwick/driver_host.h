@@ -133,6 +133,13 @@ void HalftonePalette(const HtFormat* f, EngPalette* pal);
 
 // ---- Bit block transfers (host_blt.cpp) ---------------------------------------
 
+// Whether the engine can draw on or read the surface: it has bits in a known format.
+int HasBits(const SURFOBJ* so);
+RECTL Intersect(RECTL a, const RECTL& b);
+// The palette a destination's colours are in: the XLATEOBJ's target when
+// the engine made one, else the device's.
+const EngPalette* TargetPalette(const SURFOBJ* dst, XLATEOBJ* xlo);
+
 // Any ROP4 of source, pattern (solid brushes) and destination on an engine
 // bitmap, with a 1-bpp mask choosing between its two ROP3s.
 BOOL RopBlt(SURFOBJ* dst, SURFOBJ* src, SURFOBJ* mask, CLIPOBJ* pco, XLATEOBJ* xlo,

@@ -4,28 +4,6 @@
 
 #include <string.h>
 
-static int HasBits(const SURFOBJ* so)
-{
-    return so && so->pvScan0 && FormatBits(so->iBitmapFormat);
-}
-
-static RECTL Intersect(RECTL a, const RECTL& b)
-{
-    a.left = a.left > b.left ? a.left : b.left;
-    a.top = a.top > b.top ? a.top : b.top;
-    a.right = a.right < b.right ? a.right : b.right;
-    a.bottom = a.bottom < b.bottom ? a.bottom : b.bottom;
-    return a;
-}
-
-static const EngPalette* DevicePalette(const SURFOBJ* so, XLATEOBJ* xlo)
-{
-    if (xlo && ((const HostXlate*)xlo)->dst)
-        return ((const HostXlate*)xlo)->dst;
-    HostDevice* d = DeviceOf(so);
-    return d && d->devinfo ? PaletteOf(d->devinfo->hpalDefault) : NULL;
-}
-
 // A binary raster operation (R2_*) is the ROP3 on pattern and destination
 // that ignores the source.
 BOOL APIENTRY HostEngPaint(SURFOBJ* pso, CLIPOBJ* pco, BRUSHOBJ* pbo, POINTL* pptlBrushOrg, MIX mix)
@@ -101,7 +79,7 @@ BOOL APIENTRY HostEngAlphaBlend(SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco,
         return FALSE;
     const BLENDFUNCTION& bf = pBlendObj->BlendFunction;
     const HostXlate* hx = (const HostXlate*)pxlo;
-    const EngPalette* dstPal = DevicePalette(psoDest, pxlo);
+    const EngPalette* dstPal = TargetPalette(psoDest, pxlo);
     ULONG dfmt = psoDest->iBitmapFormat;
     int perPixel = (bf.AlphaFormat & AC_SRC_ALPHA) && psoSrc->iBitmapFormat == BMF_32BPP;
     ForEachMapped(psoDest, psoSrc, pco, prclDest, prclSrc, [&](LONG x, LONG y, LONG sx, LONG sy) {
@@ -177,7 +155,7 @@ BOOL APIENTRY HostEngGradientFill(SURFOBJ* psoDest, CLIPOBJ* pco, XLATEOBJ* pxlo
     (void)prclExtents, (void)pptlDitherOrg;
     if (!HasBits(psoDest) || !pVertex || !pMesh)
         return FALSE;
-    const EngPalette* pal = DevicePalette(psoDest, pxlo);
+    const EngPalette* pal = TargetPalette(psoDest, pxlo);
     RECTL whole = {0, 0, psoDest->sizlBitmap.cx, psoDest->sizlBitmap.cy};
     for (ULONG m = 0; m < nMesh; m++) {
         if (ulMode == GRADIENT_FILL_TRIANGLE) {

@@ -11,12 +11,12 @@
 
 #include "strelwick.h"
 
-static int HasBits(const SURFOBJ* so)
+int HasBits(const SURFOBJ* so)
 {
     return so && so->pvScan0 && FormatBits(so->iBitmapFormat);
 }
 
-static RECTL Intersect(RECTL a, const RECTL& b)
+RECTL Intersect(RECTL a, const RECTL& b)
 {
     a.left = a.left > b.left ? a.left : b.left;
     a.top = a.top > b.top ? a.top : b.top;
@@ -42,6 +42,16 @@ static RECTL Ordered(const RECTL* r)
 HostDevice* DeviceOf(const SURFOBJ* so)
 {
     return so ? (HostDevice*)so->hdev : NULL;
+}
+
+// The palette a destination's colours are in: the XLATEOBJ's target when
+// the engine made one, else the device's.
+const EngPalette* TargetPalette(const SURFOBJ* dst, XLATEOBJ* xlo)
+{
+    if (xlo && ((const HostXlate*)xlo)->dst)
+        return ((const HostXlate*)xlo)->dst;
+    HostDevice* d = DeviceOf(dst);
+    return d && d->devinfo ? PaletteOf(d->devinfo->hpalDefault) : NULL;
 }
 
 // ---- ROP4 on engine bitmaps --------------------------------------------------------

@@ -13,30 +13,6 @@
 // other for ever.
 static int g_inDriverHook;
 
-static int HasBits(const SURFOBJ* so)
-{
-    return so && so->pvScan0 && FormatBits(so->iBitmapFormat);
-}
-
-static RECTL Intersect(RECTL a, const RECTL& b)
-{
-    a.left = a.left > b.left ? a.left : b.left;
-    a.top = a.top > b.top ? a.top : b.top;
-    a.right = a.right < b.right ? a.right : b.right;
-    a.bottom = a.bottom < b.bottom ? a.bottom : b.bottom;
-    return a;
-}
-
-// The palette a destination's colours are in: the XLATEOBJ's target when
-// the engine made one, else the device's.
-static const EngPalette* TargetPalette(const SURFOBJ* dst, XLATEOBJ* xlo)
-{
-    if (xlo && ((const HostXlate*)xlo)->dst)
-        return ((const HostXlate*)xlo)->dst;
-    HostDevice* d = DeviceOf(dst);
-    return d && d->devinfo ? PaletteOf(d->devinfo->hpalDefault) : NULL;
-}
-
 // Where the surface's origin lies on the page, for a seamless halftone.
 static POINTL PageOrigin(const SURFOBJ* so)
 {

@@ -2,6 +2,8 @@
 // by the print tool itself; the driver's PPM output compared with the input.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "wine_tool.h"
 
 namespace {
@@ -215,6 +217,31 @@ TEST(StrelwickDriverHost, TheWholeEngineIsBoundAndTextCallsAreAnswered)
             else if (y < 20 && x < 10)
                 want = 0xff0000; // the mask's bits are set only on the left half
             ASSERT_EQ(pixel_at(pages[0], x, y), want) << x << "," << y;
+        }
+
+    // Gradient, alpha, transparency and a parallelogram, each in its own area.
+    ASSERT_TRUE(set_driver_variant("surface=engine\nbpp=24\nblend=1\n"));
+    r = print_on("Tessal Driver", bmp_string(picture, bmp(24, false)));
+    ASSERT_EQ(r.exitCode, 1) << r.err;
+    ASSERT_TRUE(decode_ppm_pages(r.out, &pages, &why)) << why;
+    ASSERT_EQ(pages.size(), 1u);
+    auto near = [](uint32_t a, uint32_t b) {
+        for (int shift = 0; shift < 24; shift += 8)
+            if (std::abs(int(a >> shift & 0xff) - int(b >> shift & 0xff)) > 3)
+                return false;
+        return true;
+    };
+    for (int y = 0; y < 30; y++)
+        for (int x = 0; x < 40; x++) {
+            uint32_t p = pixel_at(picture, x, y), g = uint32_t(x * 255 / 20) * 0x010101;
+            uint32_t want = y < 10 && x < 20 ? g
+                : y < 10 && x < 30            ? 0x0000ff
+                : y < 20 && x < 20
+                ? ((((p >> 16) + 255) / 2) << 16 | ((p >> 8 & 0xff) / 2) << 8 | (p & 0xff) / 2)
+                : y < 30 && x < 10 ? 0xff0000
+                                   : p;
+            ASSERT_TRUE(near(pixel_at(pages[0], x, y), want))
+                << x << "," << y << ": " << std::hex << pixel_at(pages[0], x, y) << " not " << want;
         }
 
     print_and_compare("surface=device\nclip=enum\n",

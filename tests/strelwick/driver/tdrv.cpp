@@ -32,6 +32,11 @@
 //                           (pattern copy) at (0,0), the next 10x10 inverted,
 //                           and below both a red source through a mask that
 //                           covers its left half; 20x10 pixels
+//   blend=1                 likewise: a grey gradient (0..20, 0..10) from
+//                           black to white, left to right; red at half alpha
+//                           (0..20, 10..20); a red-and-green source with green
+//                           transparent (0..20, 20..30); and a blue 10x10
+//                           source through EngPlgBlt at (20, 0)
 //   answered=1              DrvStartPage calls text and font engine functions
 //                           a bitmap job never needs, and fails unless each
 //                           answers its failure value
@@ -52,7 +57,8 @@
 
 struct Options {
     int device, bpp, halftone, band, hooks, failPdev, failSurface, failStartPage, crashStartPage,
-        record, clipEnum, bandsXOnly, bandsEndless, bandsOffPage, hangStartPage, answered, rops;
+        record, clipEnum, bandsXOnly, bandsEndless, bandsOffPage, hangStartPage, answered, rops,
+        blend;
 };
 
 struct Pdev {
@@ -164,6 +170,8 @@ static void ReadOptions(HDEV hdev, Options* o)
             o->answered = atoi(v);
         else if (!strcmp(line, "rops"))
             o->rops = atoi(v);
+        else if (!strcmp(line, "blend"))
+            o->blend = atoi(v);
     }
 }
 
@@ -321,6 +329,57 @@ static int DrawRops(SURFOBJ* so)
         EngDeleteSurface(red);
     if (mask)
         EngDeleteSurface(mask);
+    return ok;
+}
+
+// A 24-bpp 20x10 engine bitmap: left half `left`, right half `right` (BGR).
+static HSURF TwoColours(ULONG left, ULONG right, LONG w)
+{
+    SIZEL size = {w, 10};
+    HSURF h = (HSURF)EngCreateBitmap(size, 0, BMF_24BPP, BMF_TOPDOWN, NULL);
+    SURFOBJ* so = h ? EngLockSurface(h) : NULL;
+    for (LONG y = 0; so && y < 10; y++)
+        for (LONG x = 0; x < w; x++) {
+            BYTE* d = (BYTE*)so->pvScan0 + y * so->lDelta + 3 * x;
+            ULONG c = x < w / 2 ? left : right;
+            d[0] = (BYTE)c;
+            d[1] = (BYTE)(c >> 8);
+            d[2] = (BYTE)(c >> 16);
+        }
+    if (so)
+        EngUnlockSurface(so);
+    return h;
+}
+
+// Draws the blend=1 figures on a 24-bpp engine surface.
+static int DrawBlends(SURFOBJ* so)
+{
+    TRIVERTEX v[2] = {{0, 0, 0, 0, 0, 0}, {20, 10, 0xFF00, 0xFF00, 0xFF00, 0}};
+    GRADIENT_RECT gr = {0, 1};
+    RECTL extent = {0, 0, 20, 10}, half = {0, 10, 20, 20}, keyed = {0, 20, 20, 30};
+    RECTL src = {0, 0, 20, 10}, srcPlg = {0, 0, 10, 10};
+    POINTFIX plg[3] = {{20 << 4, 0}, {30 << 4, 0}, {20 << 4, 10 << 4}};
+    BLENDOBJ blend;
+    memset(&blend, 0, sizeof(blend));
+    blend.BlendFunction.SourceConstantAlpha = 128;
+    HSURF red = TwoColours(0xFF0000, 0xFF0000, 20), key = TwoColours(0xFF0000, 0x00FF00, 20);
+    HSURF blue = TwoColours(0x0000FF, 0x0000FF, 10);
+    SURFOBJ* rs = red ? EngLockSurface(red) : NULL;
+    SURFOBJ* ks = key ? EngLockSurface(key) : NULL;
+    SURFOBJ* bs = blue ? EngLockSurface(blue) : NULL;
+    int ok = rs && ks && bs
+        && EngGradientFill(so, NULL, NULL, v, 2, &gr, 1, &extent, NULL, GRADIENT_FILL_RECT_H)
+        && EngAlphaBlend(so, rs, NULL, NULL, &half, &src, &blend)
+        && EngTransparentBlt(so, ks, NULL, NULL, &keyed, &src, 0x00FF00, 0)
+        && EngPlgBlt(so, bs, NULL, NULL, NULL, NULL, NULL, plg, &srcPlg, NULL, COLORONCOLOR);
+    SURFOBJ* locked[] = {rs, ks, bs};
+    HSURF made[] = {red, key, blue};
+    for (int i = 0; i < 3; i++) {
+        if (locked[i])
+            EngUnlockSurface(locked[i]);
+        if (made[i])
+            EngDeleteSurface(made[i]);
+    }
     return ok;
 }
 
@@ -532,7 +591,7 @@ static BOOL APIENTRY TdrvSendPage(SURFOBJ* so)
         return FALSE;
     if (!WriteHeader(p))
         return FALSE;
-    if (!p->page && p->opt.rops && !DrawRops(so))
+    if (!p->page && ((p->opt.rops && !DrawRops(so)) || (p->opt.blend && !DrawBlends(so))))
         return FALSE;
     int ok = p->page ? Write(p, p->page, (DWORD)(p->width * p->height * 3))
                      : WriteSurfaceRows(p, so, p->height);
