@@ -183,7 +183,30 @@ ULONG APIENTRY HostXLATEOBJ_cGetPalette(XLATEOBJ* pxlo, ULONG iPal, ULONG cPal, 
     if (!pxlo)
         return 0;
     const HostXlate* x = (const HostXlate*)pxlo;
-    const EngPalette* p = iPal == XO_SRCPALETTE ? x->src : x->dst;
+    int src = iPal == XO_SRCPALETTE || iPal == XO_SRCBITFIELDS;
+    const EngPalette* p = src ? x->src : x->dst;
+    ULONG format = src ? x->srcFormat : x->dstFormat;
+    if (iPal == XO_SRCBITFIELDS || iPal == XO_DESTBITFIELDS) {
+        // Red, green and blue masks; BGR formats have fixed ones.
+        ULONG masks[3] = {0xFF0000, 0xFF00, 0xFF};
+        if (p && p->mode == PAL_BITFIELDS) {
+            masks[0] = p->red;
+            masks[1] = p->green;
+            masks[2] = p->blue;
+        } else if (p && p->mode != PAL_BGR) {
+            return 0;
+        } else if (format == BMF_16BPP) {
+            masks[0] = 0x7C00;
+            masks[1] = 0x3E0;
+            masks[2] = 0x1F;
+        }
+        if (!pPal)
+            return 3;
+        if (cPal < 3)
+            return 0;
+        memcpy(pPal, masks, sizeof(masks));
+        return 3;
+    }
     if (!p || p->mode != PAL_INDEXED)
         return 0;
     if (!pPal)
