@@ -212,27 +212,47 @@ BOOL StretchOnto(SURFOBJ* dst, SURFOBJ* src, CLIPOBJ* pco, XLATEOBJ* xlo, const 
     int mapped = ht && htTarget && ht->count;
     for (ULONG i = 0; mapped && i < ht->count; i++)
         map[i] = HalftoneToTarget(ht, htTarget, dst->iBitmapFormat, i);
-    LONG dw = dstRect->right - dstRect->left, dh = dstRect->bottom - dstRect->top;
-    LONG sw = srcRect->right - srcRect->left, sh = srcRect->bottom - srcRect->top;
+    // Either rectangle may be turned round: an odd number of them mirrors.
+    RECTL d = Ordered(dstRect), sr = Ordered(srcRect);
+    LONG dw = d.right - d.left, dh = d.bottom - d.top;
+    LONG sw = sr.right - sr.left, sh = sr.bottom - sr.top;
     if (!dw || !dh || !sw || !sh)
         return TRUE;
+    int flipX = (dstRect->right < dstRect->left) != (srcRect->right < srcRect->left);
+    int flipY = (dstRect->bottom < dstRect->top) != (srcRect->bottom < srcRect->top);
+    // A straight 32-bit copy being halftoned: one source pixel per target
+    // pixel, read directly (the page bands take this path).
+    int direct = ht && dw == sw && dh == sh && !flipX && !flipY
+        && src->iBitmapFormat == BMF_32BPP && (!xlo || !((const HostXlate*)xlo)->src);
     RECTL whole = {0, 0, dst->sizlBitmap.cx, dst->sizlBitmap.cy};
-    RECTL target = Intersect(Ordered(dstRect), whole);
+    RECTL target = Intersect(d, whole);
     for (ULONG k = 0, n = ClipRectCount(pco); k < n; k++) {
         RECTL r = Intersect(target, ClipRectAt(pco, k, &whole));
         for (LONG y = r.top; y < r.bottom; y++) {
-            // A negative extent mirrors the image.
-            LONG j = dh > 0 ? y - dstRect->top : dstRect->top - 1 - y;
+            LONG j = flipY ? d.bottom - 1 - y : y - d.top;
             LONG sy0, sy1;
-            SourceSpan(j, dh > 0 ? dh : -dh, sh > 0 ? srcRect->top : srcRect->bottom,
-                sh > 0 ? sh : -sh, &sy0, &sy1);
+            SourceSpan(j, dh, sr.top, sh, &sy0, &sy1);
             if (sy0 < 0 || sy1 > src->sizlBitmap.cy)
                 continue;
+            if (direct && r.left - d.left + sr.left >= 0
+                && r.right - d.left + sr.left <= src->sizlBitmap.cx) {
+                const ULONG* row = (const ULONG*)((const BYTE*)src->pvScan0
+                                       + (LONG_PTR)sy0 * src->lDelta)
+                    + (sr.left - d.left);
+                for (LONG x = r.left; x < r.right; x++) {
+                    ULONG v = HalftonePixel(ht, row[x] & 0xFFFFFF, x + htOrigin.x, y + htOrigin.y);
+                    if (mapped)
+                        v = map[v & 0xFF];
+                    else if (htTarget)
+                        v = HalftoneToTarget(ht, htTarget, dst->iBitmapFormat, v);
+                    PutPixelValue(dst, x, y, v);
+                }
+                continue;
+            }
             for (LONG x = r.left; x < r.right; x++) {
-                LONG i = dw > 0 ? x - dstRect->left : dstRect->left - 1 - x;
+                LONG i = flipX ? d.right - 1 - x : x - d.left;
                 LONG sx0, sx1;
-                SourceSpan(i, dw > 0 ? dw : -dw, sw > 0 ? srcRect->left : srcRect->right,
-                    sw > 0 ? sw : -sw, &sx0, &sx1);
+                SourceSpan(i, dw, sr.left, sw, &sx0, &sx1);
                 if (sx0 < 0 || sx1 > src->sizlBitmap.cx)
                     continue;
                 if (ht) {
