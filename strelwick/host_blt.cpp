@@ -224,6 +224,7 @@ BOOL StretchOnto(SURFOBJ* dst, SURFOBJ* src, CLIPOBJ* pco, XLATEOBJ* xlo, const 
     // pixel, read directly (the page bands take this path).
     int direct = ht && dw == sw && dh == sh && !flipX && !flipY
         && src->iBitmapFormat == BMF_32BPP && (!xlo || !((const HostXlate*)xlo)->src);
+    const EngPalette* pal = TargetPalette(dst, xlo);
     RECTL whole = {0, 0, dst->sizlBitmap.cx, dst->sizlBitmap.cy};
     RECTL target = Intersect(d, whole);
     for (ULONG k = 0, n = ClipRectCount(pco); k < n; k++) {
@@ -263,6 +264,12 @@ BOOL StretchOnto(SURFOBJ* dst, SURFOBJ* src, CLIPOBJ* pco, XLATEOBJ* xlo, const 
                     else if (htTarget)
                         v = HalftoneToTarget(ht, htTarget, dst->iBitmapFormat, v);
                     PutPixelValue(dst, x, y, v);
+                    continue;
+                }
+                if (mode == HALFTONE && (sx1 - sx0 > 1 || sy1 - sy0 > 1)) {
+                    // Shrinking in HALFTONE mode averages what it drops.
+                    ULONG rgb = AverageRgb(src, xlo, sx0, sx1, sy0, sy1);
+                    PutPixelValue(dst, x, y, DeviceColor(pal, dst->iBitmapFormat, rgb));
                     continue;
                 }
                 ULONG v = GetPixelValue(src, sx0, sy0);
