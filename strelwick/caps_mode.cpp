@@ -90,7 +90,7 @@ struct CapsTarget {
 static int CapsList(CapsTarget* t, WORD cap, size_t itemSize, void** items)
 {
     *items = NULL;
-    int n = DeviceCapabilitiesW(t->name, NULL, cap, NULL, NULL);
+    int n = PrinterCapabilitiesW(t->printer, cap, NULL);
     if (n <= 0)
         return 0;
     if (n > kMaxItems) {
@@ -101,7 +101,7 @@ static int CapsList(CapsTarget* t, WORD cap, size_t itemSize, void** items)
     *items = calloc((size_t)n, itemSize);
     if (!*items)
         return 0;
-    int got = DeviceCapabilitiesW(t->name, NULL, cap, (LPWSTR)*items, NULL);
+    int got = PrinterCapabilitiesW(t->printer, cap, *items);
     if (got <= 0) {
         free(*items);
         *items = NULL;
@@ -113,7 +113,7 @@ static int CapsList(CapsTarget* t, WORD cap, size_t itemSize, void** items)
 // A yes/no or count capability; 0 when the driver does not answer.
 static int CapsValue(CapsTarget* t, WORD cap)
 {
-    int v = DeviceCapabilitiesW(t->name, NULL, cap, NULL, NULL);
+    int v = PrinterCapabilitiesW(t->printer, cap, NULL);
     return v > 0 ? v : 0;
 }
 

@@ -1,7 +1,5 @@
-// The engine callbacks a printer graphics DLL imports from GDI32, which
-// Wine's gdi32 does not have: surfaces, palettes, clipping, colour
-// translation, brushes, semaphores and string helpers. Drawing is limited to
-// bit block transfers; paths, text and fonts are not provided.
+// The engine's objects that a printer graphics DLL works with: surfaces,
+// palettes, colour translation objects and brushes.
 #include "driver_host.h"
 
 #include <stdlib.h>
@@ -32,7 +30,7 @@ static EngSurface* NewSurface(SIZEL sizl, ULONG format, USHORT type)
     return s;
 }
 
-static HBITMAP APIENTRY HostEngCreateBitmap(
+HBITMAP APIENTRY HostEngCreateBitmap(
     SIZEL sizl, LONG lWidth, ULONG iFormat, FLONG fl, PVOID pvBits)
 {
     int bits = FormatBits(iFormat);
@@ -71,7 +69,7 @@ static HBITMAP APIENTRY HostEngCreateBitmap(
     return (HBITMAP)s;
 }
 
-static HSURF APIENTRY HostEngCreateDeviceSurface(DHSURF dhsurf, SIZEL sizl, ULONG iFormatCompat)
+HSURF APIENTRY HostEngCreateDeviceSurface(DHSURF dhsurf, SIZEL sizl, ULONG iFormatCompat)
 {
     EngSurface* s = NewSurface(sizl, iFormatCompat, STYPE_DEVICE);
     if (s)
@@ -79,7 +77,7 @@ static HSURF APIENTRY HostEngCreateDeviceSurface(DHSURF dhsurf, SIZEL sizl, ULON
     return (HSURF)s;
 }
 
-static HBITMAP APIENTRY HostEngCreateDeviceBitmap(DHSURF dhsurf, SIZEL sizl, ULONG iFormatCompat)
+HBITMAP APIENTRY HostEngCreateDeviceBitmap(DHSURF dhsurf, SIZEL sizl, ULONG iFormatCompat)
 {
     EngSurface* s = NewSurface(sizl, iFormatCompat, STYPE_DEVBITMAP);
     if (s)
@@ -87,7 +85,7 @@ static HBITMAP APIENTRY HostEngCreateDeviceBitmap(DHSURF dhsurf, SIZEL sizl, ULO
     return (HBITMAP)s;
 }
 
-static BOOL APIENTRY HostEngDeleteSurface(HSURF hsurf)
+BOOL APIENTRY HostEngDeleteSurface(HSURF hsurf)
 {
     EngSurface* s = SurfaceOf(hsurf);
     if (!s)
@@ -97,7 +95,7 @@ static BOOL APIENTRY HostEngDeleteSurface(HSURF hsurf)
     return TRUE;
 }
 
-static BOOL APIENTRY HostEngAssociateSurface(HSURF hsurf, HDEV hdev, FLONG flHooks)
+BOOL APIENTRY HostEngAssociateSurface(HSURF hsurf, HDEV hdev, FLONG flHooks)
 {
     EngSurface* s = SurfaceOf(hsurf);
     if (!s)
@@ -108,7 +106,7 @@ static BOOL APIENTRY HostEngAssociateSurface(HSURF hsurf, HDEV hdev, FLONG flHoo
     return TRUE;
 }
 
-static BOOL APIENTRY HostEngMarkBandingSurface(HSURF hsurf)
+BOOL APIENTRY HostEngMarkBandingSurface(HSURF hsurf)
 {
     EngSurface* s = SurfaceOf(hsurf);
     if (!s)
@@ -117,15 +115,15 @@ static BOOL APIENTRY HostEngMarkBandingSurface(HSURF hsurf)
     return TRUE;
 }
 
-static SURFOBJ* APIENTRY HostEngLockSurface(HSURF hsurf)
+SURFOBJ* APIENTRY HostEngLockSurface(HSURF hsurf)
 {
     EngSurface* s = SurfaceOf(hsurf);
     return s ? &s->so : NULL;
 }
 
-static VOID APIENTRY HostEngUnlockSurface(SURFOBJ*) { }
+VOID APIENTRY HostEngUnlockSurface(SURFOBJ*) { }
 
-static BOOL APIENTRY HostEngEraseSurface(SURFOBJ* pso, RECTL* prcl, ULONG iColor)
+BOOL APIENTRY HostEngEraseSurface(SURFOBJ* pso, RECTL* prcl, ULONG iColor)
 {
     if (!pso || !pso->pvScan0)
         return FALSE;
@@ -134,66 +132,9 @@ static BOOL APIENTRY HostEngEraseSurface(SURFOBJ* pso, RECTL* prcl, ULONG iColor
     return TRUE;
 }
 
-// ---- Bit block transfers -----------------------------------------------------
-
-static const RECTL* ClipRect(CLIPOBJ* pco)
-{
-    return pco && pco->iDComplexity != DC_TRIVIAL ? &pco->rclBounds : NULL;
-}
-
-static BOOL APIENTRY HostEngCopyBits(SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco,
-    XLATEOBJ* pxlo, RECTL* prclDest, POINTL* pptlSrc)
-{
-    if (!psoDest || !psoSrc || !prclDest || !pptlSrc)
-        return FALSE;
-    RECTL src = {pptlSrc->x, pptlSrc->y, pptlSrc->x + (prclDest->right - prclDest->left),
-        pptlSrc->y + (prclDest->bottom - prclDest->top)};
-    return BlitBits(psoDest, psoSrc, prclDest, &src, pxlo, ClipRect(pco));
-}
-
-static BOOL APIENTRY HostEngBitBlt(SURFOBJ* psoTrg, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco,
-    XLATEOBJ* pxlo, RECTL* prclTrg, POINTL* pptlSrc, POINTL* pptlMask, BRUSHOBJ* pbo,
-    POINTL* pptlBrush, ROP4 rop4)
-{
-    (void)psoMask, (void)pptlMask, (void)pptlBrush;
-    if (!psoTrg || !prclTrg)
-        return FALSE;
-    if (rop4 == 0xCCCC)
-        return HostEngCopyBits(psoTrg, psoSrc, pco, pxlo, prclTrg, pptlSrc);
-    RECTL r = *prclTrg;
-    const RECTL* c = ClipRect(pco);
-    if (c) {
-        r.left = r.left > c->left ? r.left : c->left;
-        r.top = r.top > c->top ? r.top : c->top;
-        r.right = r.right < c->right ? r.right : c->right;
-        r.bottom = r.bottom < c->bottom ? r.bottom : c->bottom;
-    }
-    if (!psoTrg->pvScan0)
-        return FALSE;
-    if (rop4 == 0x0000 || rop4 == 0xFFFF) {
-        FillRect(psoTrg, &r, rop4 ? 0xFFFFFFFF : 0);
-        return TRUE;
-    }
-    if (rop4 == 0xF0F0 && pbo && pbo->iSolidColor != 0xFFFFFFFF) {
-        FillRect(psoTrg, &r, pbo->iSolidColor);
-        return TRUE;
-    }
-    return FALSE;
-}
-
-static BOOL APIENTRY HostEngStretchBlt(SURFOBJ* psoDest, SURFOBJ* psoSrc, SURFOBJ* psoMask,
-    CLIPOBJ* pco, XLATEOBJ* pxlo, COLORADJUSTMENT* pca, POINTL* pptlHTOrg, RECTL* prclDest,
-    RECTL* prclSrc, POINTL* pptlMask, ULONG iMode)
-{
-    (void)psoMask, (void)pca, (void)pptlHTOrg, (void)pptlMask, (void)iMode;
-    if (!psoDest || !psoSrc || !prclDest || !prclSrc)
-        return FALSE;
-    return BlitBits(psoDest, psoSrc, prclDest, prclSrc, pxlo, ClipRect(pco));
-}
-
 // ---- Palettes and colour translation -----------------------------------------
 
-static HPALETTE APIENTRY HostEngCreatePalette(
+HPALETTE APIENTRY HostEngCreatePalette(
     ULONG iMode, ULONG cColors, ULONG* pulColors, FLONG flRed, FLONG flGreen, FLONG flBlue)
 {
     if (iMode == PAL_INDEXED && (!cColors || cColors > 65536 || !pulColors))
@@ -217,7 +158,7 @@ static HPALETTE APIENTRY HostEngCreatePalette(
     return (HPALETTE)p;
 }
 
-static BOOL APIENTRY HostEngDeletePalette(HPALETTE hpal)
+BOOL APIENTRY HostEngDeletePalette(HPALETTE hpal)
 {
     EngPalette* p = PaletteOf(hpal);
     if (!p)
@@ -227,22 +168,45 @@ static BOOL APIENTRY HostEngDeletePalette(HPALETTE hpal)
     return TRUE;
 }
 
-static ULONG APIENTRY HostXLATEOBJ_iXlate(XLATEOBJ* pxlo, ULONG iColor)
+ULONG APIENTRY HostXLATEOBJ_iXlate(XLATEOBJ* pxlo, ULONG iColor)
 {
     return TranslateColor(pxlo, iColor);
 }
 
-static ULONG* APIENTRY HostXLATEOBJ_piVector(XLATEOBJ* pxlo)
+ULONG* APIENTRY HostXLATEOBJ_piVector(XLATEOBJ* pxlo)
 {
     return pxlo && (pxlo->flXlate & XO_TABLE) ? pxlo->pulXlate : NULL;
 }
 
-static ULONG APIENTRY HostXLATEOBJ_cGetPalette(XLATEOBJ* pxlo, ULONG iPal, ULONG cPal, ULONG* pPal)
+ULONG APIENTRY HostXLATEOBJ_cGetPalette(XLATEOBJ* pxlo, ULONG iPal, ULONG cPal, ULONG* pPal)
 {
     if (!pxlo)
         return 0;
     const HostXlate* x = (const HostXlate*)pxlo;
-    const EngPalette* p = iPal == XO_SRCPALETTE ? x->src : x->dst;
+    int src = iPal == XO_SRCPALETTE || iPal == XO_SRCBITFIELDS;
+    const EngPalette* p = src ? x->src : x->dst;
+    ULONG format = src ? x->srcFormat : x->dstFormat;
+    if (iPal == XO_SRCBITFIELDS || iPal == XO_DESTBITFIELDS) {
+        // Red, green and blue masks; BGR formats have fixed ones.
+        ULONG masks[3] = {0xFF0000, 0xFF00, 0xFF};
+        if (p && p->mode == PAL_BITFIELDS) {
+            masks[0] = p->red;
+            masks[1] = p->green;
+            masks[2] = p->blue;
+        } else if (p && p->mode != PAL_BGR) {
+            return 0;
+        } else if (format == BMF_16BPP) {
+            masks[0] = 0x7C00;
+            masks[1] = 0x3E0;
+            masks[2] = 0x1F;
+        }
+        if (!pPal)
+            return 3;
+        if (cPal < 3)
+            return 0;
+        memcpy(pPal, masks, sizeof(masks));
+        return 3;
+    }
     if (!p || p->mode != PAL_INDEXED)
         return 0;
     if (!pPal)
@@ -252,58 +216,16 @@ static ULONG APIENTRY HostXLATEOBJ_cGetPalette(XLATEOBJ* pxlo, ULONG iPal, ULONG
     return n;
 }
 
-// ---- Clipping ------------------------------------------------------------------
-
-struct HostClip {
-    CLIPOBJ co;
-    int done;
-};
-
-static CLIPOBJ* APIENTRY HostEngCreateClip(VOID)
-{
-    HostClip* c = (HostClip*)calloc(1, sizeof(HostClip));
-    return c ? &c->co : NULL;
-}
-
-static VOID APIENTRY HostEngDeleteClip(CLIPOBJ* pco)
-{
-    free(pco);
-}
-
-// Every clip the engine hands out is a single rectangle (or none).
-static ULONG APIENTRY HostCLIPOBJ_cEnumStart(
-    CLIPOBJ* pco, BOOL bAll, ULONG iType, ULONG iDirection, ULONG cLimit)
-{
-    (void)bAll, (void)iType, (void)iDirection, (void)cLimit;
-    if (!pco)
-        return 0;
-    ((HostClip*)pco)->done = 0;
-    return 1;
-}
-
-static BOOL APIENTRY HostCLIPOBJ_bEnum(CLIPOBJ* pco, ULONG cj, ULONG* pv)
-{
-    ENUMRECTS* e = (ENUMRECTS*)pv;
-    if (!pco || !e || cj < sizeof(ENUMRECTS))
-        return FALSE;
-    HostClip* c = (HostClip*)pco;
-    e->c = c->done ? 0 : 1;
-    if (!c->done)
-        e->arcl[0] = pco->rclBounds;
-    c->done = 1;
-    return FALSE;
-}
-
 // ---- Brushes -------------------------------------------------------------------
 
-static ULONG APIENTRY HostBRUSHOBJ_ulGetBrushColor(BRUSHOBJ* pbo)
+ULONG APIENTRY HostBRUSHOBJ_ulGetBrushColor(BRUSHOBJ* pbo)
 {
     return pbo ? pbo->iSolidColor : 0xFFFFFFFF;
 }
 
 // Brush realizations live until the process ends: the engine never makes
 // non-solid brushes, so a driver asks for few of them.
-static PVOID APIENTRY HostBRUSHOBJ_pvAllocRbrush(BRUSHOBJ* pbo, ULONG cj)
+PVOID APIENTRY HostBRUSHOBJ_pvAllocRbrush(BRUSHOBJ* pbo, ULONG cj)
 {
     if (!pbo)
         return NULL;
@@ -311,167 +233,8 @@ static PVOID APIENTRY HostBRUSHOBJ_pvAllocRbrush(BRUSHOBJ* pbo, ULONG cj)
     return pbo->pvRbrush;
 }
 
-static PVOID APIENTRY HostBRUSHOBJ_pvGetRbrush(BRUSHOBJ* pbo)
+PVOID APIENTRY HostBRUSHOBJ_pvGetRbrush(BRUSHOBJ* pbo)
 {
     return pbo ? pbo->pvRbrush : NULL;
 }
 
-// ---- Semaphores, strings, time and the device --------------------------------------
-
-static HSEMAPHORE APIENTRY HostEngCreateSemaphore(VOID)
-{
-    CRITICAL_SECTION* cs = (CRITICAL_SECTION*)malloc(sizeof(CRITICAL_SECTION));
-    if (cs)
-        InitializeCriticalSection(cs);
-    return (HSEMAPHORE)cs;
-}
-
-static VOID APIENTRY HostEngAcquireSemaphore(HSEMAPHORE hsem)
-{
-    if (hsem)
-        EnterCriticalSection((CRITICAL_SECTION*)hsem);
-}
-
-static VOID APIENTRY HostEngReleaseSemaphore(HSEMAPHORE hsem)
-{
-    if (hsem)
-        LeaveCriticalSection((CRITICAL_SECTION*)hsem);
-}
-
-static VOID APIENTRY HostEngDeleteSemaphore(HSEMAPHORE hsem)
-{
-    if (!hsem)
-        return;
-    DeleteCriticalSection((CRITICAL_SECTION*)hsem);
-    free(hsem);
-}
-
-static BOOL APIENTRY HostEngCheckAbort(SURFOBJ*)
-{
-    return FALSE;
-}
-
-static VOID APIENTRY HostEngMultiByteToUnicodeN(
-    LPWSTR out, ULONG maxBytes, PULONG bytesOut, PCHAR in, ULONG inBytes)
-{
-    int n = MultiByteToWideChar(CP_ACP, 0, in, (int)inBytes, out, (int)(maxBytes / 2));
-    if (bytesOut)
-        *bytesOut = n > 0 ? (ULONG)n * 2 : 0;
-}
-
-static VOID APIENTRY HostEngUnicodeToMultiByteN(
-    PCHAR out, ULONG maxBytes, PULONG bytesOut, PWSTR in, ULONG inBytes)
-{
-    int n = WideCharToMultiByte(CP_ACP, 0, in, (int)(inBytes / 2), out, (int)maxBytes, NULL, NULL);
-    if (bytesOut)
-        *bytesOut = n > 0 ? (ULONG)n : 0;
-}
-
-static INT APIENTRY HostEngMultiByteToWideChar(
-    UINT codePage, LPWSTR out, INT outBytes, LPSTR in, INT inBytes)
-{
-    int n = MultiByteToWideChar(codePage, 0, in, inBytes, out, outBytes / 2);
-    return n > 0 ? n * 2 : -1;
-}
-
-static INT APIENTRY HostEngWideCharToMultiByte(
-    UINT codePage, LPWSTR in, INT inBytes, LPSTR out, INT outBytes)
-{
-    int n = WideCharToMultiByte(codePage, 0, in, inBytes / 2, out, outBytes, NULL, NULL);
-    return n > 0 ? n : -1;
-}
-
-static VOID APIENTRY HostEngGetCurrentCodePage(PUSHORT oem, PUSHORT ansi)
-{
-    if (oem)
-        *oem = (USHORT)GetOEMCP();
-    if (ansi)
-        *ansi = (USHORT)GetACP();
-}
-
-static VOID APIENTRY HostEngQueryLocalTime(PENG_TIME_FIELDS ptf)
-{
-    SYSTEMTIME t;
-    GetLocalTime(&t);
-    ptf->usYear = t.wYear;
-    ptf->usMonth = t.wMonth;
-    ptf->usDay = t.wDay;
-    ptf->usHour = t.wHour;
-    ptf->usMinute = t.wMinute;
-    ptf->usSecond = t.wSecond;
-    ptf->usMilliseconds = t.wMilliseconds;
-    ptf->usWeekday = t.wDayOfWeek;
-}
-
-static LPWSTR APIENTRY HostEngGetPrinterDataFileName(HDEV hdev)
-{
-    return hdev ? ((HostDevice*)hdev)->dataFile : NULL;
-}
-
-static LPWSTR APIENTRY HostEngGetDriverName(HDEV hdev)
-{
-    return hdev ? ((HostDevice*)hdev)->driverPath : NULL;
-}
-
-// ---- The table a driver's imports are bound from -----------------------------------
-
-static const struct {
-    const char* name;
-    void* fn;
-} kCallbacks[] = {
-    {"BRUSHOBJ_pvAllocRbrush", (void*)HostBRUSHOBJ_pvAllocRbrush},
-    {"BRUSHOBJ_pvGetRbrush", (void*)HostBRUSHOBJ_pvGetRbrush},
-    {"BRUSHOBJ_ulGetBrushColor", (void*)HostBRUSHOBJ_ulGetBrushColor},
-    {"CLIPOBJ_bEnum", (void*)HostCLIPOBJ_bEnum},
-    {"CLIPOBJ_cEnumStart", (void*)HostCLIPOBJ_cEnumStart},
-    {"EngAcquireSemaphore", (void*)HostEngAcquireSemaphore},
-    {"EngAssociateSurface", (void*)HostEngAssociateSurface},
-    {"EngBitBlt", (void*)HostEngBitBlt},
-    {"EngCheckAbort", (void*)HostEngCheckAbort},
-    {"EngCopyBits", (void*)HostEngCopyBits},
-    {"EngCreateBitmap", (void*)HostEngCreateBitmap},
-    {"EngCreateClip", (void*)HostEngCreateClip},
-    {"EngCreateDeviceBitmap", (void*)HostEngCreateDeviceBitmap},
-    {"EngCreateDeviceSurface", (void*)HostEngCreateDeviceSurface},
-    {"EngCreatePalette", (void*)HostEngCreatePalette},
-    {"EngCreateSemaphore", (void*)HostEngCreateSemaphore},
-    {"EngDeleteClip", (void*)HostEngDeleteClip},
-    {"EngDeletePalette", (void*)HostEngDeletePalette},
-    {"EngDeleteSemaphore", (void*)HostEngDeleteSemaphore},
-    {"EngDeleteSurface", (void*)HostEngDeleteSurface},
-    {"EngEraseSurface", (void*)HostEngEraseSurface},
-    {"EngGetCurrentCodePage", (void*)HostEngGetCurrentCodePage},
-    {"EngGetDriverName", (void*)HostEngGetDriverName},
-    {"EngGetPrinterDataFileName", (void*)HostEngGetPrinterDataFileName},
-    {"EngLockSurface", (void*)HostEngLockSurface},
-    {"EngMarkBandingSurface", (void*)HostEngMarkBandingSurface},
-    {"EngMultiByteToUnicodeN", (void*)HostEngMultiByteToUnicodeN},
-    {"EngMultiByteToWideChar", (void*)HostEngMultiByteToWideChar},
-    {"EngQueryLocalTime", (void*)HostEngQueryLocalTime},
-    {"EngReleaseSemaphore", (void*)HostEngReleaseSemaphore},
-    {"EngStretchBlt", (void*)HostEngStretchBlt},
-    {"EngUnicodeToMultiByteN", (void*)HostEngUnicodeToMultiByteN},
-    {"EngUnlockSurface", (void*)HostEngUnlockSurface},
-    {"EngWideCharToMultiByte", (void*)HostEngWideCharToMultiByte},
-    {"XLATEOBJ_cGetPalette", (void*)HostXLATEOBJ_cGetPalette},
-    {"XLATEOBJ_iXlate", (void*)HostXLATEOBJ_iXlate},
-    {"XLATEOBJ_piVector", (void*)HostXLATEOBJ_piVector},
-};
-
-void* FindEngineCallback(const char* name)
-{
-    for (const auto& c : kCallbacks)
-        if (strcmp(c.name, name) == 0)
-            return c.fn;
-    return NULL;
-}
-
-int IsEngineName(const char* name)
-{
-    static const char* const kPrefixes[] = {"Eng", "BRUSHOBJ_", "CLIPOBJ_", "XLATEOBJ_", "FONTOBJ_",
-        "PATHOBJ_", "STROBJ_", "XFORMOBJ_", "HT_"};
-    for (const char* p : kPrefixes)
-        if (strncmp(name, p, strlen(p)) == 0)
-            return 1;
-    return 0;
-}

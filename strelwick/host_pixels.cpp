@@ -1,5 +1,5 @@
 // Pixel work of the driver host: colour translation into a driver's surface
-// format, the halftone for monochrome drivers, and plain bit block transfers.
+// format and plain bit block transfers.
 #include "driver_host.h"
 
 #include <string.h>
@@ -97,8 +97,7 @@ ULONG DeviceColor(const EngPalette* pal, ULONG format, ULONG rgb)
     }
 }
 
-// 0x00RRGGBB of a device colour.
-static ULONG ColorRgb(const EngPalette* pal, ULONG format, ULONG v)
+ULONG PaletteRgb(const EngPalette* pal, ULONG format, ULONG v)
 {
     if (!pal) {
         if (format == BMF_16BPP)
@@ -172,26 +171,6 @@ void PutPixelValue(SURFOBJ* so, LONG x, LONG y, ULONG v)
     }
 }
 
-// 8x8 ordered dither thresholds, 0..63.
-static const BYTE kBayer8[8][8] = {{0, 32, 8, 40, 2, 34, 10, 42}, {48, 16, 56, 24, 50, 18, 58, 26},
-    {12, 44, 4, 36, 14, 46, 6, 38}, {60, 28, 52, 20, 62, 30, 54, 22}, {3, 35, 11, 43, 1, 33, 9, 41},
-    {51, 19, 59, 27, 49, 17, 57, 25}, {15, 47, 7, 39, 13, 45, 5, 37},
-    {63, 31, 55, 23, 61, 29, 53, 21}};
-
-static void HalftoneRow(
-    SURFOBJ* so, const EngPalette* pal, LONG x0, LONG y, const BYTE* src, LONG from, LONG to)
-{
-    ULONG black = DeviceColor(pal, BMF_1BPP, 0), white = DeviceColor(pal, BMF_1BPP, 0xFFFFFF);
-    for (LONG x = from; x < to; x++) {
-        const BYTE* p = src + 4 * x;
-        int lum = (p[2] * 77 + p[1] * 151 + p[0] * 28) >> 8;
-        // 65 levels: pure black and pure white stay solid.
-        int level = (lum * 64 + 127) / 255;
-        LONG dx = x0 + x;
-        PutPixelValue(so, dx, y, level > kBayer8[y & 7][dx & 7] ? white : black);
-    }
-}
-
 void WriteRgbRows(SURFOBJ* so, const ColorTarget* t, LONG x0, LONG y0, const BYTE* rows, LONG width,
     LONG height, LONG stride)
 {
@@ -219,10 +198,6 @@ void WriteRgbRows(SURFOBJ* so, const ColorTarget* t, LONG x0, LONG y0, const BYT
                 d[1] = src[4 * x + 1];
                 d[2] = src[4 * x + 2];
             }
-            continue;
-        }
-        if (fmt == BMF_1BPP && t->halftone) {
-            HalftoneRow(so, t->pal, x0, y, src, from, to);
             continue;
         }
         for (LONG x = from; x < to; x++) {
@@ -267,7 +242,7 @@ ULONG TranslateColor(XLATEOBJ* xlo, ULONG c)
     if (xlo->flXlate & XO_TABLE)
         return c < xlo->cEntries ? xlo->pulXlate[c] : 0;
     const HostXlate* x = (const HostXlate*)xlo;
-    return DeviceColor(x->dst, x->dstFormat, ColorRgb(x->src, x->srcFormat, c));
+    return DeviceColor(x->dst, x->dstFormat, PaletteRgb(x->src, x->srcFormat, c));
 }
 
 static int SamePalette(const EngPalette* a, const EngPalette* b)
@@ -289,8 +264,16 @@ void MakeXlate(
     x->dstFormat = dstFormat;
     x->xo.iSrcType = (USHORT)(src ? src->mode : PAL_BGR);
     x->xo.iDstType = (USHORT)(dst ? dst->mode : PAL_BGR);
-    if (SamePalette(src, dst) && srcFormat != BMF_16BPP && dstFormat != BMF_16BPP)
+    if (SamePalette(src, dst) && srcFormat != BMF_16BPP && dstFormat != BMF_16BPP) {
         x->xo.flXlate = XO_TRIVIAL;
+    } else if (src && src->mode == PAL_INDEXED && src->count <= 256) {
+        // An indexed source gets a vector, which XLATEOBJ_piVector hands out.
+        for (ULONG i = 0; i < src->count; i++)
+            x->table[i] = DeviceColor(dst, dstFormat, PaletteRgb(src, srcFormat, i));
+        x->xo.flXlate = XO_TABLE;
+        x->xo.cEntries = src->count;
+        x->xo.pulXlate = x->table;
+    }
 }
 
 BOOL BlitBits(SURFOBJ* dst, SURFOBJ* src, const RECTL* dstRect, const RECTL* srcRect, XLATEOBJ* xlo,

@@ -15,9 +15,6 @@
 #include "page_reader.h"
 #include "strelwick.h"
 
-// Rows of the page converted to 32-bit BGRX at a time.
-static const LONG kBandRows = 64;
-
 static const char* BaseName(const char* path)
 {
     const char* b = path;
@@ -46,26 +43,6 @@ int FindOwnDriver(const char* printer, DRIVER_INFO_3A** info)
     *info = di;
     return 1;
 }
-
-// ---- The driver's entry points -----------------------------------------------
-
-struct DriverCalls {
-    PFN_DrvEnablePDEV enablePdev;
-    PFN_DrvCompletePDEV completePdev;
-    PFN_DrvEnableSurface enableSurface;
-    PFN_DrvDisableSurface disableSurface;
-    PFN_DrvDisablePDEV disablePdev;
-    PFN_DrvDisableDriver disableDriver;
-    PFN_DrvStartDoc startDoc;
-    PFN_DrvEndDoc endDoc;
-    PFN_DrvStartPage startPage;
-    PFN_DrvSendPage sendPage;
-    PFN_DrvStartBanding startBanding;
-    PFN_DrvNextBand nextBand;
-    PFN_DrvCopyBits copyBits;
-    PFN_DrvBitBlt bitBlt;
-    PFN_DrvStretchBlt stretchBlt;
-};
 
 static void TakeCalls(const DRVENABLEDATA* ded, DriverCalls* c)
 {
@@ -122,31 +99,6 @@ static void TakeCalls(const DRVENABLEDATA* ded, DriverCalls* c)
     }
 }
 
-// Everything one job through the driver holds, released by EndJob.
-struct HostJob {
-    const char* printer;
-    HostDevice device;
-    LoadedDriver dll;
-    DriverCalls drv;
-    HANDLE hPrinter;
-    DEVMODEW* devmode;
-    GDIINFO gdi;
-    DEVINFO devinfo;
-    HSURF patterns[HS_DDI_MAX];
-    DHPDEV pdev;
-    HSURF hsurf;
-    EngSurface* surf;
-    DWORD jobId;
-    int docStarted; // DrvStartDoc succeeded
-    // The page conversion band: a 32-bit top-down DIB section.
-    HDC bandDc;
-    HBITMAP bandBitmap;
-    HGDIOBJ oldBitmap;
-    BYTE* bandBits;
-    LONG bandWidth;
-    BYTE* bandInfo; // the current page's header, masks and colours, for slicing
-};
-
 // ---- Device mode ---------------------------------------------------------------
 
 static int PrepareDevMode(HostJob* job, const DRIVER_INFO_3A* info)
@@ -163,7 +115,9 @@ static int PrepareDevMode(HostJob* job, const DRIVER_INFO_3A* info)
                 job->printer, config);
             return 0;
         }
+        DriverCallBegin("DrvDocumentPropertySheets");
         size = DocumentPropertiesW(NULL, job->hPrinter, name, NULL, NULL, 0);
+        DriverCallEnd();
     }
     LONG alloc = size >= (LONG)sizeof(DEVMODEW) ? size : (LONG)sizeof(DEVMODEW);
     job->devmode = (DEVMODEW*)calloc(1, (size_t)alloc);
@@ -171,8 +125,10 @@ static int PrepareDevMode(HostJob* job, const DRIVER_INFO_3A* info)
         dbg_log("out of memory for the device mode of %s (%d bytes)\n", job->printer, (int)alloc);
         return 0;
     }
+    DriverCallBegin("DrvDocumentPropertySheets");
     int fromDriver = size >= (LONG)sizeof(DEVMODEW)
         && DocumentPropertiesW(NULL, job->hPrinter, name, job->devmode, NULL, DM_OUT_BUFFER) > 0;
+    DriverCallEnd();
     if (fromDriver) {
         dbg_log("%s,DEVMODE-size=%d, DriverExtralSize=%d\n", job->printer,
             (int)job->devmode->dmSize, (int)job->devmode->dmDriverExtra);
@@ -197,7 +153,10 @@ static int EnableDriver(HostJob* job, const DRIVER_INFO_3A* info)
     MultiByteToWideChar(
         CP_ACP, 0, info->pDataFile ? info->pDataFile : "", -1, job->device.dataFile, MAX_PATH);
     DRVENABLEDATA ded;
-    if (!EnableRenderingDll(path, &job->dll, &ded))
+    DriverCallBegin("DllMain or DrvEnableDriver");
+    int enabled = EnableRenderingDll(path, &job->dll, &ded);
+    DriverCallEnd();
+    if (!enabled)
         return 0;
     TakeCalls(&ded, &job->drv);
     const DriverCalls& d = job->drv;
@@ -213,15 +172,24 @@ static int EnableDevice(HostJob* job)
 {
     WCHAR name[256];
     MultiByteToWideChar(CP_ACP, 0, job->printer, -1, name, 256);
+    DriverCallBegin("DrvEnablePDEV");
     job->pdev = job->drv.enablePdev(job->devmode, NULL, HS_DDI_MAX, job->patterns, sizeof(job->gdi),
         &job->gdi, sizeof(job->devinfo), &job->devinfo, (HDEV)&job->device, name, job->hPrinter);
+    DriverCallEnd();
     if (!job->pdev) {
         dbg_log("driver: DrvEnablePDEV failed for %s\n", job->printer);
         return 0;
     }
     job->device.pdev = job->pdev;
+    job->device.drv = &job->drv;
+    job->device.gdi = &job->gdi;
+    job->device.devinfo = &job->devinfo;
+    DriverCallBegin("DrvCompletePDEV");
     job->drv.completePdev(job->pdev, (HDEV)&job->device);
+    DriverCallEnd();
+    DriverCallBegin("DrvEnableSurface");
     job->hsurf = job->drv.enableSurface(job->pdev);
+    DriverCallEnd();
     job->surf = job->hsurf ? SurfaceOf(job->hsurf) : NULL;
     if (!job->surf) {
         dbg_log("driver: DrvEnableSurface failed for %s\n", job->printer);
@@ -256,18 +224,37 @@ static int EnableDevice(HostJob* job)
     return 1;
 }
 
-static void EndJob(HostJob* job, int ok)
+// Drops a job that failed, so that the spooler sends none of it. Wine's
+// AbortPrinter does not: closing the printer handle still ends the document
+// and sends what was written. So the handle of a failed job stays open
+// until the process ends, which sends nothing.
+static void DropSpoolerJob(HostJob* job)
 {
-    if (job->docStarted)
-        job->drv.endDoc(&job->surf->so, ok ? 0 : ED_ABORTDOC);
+    AbortPrinter(job->hPrinter);
+    SetJobW(job->hPrinter, job->jobId, 0, NULL, JOB_CONTROL_DELETE);
+    job->hPrinter = NULL;
+}
+
+// Returns ok, or 0 when finishing the job failed.
+static int EndJob(HostJob* job, int ok)
+{
+    if (job->docStarted) {
+        DriverCallBegin("DrvEndDoc");
+        if (!job->drv.endDoc(&job->surf->so, ok ? 0 : ED_ABORTDOC) && ok) {
+            dbg_log("driver: DrvEndDoc failed\n");
+            ok = 0;
+        }
+        DriverCallEnd();
+    }
     if (job->jobId) {
         if (ok && !EndDocPrinter(job->hPrinter)) {
             dbg_log("driver: the spooler could not finish the job: error %d\n", LastError());
             ok = 0;
         }
         if (!ok)
-            AbortPrinter(job->hPrinter);
+            DropSpoolerJob(job);
     }
+    DriverCallBegin("DrvDisableSurface, DrvDisablePDEV or DrvDisableDriver");
     if (job->hsurf)
         job->drv.disableSurface(job->pdev);
     if (job->pdev)
@@ -275,6 +262,7 @@ static void EndJob(HostJob* job, int ok)
     if (job->dll.mod && job->drv.disableDriver)
         job->drv.disableDriver();
     UnloadRenderingDll(&job->dll);
+    DriverCallEnd();
     if (job->hPrinter)
         ClosePrinter(job->hPrinter);
     if (job->bandDc) {
@@ -285,188 +273,7 @@ static void EndJob(HostJob* job, int ok)
         DeleteObject(job->bandBitmap);
     free(job->devmode);
     free(job->bandInfo);
-}
-
-// ---- Pages ---------------------------------------------------------------------------
-
-static int MakeBand(HostJob* job, LONG width)
-{
-    if (job->bandBitmap && job->bandWidth >= width)
-        return 1;
-    if (job->bandDc) {
-        SelectObject(job->bandDc, job->oldBitmap);
-        DeleteObject(job->bandBitmap);
-        job->bandBitmap = NULL;
-    } else {
-        job->bandDc = CreateCompatibleDC(NULL);
-        if (!job->bandDc)
-            return 0;
-    }
-    BITMAPINFO bmi;
-    memset(&bmi, 0, sizeof(bmi));
-    bmi.bmiHeader.biSize = sizeof(bmi.bmiHeader);
-    bmi.bmiHeader.biWidth = width;
-    bmi.bmiHeader.biHeight = -kBandRows;
-    bmi.bmiHeader.biPlanes = 1;
-    bmi.bmiHeader.biBitCount = 32;
-    void* bits = NULL;
-    job->bandBitmap = CreateDIBSection(job->bandDc, &bmi, DIB_RGB_COLORS, &bits, NULL, 0);
-    if (!job->bandBitmap)
-        return 0;
-    job->oldBitmap = SelectObject(job->bandDc, job->bandBitmap);
-    job->bandBits = (BYTE*)bits;
-    job->bandWidth = width;
-    return 1;
-}
-
-// Hands rows [y, y + rows) of the page, converted into the band, to the
-// driver's device surface through whichever blit it hooks. y is in surface
-// coordinates.
-static int BlitToDevice(HostJob* job, LONG y, LONG width, LONG rows)
-{
-    SURFOBJ src;
-    memset(&src, 0, sizeof(src));
-    src.sizlBitmap.cx = width;
-    src.sizlBitmap.cy = rows;
-    src.iBitmapFormat = BMF_32BPP;
-    src.iType = STYPE_BITMAP;
-    src.pvBits = src.pvScan0 = job->bandBits;
-    src.lDelta = job->bandWidth * 4;
-    src.fjBitmap = BMF_TOPDOWN;
-    SURFOBJ* dst = &job->surf->so;
-    HostXlate xlate;
-    MakeXlate(&xlate, NULL, BMF_32BPP, PaletteOf(job->devinfo.hpalDefault), dst->iBitmapFormat);
-    CLIPOBJ clip;
-    memset(&clip, 0, sizeof(clip));
-    clip.iDComplexity = DC_RECT;
-    clip.rclBounds = {0, 0, dst->sizlBitmap.cx, dst->sizlBitmap.cy};
-    RECTL to = {0, y, width, y + rows};
-    RECTL from = {0, 0, width, rows};
-    POINTL at = {0, 0};
-    FLONG hooks = job->surf->hooks;
-    if (hooks & HOOK_COPYBITS)
-        return job->drv.copyBits(dst, &src, &clip, &xlate.xo, &to, &at);
-    if (hooks & HOOK_BITBLT)
-        return job->drv.bitBlt(
-            dst, &src, NULL, &clip, &xlate.xo, &to, &at, NULL, NULL, NULL, 0xCCCC);
-    return job->drv.stretchBlt(
-        dst, &src, NULL, &clip, &xlate.xo, NULL, NULL, &to, &from, NULL, COLORONCOLOR);
-}
-
-// Converts page rows [y, y + rows) into the band as 32-bit BGRX. An
-// uncompressed page is handed to StretchDIBits as a DIB of just those rows
-// (a copy of its header with their height, and a pointer to them), which
-// leaves no doubt about where the source rectangle lies; a compressed one
-// is drawn whole, clipped to them.
-static int ConvertRows(HostJob* job, const BmpPage* page, LONG width, LONG y, LONG rows)
-{
-    const BYTE* pixels = page->dib + page->pixelOffset;
-    const DibHeader& h = page->hdr;
-    int ok;
-    if (h.biCompression == BI_RGB || h.biCompression == BI_BITFIELDS) {
-        BITMAPINFOHEADER* info = (BITMAPINFOHEADER*)job->bandInfo;
-        size_t stride = ((size_t)h.biWidth * h.biBitCount + 31) / 32 * 4;
-        int topDown = h.biHeight < 0;
-        info->biHeight = topDown ? -rows : rows;
-        info->biSizeImage = 0;
-        const BYTE* first = pixels + stride * (size_t)(topDown ? y : page->height - y - rows);
-        ok = StretchDIBits(job->bandDc, 0, 0, width, rows, 0, 0, width, rows, first,
-            (const BITMAPINFO*)info, DIB_RGB_COLORS, SRCCOPY);
-    } else {
-        ok = StretchDIBits(job->bandDc, 0, -y, h.biWidth, page->height, 0, 0, h.biWidth,
-            page->height, pixels, (const BITMAPINFO*)page->dib, DIB_RGB_COLORS, SRCCOPY);
-    }
-    if (!ok)
-        dbg_log("StretchDIBits failed: %d\n", LastError());
-    return ok != 0;
-}
-
-// Puts the part of the page that falls on the surface, whose top-left corner
-// is at `origin` on the page, onto it. Returns the page rows drawn, or -1.
-static LONG DrawPageOnSurface(HostJob* job, const BmpPage* page, POINTL origin)
-{
-    SURFOBJ* so = &job->surf->so;
-    int device = so->iType != STYPE_BITMAP;
-    EngPalette* pal = PaletteOf(job->devinfo.hpalDefault);
-    ColorTarget target
-        = {pal, so->iBitmapFormat == BMF_1BPP && (job->devinfo.flGraphicsCaps & GCAPS_HALFTONE)};
-    if (!device) {
-        RECTL all = {0, 0, so->sizlBitmap.cx, so->sizlBitmap.cy};
-        FillRect(so, &all, DeviceColor(pal, so->iBitmapFormat, 0xFFFFFF));
-    }
-    LONG width = page->hdr.biWidth;
-    LONG pageW = (LONG)job->gdi.ulHorzRes, pageH = (LONG)job->gdi.ulVertRes;
-    if (pageW > 0 && width > pageW)
-        width = pageW;
-    LONG top = origin.y > 0 ? origin.y : 0;
-    LONG bottom = origin.y + so->sizlBitmap.cy;
-    if (bottom > page->height)
-        bottom = page->height;
-    if (pageH > 0 && bottom > pageH)
-        bottom = pageH;
-    if (width <= 0 || top >= bottom)
-        return 0;
-    for (LONG y = top; y < bottom; y += kBandRows) {
-        LONG rows = bottom - y < kBandRows ? bottom - y : kBandRows;
-        if (!ConvertRows(job, page, width, y, rows))
-            return -1;
-        if (device) {
-            if (!BlitToDevice(job, y - origin.y, width, rows)) {
-                dbg_log("driver: its blit onto the device surface failed\n");
-                return -1;
-            }
-        } else {
-            WriteRgbRows(so, &target, -origin.x, y - origin.y, job->bandBits, width, rows,
-                job->bandWidth * 4);
-        }
-    }
-    return bottom - top;
-}
-
-// One page: DrvStartPage, the pixels (band by band for a banding driver),
-// then DrvSendPage (or the last DrvNextBand).
-static int PrintPage(HostJob* job, const BmpPage* page)
-{
-    SURFOBJ* so = &job->surf->so;
-    free(job->bandInfo);
-    job->bandInfo = (BYTE*)malloc((size_t)page->pixelOffset);
-    if (!job->bandInfo || !MakeBand(job, page->hdr.biWidth)) {
-        dbg_log("out of memory.\n");
-        return 0;
-    }
-    memcpy(job->bandInfo, page->dib, (size_t)page->pixelOffset);
-    if (!job->drv.startPage(so)) {
-        dbg_log("driver: DrvStartPage failed\n");
-        return 0;
-    }
-    LONG lines = 0;
-    if (!job->surf->banding) {
-        lines = DrawPageOnSurface(job, page, POINTL {0, 0});
-        if (lines < 0)
-            return 0;
-        if (!job->drv.sendPage(so)) {
-            dbg_log("driver: DrvSendPage failed\n");
-            return 0;
-        }
-    } else {
-        POINTL band = {0, 0};
-        if (!job->drv.startBanding(so, &band)) {
-            dbg_log("driver: DrvStartBanding failed\n");
-            return 0;
-        }
-        while (band.x != -1 || band.y != -1) {
-            LONG n = DrawPageOnSurface(job, page, band);
-            if (n < 0)
-                return 0;
-            lines += n;
-            if (!job->drv.nextBand(so, &band)) {
-                dbg_log("driver: DrvNextBand failed\n");
-                return 0;
-            }
-        }
-    }
-    dbg_log("copy %ld scanline\n", lines);
-    return 1;
+    return ok;
 }
 
 // Pages until the input ends or a page is bad, as on the GDI path: both end
@@ -499,6 +306,7 @@ int HostPrintImages(const char* printer, const DRIVER_INFO_3A* info)
         dbg_log("failed to open printer:%s,error=%d\n", printer, LastError());
         return 0;
     }
+    StartDriverWatchdog(job.hPrinter);
     int ok = CheckRenderingDll(info->pDriverPath) && PrepareDevMode(&job, info)
         && EnableDriver(&job, info) && EnableDevice(&job);
     WCHAR docName[256];
@@ -512,7 +320,9 @@ int HostPrintImages(const char* printer, const DRIVER_INFO_3A* info)
         }
     }
     if (ok) {
+        DriverCallBegin("DrvStartDoc");
         job.docStarted = job.drv.startDoc(&job.surf->so, docName, job.jobId);
+        DriverCallEnd();
         if (!job.docStarted) {
             dbg_log("driver: DrvStartDoc failed\n");
             ok = 0;
@@ -520,6 +330,7 @@ int HostPrintImages(const char* printer, const DRIVER_INFO_3A* info)
     }
     if (ok)
         ok = PrintPages(&job);
-    EndJob(&job, ok);
+    ok = EndJob(&job, ok);
+    StopDriverWatchdog();
     return ok;
 }

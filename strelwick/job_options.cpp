@@ -129,11 +129,11 @@ static void PaperName(const char* printer, WORD code, char* out, size_t size)
         {DMPAPER_A4, "A4"}, {DMPAPER_A5, "A5"}, {DMPAPER_B5, "B5"},
         {DMPAPER_EXECUTIVE, "Executive"}, {DMPAPER_ENV_10, "Env10"}, {DMPAPER_ENV_DL, "EnvDL"}};
     out[0] = 0;
-    int n = DeviceCapabilitiesA(printer, NULL, DC_PAPERS, NULL, NULL);
+    int n = PrinterCapabilitiesA(printer, DC_PAPERS, NULL);
     WORD* codes = n > 0 && n <= 1024 ? (WORD*)calloc((size_t)n, sizeof(WORD)) : NULL;
     char* names = codes ? (char*)calloc((size_t)n, 64) : NULL;
-    if (names && DeviceCapabilitiesA(printer, NULL, DC_PAPERS, (LPSTR)codes, NULL) == n
-        && DeviceCapabilitiesA(printer, NULL, DC_PAPERNAMES, names, NULL) == n)
+    if (names && PrinterCapabilitiesA(printer, DC_PAPERS, codes) == n
+        && PrinterCapabilitiesA(printer, DC_PAPERNAMES, names) == n)
         for (int i = 0; i < n && !out[0]; i++)
             if (codes[i] == code)
                 snprintf(out, size, "%.63s", names + (size_t)i * 64);
@@ -150,9 +150,9 @@ static int DriverLists(const char* printer, DWORD field, long code)
 {
     WORD cap = field == DM_DEFAULTSOURCE ? DC_BINS : DC_MEDIATYPES;
     size_t size = field == DM_DEFAULTSOURCE ? sizeof(WORD) : sizeof(DWORD);
-    int n = DeviceCapabilitiesA(printer, NULL, cap, NULL, NULL);
+    int n = PrinterCapabilitiesA(printer, cap, NULL);
     BYTE* codes = n > 0 && n <= 1024 ? (BYTE*)calloc((size_t)n, size) : NULL;
-    if (!codes || DeviceCapabilitiesA(printer, NULL, cap, (LPSTR)codes, NULL) != n) {
+    if (!codes || PrinterCapabilitiesA(printer, cap, codes) != n) {
         free(codes);
         return 1;
     }

@@ -66,5 +66,9 @@ BOOL DrawRectToPrinter(LPSTR szPrinterName, int left, int top, int right, int bo
 BOOL DrawPolyToPrinter(LPSTR szPrinterName, const POINT* pts, int count);
 // The driver's capabilities as KEY=VALUE lines on stdout.
 int ListCapabilities(const char* printer);
+// DeviceCapabilities for a printer, answered by its own configuration DLL
+// with a real printer handle when it has one (printer_caps.cpp).
+int PrinterCapabilitiesW(const char* printer, WORD cap, void* out);
+int PrinterCapabilitiesA(const char* printer, WORD cap, void* out);
 
 #endif

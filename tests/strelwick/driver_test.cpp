@@ -2,6 +2,8 @@
 // by the print tool itself; the driver's PPM output compared with the input.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 #include "wine_tool.h"
 
 namespace {
@@ -92,6 +94,30 @@ TEST(StrelwickDriverHost, HalftoneForAMonochromeDriver)
     EXPECT_LT(black, 64 * 64 * 6 / 10);
 }
 
+TEST(StrelwickDriverHost, HalftoneKeepsToneAtEveryDepthAndAcrossBands)
+{
+    // Bands of 20 rows: the 8x8 pattern must still repeat every 8 rows.
+    for (int bpp : {1, 4, 8}) {
+        SCOPED_TRACE(bpp);
+        ASSERT_TRUE(set_driver_variant(
+            "surface=engine\nbpp=" + std::to_string(bpp) + "\nhalftone=1\nband=20\n"));
+        RunResult r = print_on("Tessal Driver", bmp_string(make_image(64, 100, 0x808080), bmp(24, false)));
+        ASSERT_EQ(r.exitCode, 1) << r.err;
+        std::vector<TestImage> pages;
+        std::string why;
+        ASSERT_TRUE(decode_ppm_pages(r.out, &pages, &why)) << why;
+        ASSERT_EQ(pages.size(), 1u);
+        double sum = 0;
+        for (int y = 0; y < 96; y++)
+            for (int x = 0; x < 64; x++) {
+                sum += pixel_at(pages[0], x, y) & 0xff;
+                ASSERT_EQ(pixel_at(pages[0], x, y), pixel_at(pages[0], x, y < 88 ? y + 8 : y - 88))
+                    << x << "," << y;
+            }
+        EXPECT_NEAR(sum / (64 * 96), 128, 8);
+    }
+}
+
 TEST(StrelwickDriverHost, BandingDriver)
 {
     print_and_compare("surface=engine\nbpp=24\nband=100\n",
@@ -105,6 +131,148 @@ TEST(StrelwickDriverHost, DeviceSurfacesThroughEachHookedBlit)
         print_and_compare(std::string("surface=device\nhook=") + hook + "\n",
             {make_test_picture(301, 207, 1 << 24), make_test_picture(150, 300, 16)},
             {bmp(24, true), bmp(4, false)}, 0);
+}
+
+// Fraction of black pixels in the page area [0, w) x [y0, y1).
+double ink(const TestImage& page, int w, int y0, int y1)
+{
+    long black = 0;
+    for (int y = y0; y < y1; y++)
+        for (int x = 0; x < w; x++)
+            black += pixel_at(page, x, y) == 0;
+    return double(black) / (double(w) * (y1 - y0));
+}
+
+TEST(StrelwickDriverHost, HalftoneOntoAFourBitDeviceSurface)
+{
+    // The driver's DrvCopyBits punts the 32-bpp band to EngStretchBlt(HALFTONE);
+    // the engine halftones into 4 bpp, 8 colours, and hands that back.
+    const std::string variant = "surface=device\nbpp=4\n";
+    TestImage colours = make_image(96, 40, 0);
+    for (int y = 0; y < 40; y++)
+        for (int x = 0; x < 96; x++)
+            set_pixel(colours, x, y,
+                (x / 12 & 1 ? 0xff0000 : 0) | (x / 12 & 2 ? 0x00ff00 : 0) | (x / 12 & 4 ? 0xff : 0));
+    print_and_compare(variant, {colours, make_test_picture(120, 80, 2)},
+        {bmp(24, false), bmp(1, false)}, 0);
+
+    // A grey wedge keeps its tone, and bands of 40 rows meet without a seam:
+    // the 8x8 pattern repeats across them.
+    ASSERT_TRUE(set_driver_variant(variant));
+    TestImage wedge = make_image(64, 200, 0);
+    for (int y = 0; y < 200; y++)
+        for (int x = 0; x < 64; x++)
+            set_pixel(wedge, x, y, y < 100 ? 0x808080 : (y < 150 ? 0x404040 : 0xc0c0c0));
+    RunResult r = run_tool({"img"},
+        {"MODEL=Tessal Driver", "DPI=50x50", "STRELWICK_BAND_BYTES=" + std::to_string(413 * 4 * 40)},
+        bmp_string(wedge, bmp(24, false)));
+    ASSERT_EQ(r.exitCode, 1) << r.err;
+    std::vector<TestImage> pages;
+    std::string why;
+    ASSERT_TRUE(decode_ppm_pages(r.out, &pages, &why)) << why;
+    ASSERT_EQ(pages.size(), 1u);
+    EXPECT_NEAR(ink(pages[0], 64, 0, 96), 0.5, 0.05);
+    EXPECT_NEAR(ink(pages[0], 64, 104, 144), 0.75, 0.05);
+    EXPECT_NEAR(ink(pages[0], 64, 152, 200), 0.25, 0.05);
+    for (int y = 0; y + 8 < 96; y++)
+        for (int x = 0; x < 64; x++)
+            ASSERT_EQ(pixel_at(pages[0], x, y), pixel_at(pages[0], x, y + 8)) << x << "," << y;
+}
+
+TEST(StrelwickDriverHost, TheWholeEngineIsBoundAndTextCallsAreAnswered)
+{
+    // tdrv.dll imports every engine export; this variant calls font, string
+    // and stroke functions on each page, which answer their failure values
+    // and are logged once per job. Another reads its blits through the
+    // clip's enumeration and path.
+    print_and_compare("surface=engine\nbpp=24\nanswered=1\n",
+        {make_test_picture(97, 61, 1 << 24), make_test_picture(50, 40, 256)},
+        {bmp(24, false), bmp(8, false)}, 0);
+    ASSERT_TRUE(set_driver_variant("surface=engine\nbpp=24\nanswered=1\n"));
+    std::string page = bmp_string(make_test_picture(40, 30, 1 << 24), bmp(24, false));
+    RunResult r = print_on("Tessal Driver", page + page);
+    ASSERT_EQ(r.exitCode, 1) << r.err;
+    const std::string line = "driver: it called FONTOBJ_cGetGlyphs, which a job of bitmap pages "
+                             "never needs; answered with its failure value\n";
+    size_t at = r.err.find(line);
+    EXPECT_NE(at, std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find(line, at + 1), std::string::npos) << r.err;
+
+    // EngBitBlt: a pattern copy, an inverted destination, a source through a mask.
+    ASSERT_TRUE(set_driver_variant("surface=engine\nbpp=24\nrops=1\n"));
+    TestImage picture = make_test_picture(40, 30, 1 << 24);
+    r = print_on("Tessal Driver", bmp_string(picture, bmp(24, false)));
+    ASSERT_EQ(r.exitCode, 1) << r.err;
+    std::vector<TestImage> pages;
+    std::string why;
+    ASSERT_TRUE(decode_ppm_pages(r.out, &pages, &why)) << why;
+    ASSERT_EQ(pages.size(), 1u);
+    for (int y = 0; y < 30; y++)
+        for (int x = 0; x < 40; x++) {
+            uint32_t want = pixel_at(picture, x, y);
+            if (y < 10 && x < 10)
+                want = 0x0000ff;
+            else if (y < 10 && x < 20)
+                want ^= 0xffffff;
+            else if (y < 20 && x < 10)
+                want = 0xff0000; // the mask's bits are set only on the left half
+            ASSERT_EQ(pixel_at(pages[0], x, y), want) << x << "," << y;
+        }
+
+    // Gradient, alpha, transparency and a parallelogram, each in its own area.
+    ASSERT_TRUE(set_driver_variant("surface=engine\nbpp=24\nblend=1\n"));
+    r = print_on("Tessal Driver", bmp_string(picture, bmp(24, false)));
+    ASSERT_EQ(r.exitCode, 1) << r.err;
+    ASSERT_TRUE(decode_ppm_pages(r.out, &pages, &why)) << why;
+    ASSERT_EQ(pages.size(), 1u);
+    auto near = [](uint32_t a, uint32_t b) {
+        for (int shift = 0; shift < 24; shift += 8)
+            if (std::abs(int(a >> shift & 0xff) - int(b >> shift & 0xff)) > 3)
+                return false;
+        return true;
+    };
+    for (int y = 0; y < 30; y++)
+        for (int x = 0; x < 40; x++) {
+            uint32_t p = pixel_at(picture, x, y), g = uint32_t(x * 255 / 20) * 0x010101;
+            uint32_t want = y < 10 && x < 20 ? g
+                : y < 10 && x < 30            ? 0x0000ff
+                : y < 20 && x < 20
+                ? ((((p >> 16) + 255) / 2) << 16 | ((p >> 8 & 0xff) / 2) << 8 | (p & 0xff) / 2)
+                : y < 30 && x < 10 ? 0xff0000
+                                   : p;
+            ASSERT_TRUE(near(pixel_at(pages[0], x, y), want))
+                << x << "," << y << ": " << std::hex << pixel_at(pages[0], x, y) << " not " << want;
+        }
+
+    print_and_compare("surface=device\nclip=enum\n",
+        {make_test_picture(301, 207, 1 << 24)}, {bmp(24, true)}, 0);
+}
+
+TEST(StrelwickDriverHost, BandsEndAtXAloneAndRunawayDriversEndTheJob)
+{
+    print_and_compare("surface=engine\nbpp=24\nband=100\nbands=xonly\n",
+        {make_test_picture(400, 450, 1 << 24), make_test_picture(90, 70, 256)},
+        {bmp(24, false), bmp(8, false)}, 0);
+
+    std::string page = bmp_string(make_test_picture(40, 30, 1 << 24), bmp(24, false));
+    struct Case {
+        const char* variant;
+        const char* message;
+    } cases[] = {
+        {"band=100\nbands=endless\n", "driver: it asked for 73 bands on a page that needs 6; ending the job"},
+        {"band=100\nbands=offpage\n", "driver: it asked for a band at (0,594), off its 413x584"},
+        {"hang=startpage\n", "driver: DrvStartPage has not returned after 3 seconds"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.variant);
+        ASSERT_TRUE(set_driver_variant(std::string("surface=engine\nbpp=24\n") + c.variant));
+        RunResult r = run_tool({"img"},
+            {"MODEL=Tessal Driver", "DPI=50x50", "STRELWICK_DRIVER_TIMEOUT=3"}, page);
+        EXPECT_FALSE(r.timedOut);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(r.out, ""); // the spooler job was dropped, not sent half-done
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    }
 }
 
 TEST(StrelwickDriverHost, ABadPageEndsTheJobAsOnTheGdiPath)
@@ -156,9 +324,9 @@ TEST(StrelwickDriverHost, RefusedAndFailingDriversLeaveStdoutEmpty)
         int exitCode;
         const char* message;
     } cases[] = {
+        // It imports the whole engine too: only the one foreign call is named.
         {"Tessal Driver Text", "surface=engine\n", 0,
-            "imports 2 functions this host does not provide: GDI32.dll!EngTextOut, "
-            "GDI32.dll!PATHOBJ_vEnumStart\n"},
+            "imports 1 function this host does not provide: GDI32.dll!EngCreateWnd\n"},
         {"Tessal Driver No UI", "surface=engine\n", 0,
             "does not export DrvDocumentPropertySheets\n"},
         {"Tessal Driver", "fail=pdev\n", 0, "driver: DrvEnablePDEV failed for Tessal Driver\n"},

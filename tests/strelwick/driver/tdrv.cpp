@@ -17,6 +17,29 @@
 //   hook=copybits|bitblt|stretchblt   what a device surface hooks
 //   fail=pdev|surface|startpage   DrvEnablePDEV, DrvEnableSurface or DrvStartPage fails
 //   crash=startpage         DrvStartPage writes through a null pointer
+//   bpp=4 with surface=device   a 4-bpp device surface (halftone format 4 bpp,
+//                           8 colours) whose DrvCopyBits punts 32-bpp sources
+//                           to EngStretchBlt(HALFTONE) and takes the engine's
+//                           4-bpp bitmaps through XLATEOBJ_cGetPalette
+//   clip=enum               a device surface reads each blit through
+//                           CLIPOBJ_bEnum one rectangle at a time, and checks
+//                           the clip's path (CLIPOBJ_ppoGetPath) against it
+//   bands=xonly|endless|offpage   banding: the last band sets only x to -1;
+//                           bands never end; or the second band is off the page
+//   hang=startpage          DrvStartPage never returns
+//   rops=1                  before DrvSendPage writes an engine surface, it
+//                           draws on it through EngBitBlt: a blue square
+//                           (pattern copy) at (0,0), the next 10x10 inverted,
+//                           and below both a red source through a mask that
+//                           covers its left half; 20x10 pixels
+//   blend=1                 likewise: a grey gradient (0..20, 0..10) from
+//                           black to white, left to right; red at half alpha
+//                           (0..20, 10..20); a red-and-green source with green
+//                           transparent (0..20, 20..30); and a blue 10x10
+//                           source through EngPlgBlt at (20, 0)
+//   answered=1              DrvStartPage calls text and font engine functions
+//                           a bitmap job never needs, and fails unless each
+//                           answers its failure value
 //   record=1                DrvStartDoc first writes one line with what the
 //                           device mode and the document name asked for:
 //                           "TDRV paper=9 dpi=300x300 duplex=1 bin=1 color=2
@@ -34,7 +57,8 @@
 
 struct Options {
     int device, bpp, halftone, band, hooks, failPdev, failSurface, failStartPage, crashStartPage,
-        record;
+        record, clipEnum, bandsXOnly, bandsEndless, bandsOffPage, hangStartPage, answered, rops,
+        blend;
 };
 
 struct Pdev {
@@ -134,6 +158,20 @@ static void ReadOptions(HDEV hdev, Options* o)
             o->crashStartPage = !strcmp(v, "startpage");
         else if (!strcmp(line, "record"))
             o->record = atoi(v);
+        else if (!strcmp(line, "clip"))
+            o->clipEnum = !strcmp(v, "enum");
+        else if (!strcmp(line, "bands")) {
+            o->bandsXOnly = !strcmp(v, "xonly");
+            o->bandsEndless = !strcmp(v, "endless");
+            o->bandsOffPage = !strcmp(v, "offpage");
+        } else if (!strcmp(line, "hang"))
+            o->hangStartPage = !strcmp(v, "startpage");
+        else if (!strcmp(line, "answered"))
+            o->answered = atoi(v);
+        else if (!strcmp(line, "rops"))
+            o->rops = atoi(v);
+        else if (!strcmp(line, "blend"))
+            o->blend = atoi(v);
     }
 }
 
@@ -156,9 +194,15 @@ static ULONG Format(int bpp)
 
 // The device palette: black and white; 16 colours; a 6x6x6 cube and 40
 // greys; 5-6-5 bit fields; or BGR.
+// A device surface is 24 bpp, or 4 bpp when asked.
+static int SurfaceBits(const Options& o)
+{
+    return o.device && o.bpp != 4 ? 24 : o.bpp;
+}
+
 static HPALETTE MakePalette(Pdev* p)
 {
-    int bpp = p->opt.device ? 24 : p->opt.bpp;
+    int bpp = SurfaceBits(p->opt);
     ULONG n = 0;
     if (bpp == 1) {
         p->palColors[n++] = 0x000000;
@@ -240,6 +284,105 @@ static int WriteSurfaceRows(Pdev* p, SURFOBJ* so, LONG rows)
     return 1;
 }
 
+// Engine functions only text and path calls reach: each must answer its
+// failure value, and calling them must not crash.
+static int AnsweredAsFailures()
+{
+    ULONG count = 5;
+    PGLYPHPOS pos = (PGLYPHPOS)1;
+    HGLYPH glyph = 0;
+    return FONTOBJ_cGetGlyphs(NULL, FO_GLYPHBITS, 1, &glyph, NULL) == 0 && !FONTOBJ_pifi(NULL)
+        && !STROBJ_bEnum(NULL, &count, &pos) && count == 0 && !pos
+        && !EngTextOut(NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL, 0)
+        && !EngStrokePath(NULL, NULL, NULL, NULL, NULL, NULL, NULL, 0);
+}
+
+// Draws the rops=1 figures on a 24-bpp engine surface through EngBitBlt.
+static int DrawRops(SURFOBJ* so)
+{
+    BRUSHOBJ blue;
+    memset(&blue, 0, sizeof(blue));
+    blue.iSolidColor = 0x0000FF; // BGR device colour
+    RECTL square = {0, 0, 10, 10}, inverted = {10, 0, 20, 10}, masked = {0, 10, 20, 20};
+    SIZEL size = {20, 10};
+    HSURF red = (HSURF)EngCreateBitmap(size, 0, BMF_24BPP, BMF_TOPDOWN, NULL);
+    HSURF mask = (HSURF)EngCreateBitmap(size, 0, BMF_1BPP, BMF_TOPDOWN, NULL);
+    SURFOBJ* rs = red ? EngLockSurface(red) : NULL;
+    SURFOBJ* ms = mask ? EngLockSurface(mask) : NULL;
+    int ok = rs && ms;
+    for (LONG y = 0; ok && y < 10; y++) {
+        BYTE* r = (BYTE*)rs->pvScan0 + y * rs->lDelta;
+        for (LONG x = 0; x < 20; x++)
+            r[3 * x + 2] = 0xFF;
+        ((BYTE*)ms->pvScan0 + y * ms->lDelta)[0] = 0xFF; // pixels 0..9: 1
+        ((BYTE*)ms->pvScan0 + y * ms->lDelta)[1] = 0xC0;
+    }
+    POINTL zero = {0, 0};
+    ok = ok && EngBitBlt(so, NULL, NULL, NULL, NULL, &square, NULL, NULL, &blue, &zero, 0xF0F0)
+        && EngBitBlt(so, NULL, NULL, NULL, NULL, &inverted, NULL, NULL, NULL, NULL, 0x5555)
+        && EngBitBlt(so, rs, ms, NULL, NULL, &masked, &zero, &zero, NULL, NULL, 0xAACC);
+    if (rs)
+        EngUnlockSurface(rs);
+    if (ms)
+        EngUnlockSurface(ms);
+    if (red)
+        EngDeleteSurface(red);
+    if (mask)
+        EngDeleteSurface(mask);
+    return ok;
+}
+
+// A 24-bpp 20x10 engine bitmap: left half `left`, right half `right` (BGR).
+static HSURF TwoColours(ULONG left, ULONG right, LONG w)
+{
+    SIZEL size = {w, 10};
+    HSURF h = (HSURF)EngCreateBitmap(size, 0, BMF_24BPP, BMF_TOPDOWN, NULL);
+    SURFOBJ* so = h ? EngLockSurface(h) : NULL;
+    for (LONG y = 0; so && y < 10; y++)
+        for (LONG x = 0; x < w; x++) {
+            BYTE* d = (BYTE*)so->pvScan0 + y * so->lDelta + 3 * x;
+            ULONG c = x < w / 2 ? left : right;
+            d[0] = (BYTE)c;
+            d[1] = (BYTE)(c >> 8);
+            d[2] = (BYTE)(c >> 16);
+        }
+    if (so)
+        EngUnlockSurface(so);
+    return h;
+}
+
+// Draws the blend=1 figures on a 24-bpp engine surface.
+static int DrawBlends(SURFOBJ* so)
+{
+    TRIVERTEX v[2] = {{0, 0, 0, 0, 0, 0}, {20, 10, 0xFF00, 0xFF00, 0xFF00, 0}};
+    GRADIENT_RECT gr = {0, 1};
+    RECTL extent = {0, 0, 20, 10}, half = {0, 10, 20, 20}, keyed = {0, 20, 20, 30};
+    RECTL src = {0, 0, 20, 10}, srcPlg = {0, 0, 10, 10};
+    POINTFIX plg[3] = {{20 << 4, 0}, {30 << 4, 0}, {20 << 4, 10 << 4}};
+    BLENDOBJ blend;
+    memset(&blend, 0, sizeof(blend));
+    blend.BlendFunction.SourceConstantAlpha = 128;
+    HSURF red = TwoColours(0xFF0000, 0xFF0000, 20), key = TwoColours(0xFF0000, 0x00FF00, 20);
+    HSURF blue = TwoColours(0x0000FF, 0x0000FF, 10);
+    SURFOBJ* rs = red ? EngLockSurface(red) : NULL;
+    SURFOBJ* ks = key ? EngLockSurface(key) : NULL;
+    SURFOBJ* bs = blue ? EngLockSurface(blue) : NULL;
+    int ok = rs && ks && bs
+        && EngGradientFill(so, NULL, NULL, v, 2, &gr, 1, &extent, NULL, GRADIENT_FILL_RECT_H)
+        && EngAlphaBlend(so, rs, NULL, NULL, &half, &src, &blend)
+        && EngTransparentBlt(so, ks, NULL, NULL, &keyed, &src, 0x00FF00, 0)
+        && EngPlgBlt(so, bs, NULL, NULL, NULL, NULL, NULL, plg, &srcPlg, NULL, COLORONCOLOR);
+    SURFOBJ* locked[] = {rs, ks, bs};
+    HSURF made[] = {red, key, blue};
+    for (int i = 0; i < 3; i++) {
+        if (locked[i])
+            EngUnlockSurface(locked[i]);
+        if (made[i])
+            EngDeleteSurface(made[i]);
+    }
+    return ok;
+}
+
 // ---- DDI entry points ----------------------------------------------------------------
 
 extern "C" __declspec(dllexport) BOOL APIENTRY
@@ -298,7 +441,7 @@ static DHPDEV APIENTRY TdrvEnablePDEV(DEVMODEW* dm, LPWSTR, ULONG, HSURF*, ULONG
         Free(p);
         return NULL;
     }
-    int bpp = p->opt.device ? 24 : p->opt.bpp;
+    int bpp = SurfaceBits(p->opt);
     memset(gdi, 0, sizeof(*gdi));
     gdi->ulVersion = GDI_DRIVER_VERSION;
     gdi->ulTechnology = DT_RASPRINTER;
@@ -315,7 +458,11 @@ static DHPDEV APIENTRY TdrvEnablePDEV(DEVMODEW* dm, LPWSTR, ULONG, HSURF*, ULONG
     gdi->szlPhysSize.cx = physW;
     gdi->szlPhysSize.cy = physH;
     gdi->ptlPhysOffset.x = gdi->ptlPhysOffset.y = margin;
-    gdi->ulHTOutputFormat = bpp == 1 ? HT_FORMAT_1BPP : HT_FORMAT_24BPP;
+    gdi->ulHTOutputFormat = bpp == 1 ? HT_FORMAT_1BPP
+        : bpp == 4                   ? HT_FORMAT_4BPP
+                                     : HT_FORMAT_24BPP;
+    gdi->ulHTPatternSize = HT_PATSIZE_8x8_M;
+    gdi->flHTFlags = HT_FLAG_HAS_BLACK_DYE;
     memset(di, 0, sizeof(*di));
     di->flGraphicsCaps = p->opt.halftone ? GCAPS_HALFTONE : 0;
     di->iDitherFormat = Format(bpp);
@@ -338,7 +485,7 @@ static HSURF APIENTRY TdrvEnableSurface(DHPDEV dhpdev)
         p->page = (BYTE*)Alloc((size_t)p->width * p->height * 3);
         if (!p->page)
             return NULL;
-        p->hsurf = EngCreateDeviceSurface((DHSURF)p, size, BMF_24BPP);
+        p->hsurf = EngCreateDeviceSurface((DHSURF)p, size, Format(SurfaceBits(p->opt)));
         if (!p->hsurf || !EngAssociateSurface(p->hsurf, p->hdev, (FLONG)p->opt.hooks))
             return NULL;
         return p->hsurf;
@@ -428,6 +575,10 @@ static BOOL APIENTRY TdrvStartPage(SURFOBJ* so)
         *(volatile int*)NULL = 1;
     if (p->opt.failStartPage)
         return FALSE;
+    while (p->opt.hangStartPage)
+        Sleep(1000);
+    if (p->opt.answered && !AnsweredAsFailures())
+        return FALSE;
     if (p->page)
         memset(p->page, 0xFF, (size_t)p->width * p->height * 3);
     return TRUE;
@@ -439,6 +590,8 @@ static BOOL APIENTRY TdrvSendPage(SURFOBJ* so)
     if (!p)
         return FALSE;
     if (!WriteHeader(p))
+        return FALSE;
+    if (!p->page && ((p->opt.rops && !DrawRops(so)) || (p->opt.blend && !DrawBlends(so))))
         return FALSE;
     int ok = p->page ? Write(p, p->page, (DWORD)(p->width * p->height * 3))
                      : WriteSurfaceRows(p, so, p->height);
@@ -465,35 +618,110 @@ static BOOL APIENTRY TdrvNextBand(SURFOBJ* so, POINTL* ptl)
     p->bandTop += rows;
     ptl->x = p->bandTop < p->height ? 0 : -1;
     ptl->y = p->bandTop < p->height ? p->bandTop : -1;
+    if (p->opt.bandsXOnly && ptl->x == -1)
+        ptl->y = p->bandTop; // a driver that leaves y as it was
+    if (p->opt.bandsEndless)
+        ptl->x = ptl->y = 0;
+    if (p->opt.bandsOffPage && ptl->x != -1)
+        ptl->y = p->height + 10;
     return p->bandTop < p->height || !p->capture || p->collate || Repeat(p);
 }
 
-// Copies 32-bit BGRX source pixels onto the device page; the engine must
-// hand them over untranslated for this device's BGR palette.
+// The rectangles of a clip, read one at a time with CLIPOBJ_bEnum; with
+// check, the clip's path must outline the same area. Returns the count, or
+// -1 when the two disagree.
+static int ReadClip(CLIPOBJ* clip, RECTL* out, int room, int check)
+{
+    struct {
+        ULONG c;
+        RECTL arcl[1];
+    } one;
+    CLIPOBJ_cEnumStart(clip, FALSE, CT_RECTANGLES, CD_RIGHTDOWN, 0);
+    int n = 0;
+    BOOL more;
+    do {
+        more = CLIPOBJ_bEnum(clip, sizeof(one), (ULONG*)&one);
+        if (one.c && n < room)
+            out[n++] = one.arcl[0];
+    } while (more);
+    if (!check)
+        return n;
+    PATHOBJ* path = CLIPOBJ_ppoGetPath(clip);
+    if (!path)
+        return -1;
+    LONGLONG area = 0, pathArea = 0;
+    for (int i = 0; i < n; i++)
+        area += (LONGLONG)(out[i].right - out[i].left) * (out[i].bottom - out[i].top);
+    PATHOBJ_vEnumStart(path);
+    PATHDATA pd;
+    do {
+        more = PATHOBJ_bEnum(path, &pd);
+        // Shoelace area of each closed figure, in whole pixels.
+        LONGLONG twice = 0;
+        for (ULONG i = 0; i < pd.count; i++) {
+            const POINTFIX& a = pd.pptfx[i];
+            const POINTFIX& b = pd.pptfx[(i + 1) % pd.count];
+            twice += (LONGLONG)(a.x >> 4) * (b.y >> 4) - (LONGLONG)(b.x >> 4) * (a.y >> 4);
+        }
+        pathArea += (twice < 0 ? -twice : twice) / 2;
+    } while (more);
+    EngDeletePath(path);
+    return pathArea == area ? n : -1;
+}
+
+// Copies source pixels onto the device page: 32-bit BGRX untranslated (this
+// device's palette is BGR), or the engine's 4-bpp halftone through the
+// source palette the XLATEOBJ gives.
 static BOOL CopyToDevice(
     SURFOBJ* dst, SURFOBJ* src, CLIPOBJ* clip, XLATEOBJ* xlo, const RECTL* to, const POINTL* from)
 {
     Pdev* p = PdevOf(dst);
-    if (!p || !p->page || !src || src->iBitmapFormat != BMF_32BPP
-        || (xlo && !(xlo->flXlate & XO_TRIVIAL)))
+    ULONG srcPal[16];
+    ULONG palCount = 0;
+    if (!p || !p->page || !src)
         return FALSE;
-    RECTL r = *to;
-    if (clip && clip->iDComplexity != DC_TRIVIAL) {
-        r.left = r.left > clip->rclBounds.left ? r.left : clip->rclBounds.left;
-        r.top = r.top > clip->rclBounds.top ? r.top : clip->rclBounds.top;
-        r.right = r.right < clip->rclBounds.right ? r.right : clip->rclBounds.right;
-        r.bottom = r.bottom < clip->rclBounds.bottom ? r.bottom : clip->rclBounds.bottom;
+    if (src->iBitmapFormat == BMF_4BPP) {
+        palCount = xlo ? XLATEOBJ_cGetPalette(xlo, XO_SRCPALETTE, 16, srcPal) : 0;
+        if (!palCount)
+            return FALSE;
+    } else if (src->iBitmapFormat != BMF_32BPP || (xlo && !(xlo->flXlate & XO_TRIVIAL))) {
+        return FALSE;
     }
-    if (r.left < 0 || r.top < 0 || r.right > p->width || r.bottom > p->height)
-        return FALSE;
-    for (LONG y = r.top; y < r.bottom; y++) {
-        const BYTE* s = (const BYTE*)src->pvScan0 + (LONG_PTR)(from->y + y - to->top) * src->lDelta
-            + 4 * (from->x + r.left - to->left);
-        BYTE* d = p->page + ((size_t)y * p->width + r.left) * 3;
-        for (LONG x = r.left; x < r.right; x++, s += 4, d += 3) {
-            d[0] = s[2];
-            d[1] = s[1];
-            d[2] = s[0];
+    RECTL rects[64];
+    int n = 1;
+    rects[0] = *to;
+    if (clip && clip->iDComplexity != DC_TRIVIAL) {
+        n = p->opt.clipEnum ? ReadClip(clip, rects, 64, 1) : 1;
+        if (!p->opt.clipEnum)
+            rects[0] = clip->rclBounds;
+        if (n < 0)
+            return FALSE;
+    }
+    for (int k = 0; k < n; k++) {
+        RECTL r = *to;
+        r.left = r.left > rects[k].left ? r.left : rects[k].left;
+        r.top = r.top > rects[k].top ? r.top : rects[k].top;
+        r.right = r.right < rects[k].right ? r.right : rects[k].right;
+        r.bottom = r.bottom < rects[k].bottom ? r.bottom : rects[k].bottom;
+        if (r.left < 0 || r.top < 0 || r.right > p->width || r.bottom > p->height)
+            return FALSE;
+        for (LONG y = r.top; y < r.bottom; y++) {
+            const BYTE* row = (const BYTE*)src->pvScan0 + (LONG_PTR)(from->y + y - to->top) * src->lDelta;
+            BYTE* d = p->page + ((size_t)y * p->width + r.left) * 3;
+            for (LONG x = r.left; x < r.right; x++, d += 3) {
+                LONG sx = from->x + x - to->left;
+                if (palCount) {
+                    ULONG i = row[sx >> 1] >> (sx & 1 ? 0 : 4) & 0xF;
+                    ULONG c = i < palCount ? srcPal[i] : 0;
+                    d[0] = (BYTE)c;
+                    d[1] = (BYTE)(c >> 8);
+                    d[2] = (BYTE)(c >> 16);
+                } else {
+                    d[0] = row[4 * sx + 2];
+                    d[1] = row[4 * sx + 1];
+                    d[2] = row[4 * sx];
+                }
+            }
         }
     }
     return TRUE;
@@ -502,6 +730,15 @@ static BOOL CopyToDevice(
 static BOOL APIENTRY TdrvCopyBits(
     SURFOBJ* dst, SURFOBJ* src, CLIPOBJ* clip, XLATEOBJ* xlo, RECTL* to, POINTL* from)
 {
+    // A 4-bpp device takes only its own format: anything else goes back to
+    // the engine to be halftoned, as a real driver for such a device does.
+    if (dst->iBitmapFormat == BMF_4BPP && src && src->iBitmapFormat != BMF_4BPP) {
+        RECTL fromRect = {from->x, from->y, from->x + (to->right - to->left),
+            from->y + (to->bottom - to->top)};
+        POINTL origin = {0, 0};
+        return EngStretchBlt(
+            dst, src, NULL, clip, xlo, NULL, &origin, to, &fromRect, NULL, HALFTONE);
+    }
     return CopyToDevice(dst, src, clip, xlo, to, from);
 }
 
@@ -551,16 +788,96 @@ extern "C" __declspec(dllexport) BOOL APIENTRY
 }
 
 #ifdef TDRV_DRAWS_TEXT
-// The variant that needs text and path callbacks the host does not provide.
-extern "C" __declspec(dllexport) BOOL APIENTRY
-    DrvTextOut(SURFOBJ* so, STROBJ* str, FONTOBJ* font, CLIPOBJ* clip, RECTL* extra, RECTL* opaque,
-        BRUSHOBJ* fore, BRUSHOBJ* back, POINTL* org, MIX mix)
+// The variant that imports a function GDI32 does not export to printer
+// drivers (a display driver's engine call): the host must refuse it.
+extern "C" __declspec(dllexport) WNDOBJ* APIENTRY DrvTdrvWindow(SURFOBJ* so, HWND hwnd)
 {
-    return EngTextOut(so, str, font, clip, extra, opaque, fore, back, org, mix);
-}
-
-extern "C" __declspec(dllexport) VOID APIENTRY DrvEnumPath(PATHOBJ* path)
-{
-    PATHOBJ_vEnumStart(path);
+    return EngCreateWnd(so, hwnd, NULL, 0, 0);
 }
 #endif
+
+// Every engine function Windows' gdi32 exports to printer graphics DLLs, so
+// that this DLL imports the whole engine, as real drivers do.
+extern "C" BOOL APIENTRY EngQueryEMFInfo(HDEV hdev, void* info);
+extern "C" __declspec(dllexport) void* const tdrvEngine[] = {
+    (void*)BRUSHOBJ_hGetColorTransform,
+    (void*)BRUSHOBJ_pvAllocRbrush,
+    (void*)BRUSHOBJ_pvGetRbrush,
+    (void*)BRUSHOBJ_ulGetBrushColor,
+    (void*)CLIPOBJ_bEnum,
+    (void*)CLIPOBJ_cEnumStart,
+    (void*)CLIPOBJ_ppoGetPath,
+    (void*)EngAcquireSemaphore,
+    (void*)EngAlphaBlend,
+    (void*)EngAssociateSurface,
+    (void*)EngBitBlt,
+    (void*)EngCheckAbort,
+    (void*)EngComputeGlyphSet,
+    (void*)EngCopyBits,
+    (void*)EngCreateBitmap,
+    (void*)EngCreateClip,
+    (void*)EngCreateDeviceBitmap,
+    (void*)EngCreateDeviceSurface,
+    (void*)EngCreatePalette,
+    (void*)EngCreateSemaphore,
+    (void*)EngDeleteClip,
+    (void*)EngDeletePalette,
+    (void*)EngDeletePath,
+    (void*)EngDeleteSemaphore,
+    (void*)EngDeleteSurface,
+    (void*)EngEraseSurface,
+    (void*)EngFillPath,
+    (void*)EngFindResource,
+    (void*)EngFreeModule,
+    (void*)EngGetCurrentCodePage,
+    (void*)EngGetDriverName,
+    (void*)EngGetPrinterDataFileName,
+    (void*)EngGradientFill,
+    (void*)EngLineTo,
+    (void*)EngLoadModule,
+    (void*)EngLockSurface,
+    (void*)EngMarkBandingSurface,
+    (void*)EngMultiByteToUnicodeN,
+    (void*)EngMultiByteToWideChar,
+    (void*)EngPaint,
+    (void*)EngPlgBlt,
+    (void*)EngQueryEMFInfo,
+    (void*)EngQueryLocalTime,
+    (void*)EngReleaseSemaphore,
+    (void*)EngStretchBlt,
+    (void*)EngStretchBltROP,
+    (void*)EngStrokeAndFillPath,
+    (void*)EngStrokePath,
+    (void*)EngTextOut,
+    (void*)EngTransparentBlt,
+    (void*)EngUnicodeToMultiByteN,
+    (void*)EngUnlockSurface,
+    (void*)EngWideCharToMultiByte,
+    (void*)FONTOBJ_cGetAllGlyphHandles,
+    (void*)FONTOBJ_cGetGlyphs,
+    (void*)FONTOBJ_pQueryGlyphAttrs,
+    (void*)FONTOBJ_pfdg,
+    (void*)FONTOBJ_pifi,
+    (void*)FONTOBJ_pvTrueTypeFontFile,
+    (void*)FONTOBJ_pxoGetXform,
+    (void*)FONTOBJ_vGetInfo,
+    (void*)HT_Get8BPPFormatPalette,
+    (void*)HT_Get8BPPMaskPalette,
+    (void*)PALOBJ_cGetColors,
+    (void*)PATHOBJ_bEnum,
+    (void*)PATHOBJ_bEnumClipLines,
+    (void*)PATHOBJ_vEnumStart,
+    (void*)PATHOBJ_vEnumStartClipLines,
+    (void*)PATHOBJ_vGetBounds,
+    (void*)STROBJ_bEnum,
+    (void*)STROBJ_bEnumPositionsOnly,
+    (void*)STROBJ_bGetAdvanceWidths,
+    (void*)STROBJ_dwGetCodePage,
+    (void*)STROBJ_vEnumStart,
+    (void*)XFORMOBJ_bApplyXform,
+    (void*)XFORMOBJ_iGetXform,
+    (void*)XLATEOBJ_cGetPalette,
+    (void*)XLATEOBJ_hGetColorTransform,
+    (void*)XLATEOBJ_iXlate,
+    (void*)XLATEOBJ_piVector,
+};

@@ -166,10 +166,20 @@ extern "C" __declspec(dllexport) BOOL WINAPI
     return TRUE;
 }
 
+// Like real configuration DLLs, it reads the printer through the handle it
+// is given, and fails without a valid one.
+static int ValidPrinter(HANDLE printer)
+{
+    DWORD needed = 0;
+    return printer && (GetPrinterW(printer, 2, NULL, 0, &needed) || GetLastError() != ERROR_INVALID_HANDLE);
+}
+
 extern "C" __declspec(dllexport) DWORD WINAPI
-    DrvDeviceCapabilities(HANDLE, LPWSTR, WORD cap, void* out, DEVMODEW*)
+    DrvDeviceCapabilities(HANDLE printer, LPWSTR, WORD cap, void* out, DEVMODEW*)
 {
     static const LONG resolutions[] = {300, 300, 600, 600};
+    if (!ValidPrinter(printer))
+        return GDI_ERROR;
     switch (cap) {
     case DC_FIELDS:
         return kFields;
