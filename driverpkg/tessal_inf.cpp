@@ -7,6 +7,7 @@
 //                                      the model's driver as KEY <tab> VALUE lines:
 //                                      core, reason, install, driver, config, data,
 //                                      help, file (each file), machine
+//   tessal-inf machine FILE            the Windows architecture of a DLL or program
 //
 // Files are looked up without regard to case: where [SourceDisksFiles] puts
 // them, beside the INF, then in each DIR (unpacked cabinets).
@@ -25,7 +26,8 @@ int usage() {
   fprintf(stderr,
           "usage: tessal-inf models DIR\n"
           "       tessal-inf cabs INF ARCH\n"
-          "       tessal-inf driver INF ARCH MODEL [DIR...]\n");
+          "       tessal-inf driver INF ARCH MODEL [DIR...]\n"
+          "       tessal-inf machine FILE\n");
   return 2;
 }
 
@@ -164,6 +166,12 @@ int main(int argc, char **argv) {
   if (argc < 3) return usage();
   std::string command = argv[1];
   if (command == "models" && argc == 3) return list_models(argv[2]);
+  if (command == "machine" && argc == 3) {
+    std::string arch, error;
+    if (!pe_machine(argv[2], &arch, &error)) return fail(error);
+    printf("%s\n", arch.c_str());
+    return 0;
+  }
   if (argc < 4 || (command != "cabs" && command != "driver")) return usage();
   InfArch arch;
   if (!inf_arch_from_name(argv[3], &arch)) return fail(std::string("unknown architecture ") + argv[3]);

@@ -302,6 +302,57 @@ TEST(CupsEndToEnd, ConfigureFailureAbortsJob)
         << clog.substr(clog.size() > 12000 ? clog.size() - 12000 : 0);
 }
 
+// A printer maker's download: a .zip with the test driver's INF, DLLs and
+// data file (in other letter case than the INF names them). tessal-driver
+// lists its model, makes a package and a queue from it, the queue prints,
+// and remove takes both away. A queue that cannot be made leaves no package.
+TEST(CupsEndToEnd, DriverDownloadBecomesAQueue)
+{
+    std::string dl = g_dir + "/download";
+    std::string zip = g_dir + "/tessal-driver.zip";
+    std::string win = std::string(BUILD_DIR) + "/win";
+    ASSERT_EQ(run({"mkdir", "-p", dl}, {}, 10), 0);
+    std::vector<std::string> files = {std::string(TEST_DRIVER_DIR) + "/tdrv.inf", win + "/tdrv.dll",
+        win + "/tdrvui.dll", std::string(DIST_DIR) + "/tessal-raster/tdrv.txt"};
+    for (const std::string& f : files)
+        ASSERT_EQ(run({"cp", f, dl + "/"}, {}, 10), 0) << f;
+    child_io quiet;
+    quiet.out = g_dir + "/7z.log";
+    ASSERT_EQ(run({"7z", "a", "-tzip", zip, dl + "/."}, quiet, 60), 0) << read_text(quiet.out);
+
+    int st;
+    std::string out = sandbox("tessal-driver list " + zip, &st);
+    ASSERT_EQ(st, 0) << out;
+    EXPECT_NE(out.find("Tessal Raster (Tessal): x86, amd64"), std::string::npos) << out;
+
+    out = sandbox("if tessal-driver add " + zip
+            + " --package byod-fail --queue byodfail --user nosuchuser tessalout:$SANDBOX_OUT; "
+              "then echo made; fi\nls -a /opt/tessalwine/printer_drv\n",
+        &st);
+    ASSERT_EQ(st, 0) << out;
+    EXPECT_NE(out.find("the package is removed again"), std::string::npos) << out;
+    EXPECT_EQ(out.find("byod-fail"), std::string::npos) << out;
+
+    out = sandbox("tessal-driver add " + zip
+            + " --package byod-raster --queue byod --user tessaldemo tessalout:$SANDBOX_OUT\n"
+              "cat /opt/tessalwine/printer_drv/byod-raster/driver-arch",
+        &st);
+    ASSERT_EQ(st, 0) << out;
+    int id = cups_submit("byod", g_pdf, {}, "");
+    ASSERT_GT(id, 0);
+    cups_job s = cups_wait_job(id, 300);
+    ASSERT_EQ(s.state, IPP_JSTATE_COMPLETED) << cups_log() << daemon_log();
+    EXPECT_EQ(s.impressions, 2);
+    std::string printed = read_text(g_out + "/job-" + std::to_string(id) + ".prn");
+    EXPECT_EQ(printed.compare(0, 3, "P6\n"), 0) << printed.substr(0, 40);
+
+    out = sandbox("tessal-driver remove byod-raster\n"
+                  "! lpstat -p byod 2>/dev/null\n"
+                  "[ ! -e /opt/tessalwine/printer_drv/byod-raster ]\n",
+        &st);
+    EXPECT_EQ(st, 0) << out;
+}
+
 void kill_everything()
 {
     for (int round = 0; round < 3; round++) {
