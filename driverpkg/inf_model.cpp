@@ -85,6 +85,9 @@ bool plain_file_name(const std::string &name) {
          name.find_first_of("/\\:") == std::string::npos;
 }
 
+// Where AddPrinterDriverEx finds a driver's files.
+const long printer_driver_dir = 66000;
+
 struct DriverReader {
   const InfFile *inf = nullptr;
   const std::vector<InfFile> *included = nullptr;
@@ -118,11 +121,42 @@ const InfSection *find_section(const DriverReader *r, const std::string &name, c
   return nullptr;
 }
 
+// The folder a copy list goes to, by [DestinationDirs]: the list's own
+// entry, else DefaultDestDir, else the printer driver folder (66000).
+bool destination(DriverReader *r, const InfFile &inf, const std::string &list, long *dirid) {
+  *dirid = printer_driver_dir;
+  const InfSection *dirs = inf_section(inf, "DestinationDirs");
+  if (!dirs) return true;
+  const InfLine *l = list.empty() ? nullptr : inf_key(*dirs, list);
+  if (!l) l = inf_key(*dirs, "DefaultDestDir");
+  if (!l) return true;
+  const std::string v = l->values.empty() ? "" : l->values[0];
+  char *end = nullptr;
+  *dirid = std::strtol(v.c_str(), &end, 10);
+  if (v.empty() || *end) {
+    *r->error = inf_where(inf, l->number, "a destination is a number (a dirid), not '" + v + "'");
+    return false;
+  }
+  return true;
+}
+
+bool add_to(DriverReader *r, const InfFile &inf, int line, const std::string &name, long dirid) {
+  if (dirid == printer_driver_dir) return add_file(r, inf, line, name);
+  if (!plain_file_name(name)) {
+    *r->error = inf_where(inf, line, "'" + name + "' is not a plain file name");
+    return false;
+  }
+  r->out->elsewhere.push_back(name + " " + std::to_string(dirid));
+  return true;
+}
+
 bool copy_files(DriverReader *r, const InfFile &inf, const InfLine &l) {
   for (auto &v : l.values) {
     if (v.empty()) continue;
+    long dirid;
     if (v[0] == '@') {
-      if (!add_file(r, inf, l.number, v.substr(1))) return false;
+      if (!destination(r, inf, "", &dirid) || !add_to(r, inf, l.number, v.substr(1), dirid))
+        return false;
       continue;
     }
     const InfFile *where = nullptr;
@@ -131,12 +165,13 @@ bool copy_files(DriverReader *r, const InfFile &inf, const InfLine &l) {
       *r->error = inf_where(inf, l.number, "the file list [" + v + "] is missing");
       return false;
     }
+    if (!destination(r, *where, list->name, &dirid)) return false;
     for (auto &f : list->lines) {
       // destination[, source[, temporary[, flags]]]: the source is on disk.
       std::string dest = f.has_key ? f.key : f.values.empty() ? "" : f.values[0];
       size_t src = f.has_key ? 0 : 1;
       std::string name = f.values.size() > src && !f.values[src].empty() ? f.values[src] : dest;
-      if (!add_file(r, *where, f.number, name)) return false;
+      if (!add_to(r, *where, f.number, name, dirid)) return false;
     }
   }
   return true;

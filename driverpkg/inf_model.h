@@ -28,7 +28,10 @@ const char *inf_core_name(InfCore core);
 struct InfDriver {
   std::string install_section;  // with the decoration chosen for the arch
   std::string driver_file, config_file, data_file, help_file;
-  std::vector<std::string> files;  // every file to copy, each once
+  std::vector<std::string> files;  // every file for the driver folder, each once
+  // Files [DestinationDirs] sends elsewhere (print processor, monitor,
+  // colour profiles), as "name dirid": the driver does not need them.
+  std::vector<std::string> elsewhere;
   InfCore core = InfCore::none;
   std::string core_reason;         // the entry that shows it, e.g. "Needs=UNIDRV.OEM"
   std::vector<std::string> includes;  // INF files named by Include=

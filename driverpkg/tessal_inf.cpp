@@ -6,7 +6,8 @@
 //   tessal-inf driver INF ARCH MODEL [DIR...]
 //                                      the model's driver as KEY <tab> VALUE lines:
 //                                      core, reason, install, driver, config, data,
-//                                      help, file (each file), machine
+//                                      help, file (each file), machine,
+//                                      elsewhere (a file for another folder: NAME DIRID)
 //   tessal-inf machine FILE            the Windows architecture of a DLL or program
 //
 // Files are looked up without regard to case: where [SourceDisksFiles] puts
@@ -139,6 +140,8 @@ int show_driver(const InfFile &inf, InfArch arch, const std::string &model_name,
   if (!inf_driver(inf, included, *model, &d, &error)) return fail(error);
   printf("core\t%s\nreason\t%s\ninstall\t%s\n", inf_core_name(d.core), d.core_reason.c_str(),
          d.install_section.c_str());
+  for (auto &e : d.elsewhere)
+    if (printable(e)) printf("elsewhere\t%s\n", e.c_str());
   // A driver on a Microsoft core brings only its data; Windows has the rest.
   std::vector<std::string> wanted = d.core == InfCore::none ? d.files : std::vector<std::string>{d.data_file};
   std::string found;

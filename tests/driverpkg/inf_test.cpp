@@ -150,7 +150,7 @@ std::string driver_of(const std::string &body, const char *arch_name,
     if (!inf_driver(inf, others, m, &d, &error)) return "error: " + error;
     return std::string(inf_core_name(d.core)) + " [" + d.install_section + "] drv=" + d.driver_file +
            " cfg=" + d.config_file + " data=" + d.data_file + " help=" + d.help_file +
-           " files=" + join(d.files);
+           " files=" + join(d.files) + (d.elsewhere.empty() ? "" : " elsewhere=" + join(d.elsewhere));
   }
   return "no model";
 }
@@ -180,6 +180,9 @@ const DriverCase driver_cases[] = {
      "PScript [I] drv= cfg= data=p.ppd help= files=p.ppd"},
     {"PostScript by its data alone", "[Manufacturer]\nC=M\n[M]\nP=X.PPD\n[X.PPD]\n", "x86",
      "PScript [X.PPD] drv= cfg= data=X.PPD help= files=X.PPD"},
+    {"destination folders", "[Manufacturer]\nC=M\n[M]\nP=I\n[I]\nCopyFiles=Drv,Proc,@extra.dat\n"
+     "DriverFile=d.dll\n[Drv]\nd.dll\n[Proc]\nproc.dll\n[DestinationDirs]\nDefaultDestDir=66000\nProc=66001\n",
+     "x86", "none [I] drv=d.dll cfg= data=I help= files=d.dll|extra.dat|I elsewhere=proc.dll 66001"},
     {"Needs from a vendor's included INF",
      "[Manufacturer]\nC=M\n[M]\nP=I\n[I]\nInclude=base.inf\nNeeds=Base.Install\nDataFile=d.dat\n",
      "x86", "none [I] drv=b.dll cfg= data=d.dat help= files=b.dll|d.dat"},
@@ -250,6 +253,8 @@ const BadCase bad_cases[] = {
      "DriverFile=d.dll\n[L]\n..\\..\\etc\\passwd\n", "t.inf:10: '..\\..\\etc\\passwd' is not a plain"},
     {"needs what nobody has", "[Version]\n[Manufacturer]\nC=M\n[M]\nP=I\n[I]\nDriverFile=d.dll\n"
      "Needs=Other.Section\n", "t.inf:8: Needs=Other.Section: no such section"},
+    {"destination not a dirid", "[Version]\n[Manufacturer]\nC=M\n[M]\nP=I\n[I]\nCopyFiles=L\n"
+     "DriverFile=d.dll\n[L]\nd.dll\n[DestinationDirs]\nL=%WinDir%\n", "t.inf:12: a destination is a number"},
     {"sections in a loop", "[Version]\n[Manufacturer]\nC=M\n[M]\nP=I\n[I]\nDataSection=I\n",
      "sections name each other in a loop"},
 };
