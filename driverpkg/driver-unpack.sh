@@ -14,7 +14,9 @@ make_work() {
   chmod 0711 "$work"
 }
 
+# Root unpacks as nobody; anyone else with their own rights.
 as_unpacker() {
+  [ "$(id -u)" = 0 ] || { env -i PATH="$PATH" HOME=/nonexistent "$@" </dev/null; return; }
   setpriv --reuid="$UNPACK_USER" --regid="$(id -g "$UNPACK_USER")" --clear-groups \
     env -i PATH="$PATH" HOME=/nonexistent "$@" </dev/null
 }
@@ -23,7 +25,7 @@ as_unpacker() {
 unpacker_dir() {
   local d
   d=$(mktemp -d "$work/u.XXXXXX")
-  chown "$UNPACK_USER" "$d"
+  [ "$(id -u)" != 0 ] || chown "$UNPACK_USER" "$d"
   printf '%s' "$d"
 }
 
