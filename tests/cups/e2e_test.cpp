@@ -375,6 +375,48 @@ TEST(CupsEndToEnd, DriverDownloadBecomesAQueue)
     }
 }
 
+// Drivers on Microsoft's cores: a PostScript one becomes a plain CUPS queue
+// on its PPD, which prints without Wine; a Unidrv one is refused, naming
+// the core, and leaves no queue.
+TEST(CupsEndToEnd, CoreDriversTakeTheirOwnRoute)
+{
+    std::string dl = g_dir + "/core-download";
+    ASSERT_EQ(run({"mkdir", "-p", dl}, {}, 10), 0);
+    write_text(dl + "/CORE.INF",
+        "[Version]\nSignature=\"$Windows NT$\"\nClass=Printer\n"
+        "[Manufacturer]\nTessal=Models,NTamd64,NTx86\n"
+        "[Models.NTamd64]\n\"Tessal PS\"=GENERIC-PS.PPD\n\"Tessal GPD\"=TESSAL.GPD\n"
+        "[Models.NTx86]\n\"Tessal PS\"=GENERIC-PS.PPD\n\"Tessal GPD\"=TESSAL.GPD\n"
+        "[GENERIC-PS.PPD]\nInclude=NTPRINT.INF\nNeeds=PSCRIPT.OEM\nCopyFiles=@GENERIC-PS.PPD\n"
+        "[TESSAL.GPD]\nInclude=NTPRINT.INF\nNeeds=UNIDRV.OEM\nCopyFiles=@TESSAL.GPD\n");
+    write_text(dl + "/tessal.gpd", "*GPDSpecVersion: \"1.0\"\n");
+    ASSERT_EQ(run({"cp", std::string(DIST_DIR) + "/generic-ps/generic-ps.ppd", dl + "/Generic-PS.ppd"},
+                  {}, 10),
+        0);
+
+    int st;
+    std::string out = sandbox("if tessal-driver add " + dl
+            + " --model 'Tessal GPD' --queue gpdq tessalout:$SANDBOX_OUT; then echo made; fi\n"
+              "lpstat -p gpdq 2>&1 || true\n",
+        &st);
+    ASSERT_EQ(st, 0) << out;
+    EXPECT_NE(out.find("Unidrv (Needs=UNIDRV.OEM)"), std::string::npos) << out;
+    EXPECT_EQ(out.find("made"), std::string::npos) << out;
+    EXPECT_EQ(out.find("printer gpdq"), std::string::npos) << out;
+
+    out = sandbox(
+        "tessal-driver add " + dl + " --model 'Tessal PS' --queue psq tessalout:$SANDBOX_OUT\n", &st);
+    ASSERT_EQ(st, 0) << out;
+    EXPECT_NE(out.find("without Wine"), std::string::npos) << out;
+    int id = cups_submit("psq", g_pdf, {}, "");
+    ASSERT_GT(id, 0);
+    cups_job s = cups_wait_job(id, 300);
+    EXPECT_EQ(s.state, IPP_JSTATE_COMPLETED) << cups_log();
+    std::string printed = read_text(g_out + "/job-" + std::to_string(id) + ".prn");
+    EXPECT_EQ(printed.compare(0, 4, "%!PS"), 0) << printed.substr(0, 40);
+    sandbox("lpadmin -x psq");
+}
+
 void kill_everything()
 {
     for (int round = 0; round < 3; round++) {
