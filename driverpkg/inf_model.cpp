@@ -79,12 +79,6 @@ bool read_models(const InfFile &inf, const std::string &manufacturer, const std:
   return true;
 }
 
-// A file named by the INF goes into the package folder: a plain name only.
-bool plain_file_name(const std::string &name) {
-  return !name.empty() && name != "." && name != ".." &&
-         name.find_first_of("/\\:") == std::string::npos;
-}
-
 // Where AddPrinterDriverEx finds a driver's files.
 const long printer_driver_dir = 66000;
 
@@ -100,7 +94,7 @@ struct DriverReader {
 };
 
 bool add_file(DriverReader *r, const InfFile &inf, int line, const std::string &name) {
-  if (!plain_file_name(name)) {
+  if (!inf_plain_file_name(name)) {
     *r->error = inf_where(inf, line, "'" + name + "' is not a plain file name");
     return false;
   }
@@ -142,7 +136,7 @@ bool destination(DriverReader *r, const InfFile &inf, const std::string &list, l
 
 bool add_to(DriverReader *r, const InfFile &inf, int line, const std::string &name, long dirid) {
   if (dirid == printer_driver_dir) return add_file(r, inf, line, name);
-  if (!plain_file_name(name)) {
+  if (!inf_plain_file_name(name)) {
     *r->error = inf_where(inf, line, "'" + name + "' is not a plain file name");
     return false;
   }
@@ -240,19 +234,14 @@ bool read_install(DriverReader *r, const InfFile &inf, const InfSection &s) {
   return true;
 }
 
-bool ends_with(const std::string &s, const char *suffix) {
-  std::string l = inf_lower(s), t = suffix;
-  return l.size() >= t.size() && l.compare(l.size() - t.size(), t.size(), t) == 0;
-}
-
 // The core shows in Needs=, else in the files the core supplies.
 void core_from_files(InfDriver *d) {
   std::string drv = inf_lower(d->driver_file);
   if (drv == "unidrv.dll") set_core(d, InfCore::unidrv, "DriverFile=" + d->driver_file);
   if (drv == "pscript5.dll") set_core(d, InfCore::pscript, "DriverFile=" + d->driver_file);
-  if (d->driver_file.empty() && ends_with(d->data_file, ".gpd"))
+  if (d->driver_file.empty() && inf_ends_with(d->data_file, ".gpd"))
     set_core(d, InfCore::unidrv, "DataFile=" + d->data_file);
-  if (d->driver_file.empty() && ends_with(d->data_file, ".ppd"))
+  if (d->driver_file.empty() && inf_ends_with(d->data_file, ".ppd"))
     set_core(d, InfCore::pscript, "DataFile=" + d->data_file);
 }
 
@@ -267,34 +256,12 @@ const InfSection *install_section(const InfFile &inf, const InfModel &m, std::st
   return nullptr;
 }
 
-const InfLine *disk_line(const InfFile &inf, const char *table, InfArch arch, const std::string &key) {
-  for (std::string name : {std::string(table) + "." + inf_arch_name(arch), std::string(table)})
-    if (const InfSection *s = inf_section(inf, name))
-      if (const InfLine *l = inf_key(*s, key)) return l;
-  return nullptr;
-}
-
-std::string folder(std::string path) {
-  for (char &c : path)
-    if (c == '\\') c = '/';
-  size_t a = path.find_first_not_of('/');
-  path = a == std::string::npos ? "" : path.substr(a);
-  while (!path.empty() && path.back() == '/') path.pop_back();
-  return path;
-}
-
-bool safe_folder(const std::string &path) {
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find('/', start);
-    if (end == std::string::npos) end = path.size();
-    if (path.compare(start, end - start, "..") == 0 && end - start == 2) return false;
-    start = end + 1;
-  }
-  return path.find(':') == std::string::npos;
-}
-
 }  // namespace
+
+bool inf_plain_file_name(const std::string &name) {
+  return !name.empty() && name != "." && name != ".." &&
+         name.find_first_of("/\\:") == std::string::npos;
+}
 
 const char *inf_arch_name(InfArch arch) { return arch == InfArch::amd64 ? "amd64" : "x86"; }
 
@@ -379,47 +346,4 @@ bool inf_driver(const InfFile &inf, const std::vector<InfFile> &included, const 
                                &driver->help_file})
     if (!f->empty() && !add_file(&r, inf, s->number, *f)) return false;
   return true;
-}
-
-bool inf_source(const InfFile &inf, InfArch arch, const std::string &file, InfSource *source,
-                std::string *error) {
-  *source = InfSource{};
-  const InfLine *f = disk_line(inf, "SourceDisksFiles", arch, file);
-  if (!f) return true;  // beside the INF
-  std::string disk = f->values.empty() ? "" : f->values[0];
-  const InfLine *d = disk_line(inf, "SourceDisksNames", arch, disk);
-  if (!d) {
-    *error = inf_where(inf, f->number, "disk " + disk + " of " + file + " is not in [SourceDisksNames]");
-    return false;
-  }
-  std::string path = d->values.size() > 3 ? folder(d->values[3]) : "";
-  std::string sub = f->values.size() > 1 ? folder(f->values[1]) : "";
-  source->dir = path.empty() ? sub : sub.empty() ? path : path + "/" + sub;
-  if (!safe_folder(source->dir)) {
-    *error = inf_where(inf, f->number, "the folder of " + file + " leaves the download");
-    return false;
-  }
-  if (d->values.size() > 1 && ends_with(d->values[1], ".cab") && plain_file_name(d->values[1]))
-    source->cabinet = path.empty() ? d->values[1] : path + "/" + d->values[1];
-  return true;
-}
-
-std::vector<std::string> inf_cabinets(const InfFile &inf, InfArch arch) {
-  std::vector<std::string> out;
-  for (std::string name : {std::string("SourceDisksNames.") + inf_arch_name(arch),
-                           std::string("SourceDisksNames")}) {
-    const InfSection *s = inf_section(inf, name);
-    if (!s) continue;
-    for (auto &l : s->lines) {
-      if (l.values.size() < 2 || !ends_with(l.values[1], ".cab") || !plain_file_name(l.values[1]))
-        continue;
-      std::string path = l.values.size() > 3 ? folder(l.values[3]) : "";
-      if (!safe_folder(path)) continue;
-      std::string cab = path.empty() ? l.values[1] : path + "/" + l.values[1];
-      bool seen = false;
-      for (auto &c : out) seen = seen || inf_same(c, cab);
-      if (!seen) out.push_back(cab);
-    }
-  }
-  return out;
 }

@@ -37,6 +37,9 @@ struct InfDriver {
   std::vector<std::string> includes;  // INF files named by Include=
 };
 
+// A file named by the INF goes into the package folder: a plain name only.
+bool inf_plain_file_name(const std::string &name);
+
 // Whether [Version] says the INF installs printers.
 bool inf_is_printer_class(const InfFile &inf);
 

@@ -43,6 +43,7 @@ const InfLine *inf_key(const InfSection &section, const std::string &key);
 
 bool inf_same(const std::string &a, const std::string &b);
 std::string inf_lower(const std::string &s);
+bool inf_ends_with(const std::string &s, const char *suffix);  // without regard to case
 
 // "path:line: message", the form of every message about an INF's content.
 std::string inf_where(const InfFile &inf, int line, const std::string &message);
