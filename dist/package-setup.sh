@@ -139,10 +139,22 @@ system_file_count() {
   find "$prefix/drive_c/windows/system32" -maxdepth 1 -type f 2>/dev/null | wc -l
 }
 
+# The print tool that hosts the package's driver: the one built for the
+# driver's Windows architecture when the package names it (driver-arch).
+print_tool() {
+  local arch
+  arch=$(head -c 16 -- "$package_dir/driver-arch" 2>/dev/null) || arch=
+  case $arch in
+    x86 | amd64) [ -f "/usr/lib/tessalwine/$arch/strelwick.exe" ] &&
+      { echo "/usr/lib/tessalwine/$arch/strelwick.exe"; return; } ;;
+  esac
+  echo /usr/bin/strelwick.exe
+}
+
 # A printer whose driver cannot be listed still prints: only a message.
 write_listing() {
   local out=$prefix/caps-$model.txt rc=0
-  timeout 300 "$TESSAL_WINE" /usr/bin/strelwick.exe caps "$model" \
+  timeout 300 "$TESSAL_WINE" "$(print_tool)" caps "$model" \
     </dev/null >"$out.new" 2>>"$log" 9>&- || rc=$?
   # The print tool's exit status is 1 when it has listed the printer.
   if [ "$rc" -eq 1 ] && grep -q '^PAPER=' "$out.new" 2>/dev/null; then

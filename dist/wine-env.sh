@@ -5,8 +5,9 @@
 # After sourcing, the Wine variables below are exported and TESSAL_WINE is the
 # Wine loader to run programs with. WINEPREFIX is the caller's to set.
 
-# Which Windows architecture a prefix gets. 32-bit Wine runs 32-bit Linux
-# processes; on a kernel without 32-bit support (some virtual machines) only
+# Which Windows architecture a prefix gets: 64-bit for a package whose
+# driver is 64-bit. Otherwise 32-bit where the kernel runs 32-bit programs
+# (32-bit Wine needs that); on a kernel without (some virtual machines) only
 # 64-bit Wine works, and the print tool is built for 64-bit Windows to match.
 # An existing prefix keeps the architecture it was made with.
 tessal_wine_arch() {
@@ -17,7 +18,12 @@ tessal_wine_arch() {
       '#arch=win32') echo win32; return ;;
     esac
   fi
-  if /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
+  # A new prefix for a package whose driver is built for 64-bit Windows
+  # (driver-arch in the package folder, named like the prefix) is 64-bit.
+  if [ -n "${WINEPREFIX:-}" ] &&
+     [ "$(head -c 16 -- "/opt/tessalwine/printer_drv/${WINEPREFIX##*/}/driver-arch" 2>/dev/null)" = amd64 ]; then
+    echo win64
+  elif /lib/ld-linux.so.2 --version >/dev/null 2>&1; then
     echo win32
   else
     echo win64

@@ -441,6 +441,121 @@ TEST(CupsEndToEnd, ScalingKeepsDocumentsWhole)
     }
 }
 
+// The test driver's DLLs per Windows architecture this machine runs: 64-bit
+// always, 32-bit where the kernel runs 32-bit programs.
+std::vector<std::pair<std::string, std::string>> driver_builds()
+{
+    std::string dirs = WIN_DIRS; // "<primary arch>:<its dir>:<the other's dir>"
+    size_t a = dirs.find(':'), b = dirs.find(':', a + 1);
+    std::string primary = dirs.substr(b == std::string::npos ? 0 : a + 1, b - a - 1);
+    std::string other = dirs.substr(b + 1);
+    bool primary_32 = dirs.compare(0, a, "i686") == 0;
+    std::vector<std::pair<std::string, std::string>> out;
+    out.push_back({"amd64", primary_32 ? other : primary});
+    if (run({"/lib/ld-linux.so.2", "--version"}, {}, 10) == 0)
+        out.push_back({"x86", primary_32 ? primary : other});
+    return out;
+}
+
+// A printer maker's download: a .zip with the test driver's INF, DLLs and
+// data file (in other letter case than the INF names them), for each
+// architecture this machine runs. tessal-driver lists its model, makes a
+// package and a queue from it (with the print tool of the driver's
+// architecture), the queue prints, and remove takes both away. A queue
+// that cannot be made leaves no package.
+TEST(CupsEndToEnd, DriverDownloadBecomesAQueue)
+{
+    for (auto& [arch, win] : driver_builds()) {
+        SCOPED_TRACE(arch);
+        std::string dl = g_dir + "/download-" + arch;
+        std::string zip = g_dir + "/tessal-driver-" + arch + ".zip";
+        ASSERT_EQ(run({"mkdir", "-p", dl}, {}, 10), 0);
+        std::vector<std::string> files = {std::string(TEST_DRIVER_DIR) + "/tdrv.inf",
+            win + "/tdrv.dll", win + "/tdrvui.dll", std::string(DIST_DIR) + "/tessal-raster/tdrv.txt"};
+        for (const std::string& f : files)
+            ASSERT_EQ(run({"cp", f, dl + "/"}, {}, 10), 0) << f;
+        child_io quiet;
+        quiet.out = g_dir + "/7z.log";
+        ASSERT_EQ(run({"7z", "a", "-tzip", zip, dl + "/."}, quiet, 60), 0) << read_text(quiet.out);
+
+        int st;
+        std::string out = sandbox("tessal-driver list " + zip, &st);
+        ASSERT_EQ(st, 0) << out;
+        EXPECT_NE(out.find("Tessal Raster (Tessal): x86, amd64"), std::string::npos) << out;
+
+        std::string pkg = "byod-" + arch;
+        out = sandbox("if tessal-driver add " + zip + " --package " + pkg
+                + "-fail --queue byodfail --user nosuchuser tessalout:$SANDBOX_OUT; "
+                  "then echo made; fi\nls -a /opt/tessalwine/printer_drv\n",
+            &st);
+        ASSERT_EQ(st, 0) << out;
+        EXPECT_NE(out.find("the package is removed again"), std::string::npos) << out;
+        EXPECT_EQ(out.find(pkg + "-fail"), std::string::npos) << out;
+
+        out = sandbox("tessal-driver add " + zip + " --package " + pkg + " --queue " + pkg
+                + " --user tessaldemo tessalout:$SANDBOX_OUT\n"
+                  "cat /opt/tessalwine/printer_drv/"
+                + pkg + "/driver-arch",
+            &st);
+        ASSERT_EQ(st, 0) << out;
+        EXPECT_NE(out.find("holds the " + arch + " driver"), std::string::npos) << out;
+        int id = cups_submit(pkg, g_pdf, {}, "");
+        ASSERT_GT(id, 0);
+        cups_job s = cups_wait_job(id, 300);
+        ASSERT_EQ(s.state, IPP_JSTATE_COMPLETED) << cups_log() << daemon_log();
+        EXPECT_EQ(s.impressions, 2);
+        std::string printed = read_text(g_out + "/job-" + std::to_string(id) + ".prn");
+        EXPECT_EQ(printed.compare(0, 3, "P6\n"), 0) << printed.substr(0, 40);
+
+        out = sandbox("tessal-driver remove " + pkg + "\n! lpstat -p " + pkg
+                + " 2>/dev/null\n[ ! -e /opt/tessalwine/printer_drv/" + pkg + " ]\n",
+            &st);
+        EXPECT_EQ(st, 0) << out;
+    }
+}
+
+// Drivers on Microsoft's cores: a PostScript one becomes a plain CUPS queue
+// on its PPD, which prints without Wine; a Unidrv one is refused, naming
+// the core, and leaves no queue.
+TEST(CupsEndToEnd, CoreDriversTakeTheirOwnRoute)
+{
+    std::string dl = g_dir + "/core-download";
+    ASSERT_EQ(run({"mkdir", "-p", dl}, {}, 10), 0);
+    write_text(dl + "/CORE.INF",
+        "[Version]\nSignature=\"$Windows NT$\"\nClass=Printer\n"
+        "[Manufacturer]\nTessal=Models,NTamd64,NTx86\n"
+        "[Models.NTamd64]\n\"Tessal PS\"=GENERIC-PS.PPD\n\"Tessal GPD\"=TESSAL.GPD\n"
+        "[Models.NTx86]\n\"Tessal PS\"=GENERIC-PS.PPD\n\"Tessal GPD\"=TESSAL.GPD\n"
+        "[GENERIC-PS.PPD]\nInclude=NTPRINT.INF\nNeeds=PSCRIPT.OEM\nCopyFiles=@GENERIC-PS.PPD\n"
+        "[TESSAL.GPD]\nInclude=NTPRINT.INF\nNeeds=UNIDRV.OEM\nCopyFiles=@TESSAL.GPD\n");
+    write_text(dl + "/tessal.gpd", "*GPDSpecVersion: \"1.0\"\n");
+    ASSERT_EQ(run({"cp", std::string(DIST_DIR) + "/generic-ps/generic-ps.ppd", dl + "/Generic-PS.ppd"},
+                  {}, 10),
+        0);
+
+    int st;
+    std::string out = sandbox("if tessal-driver add " + dl
+            + " --model 'Tessal GPD' --queue gpdq tessalout:$SANDBOX_OUT; then echo made; fi\n"
+              "lpstat -p gpdq 2>&1 || true\n",
+        &st);
+    ASSERT_EQ(st, 0) << out;
+    EXPECT_NE(out.find("Unidrv (Needs=UNIDRV.OEM)"), std::string::npos) << out;
+    EXPECT_EQ(out.find("made"), std::string::npos) << out;
+    EXPECT_EQ(out.find("printer gpdq"), std::string::npos) << out;
+
+    out = sandbox(
+        "tessal-driver add " + dl + " --model 'Tessal PS' --queue psq tessalout:$SANDBOX_OUT\n", &st);
+    ASSERT_EQ(st, 0) << out;
+    EXPECT_NE(out.find("without Wine"), std::string::npos) << out;
+    int id = cups_submit("psq", g_pdf, {}, "");
+    ASSERT_GT(id, 0);
+    cups_job s = cups_wait_job(id, 300);
+    EXPECT_EQ(s.state, IPP_JSTATE_COMPLETED) << cups_log();
+    std::string printed = read_text(g_out + "/job-" + std::to_string(id) + ".prn");
+    EXPECT_EQ(printed.compare(0, 4, "%!PS"), 0) << printed.substr(0, 40);
+    sandbox("lpadmin -x psq");
+}
+
 void kill_everything()
 {
     for (int round = 0; round < 3; round++) {
