@@ -5,7 +5,9 @@
 # installs them with apt, prints a job through the installed files,
 # upgrades to a rebuilt higher version, removes and purges them. After each
 # step the files that the steps so far changed on the overlay must be exactly
-# those that step should leave.
+# those that step should leave, measured against a snapshot of what the host
+# held before the first step: the answer is the same on a host that already
+# has the packages' directories or their service account.
 #
 #   deb_test.sh <source-dir> <stand-in launcher>
 #
@@ -85,31 +87,54 @@ in_root() {
     LANG=C.UTF-8 DEBIAN_FRONTEND=noninteractive "$@"
 }
 
+# A path as the host resolves it, so /lib/... is usr/lib/... where / is
+# merged; without the leading slash.
+host_path() {
+  local dir=
+  [ "${1%/*}" != "$1" ] && dir=$(realpath -m "/${1%/*}") && dir=${dir#/}
+  echo "${dir:+$dir/}${1##*/}"
+}
+
+# The snapshot, taken on the overlay before the first step: the host's
+# directories (and links to them, as /lib is where / is merged), and whether
+# it has the service account. A directory the host
+# already had is shared with it: a step that keeps it, changes its mode or
+# removes it again (dpkg does, when it is empty) makes no change of the
+# packages'.
+snapshot_host() {
+  (cd "$root" && find . -xdev -mindepth 1 -xtype d -printf '%P\n') | sort >"$work/host-dirs"
+  account_existed=
+  in_root getent passwd tessalwine >/dev/null && account_existed=1
+}
+
+host_had_dir() {
+  grep -qxF -- "$1" "$work/host-dirs"
+}
+
 # What the steps so far left on the overlay: files, links and whiteouts, and
-# directories the host does not have; less the package tools' own records.
+# directories the host did not have; less the package tools' own records.
 changes() {
   (cd "$rw/up" && find . -mindepth 1 -printf '%y %P\n') | while read -r type path; do
-    [ "$type" = d ] && [ -e "/$path" ] && continue
+    [ "$type" = d ] || [ "$type" = c ] && host_had_dir "$path" && continue
     echo "$path"
   done | grep -Ev "$noise" | sort
 }
 
-# What the steps should have left: the packages' files (and their directories
-# that the host lacks) with the extra paths given. A path's directory is
-# taken as the host has it, so /lib/... is usr/lib/... where / is merged.
+# What the steps should have left: the packages' files and the extra paths
+# given, less the directories the host already had.
 expected() { # expected <packages> -- <extra paths...>
-  local pkgs=() p dir
+  local pkgs=() p
   while [ "$1" != -- ]; do pkgs+=("$1"); shift; done
   shift
   { [ ${#pkgs[@]} = 0 ] || in_root dpkg-query -L "${pkgs[@]}" | while read -r p; do
       # dpkg-query -L lists "/." and a blank line between packages.
       case $p in "" | /.) continue ;; esac
-      [ -d "$root$p" ] && [ -e "$p" ] && continue
-      dir=$(realpath -m "${p%/*}/.")
-      echo "${dir#/}/${p##*/}" | sed 's,^/,,'
+      host_path "${p#/}"
     done
     printf '%s\n' "$@"
-  } | grep -v '^$' | sort -u
+  } | grep -v '^$' | sort -u | while read -r p; do
+    host_had_dir "$p" || echo "$p"
+  done
 }
 
 check_changes() { # check_changes <step> <expected list>
@@ -202,6 +227,7 @@ inside() {
   snapshot_dpkg || { fail "the host's package database stayed busy"; check_done; }
   mount -t overlay tessaldebroot -o "lowerdir=/,upperdir=$rw/up,workdir=$rw/work" "$root" \
     || { fail "overlay of /"; check_done; }
+  snapshot_host
   mount --rbind /dev "$root/dev"
   mount --rbind /sys "$root/sys"
   mount -t proc proc "$root/proc"
@@ -214,9 +240,11 @@ inside() {
     var/lib/systemd/deb-systemd-helper-enabled/zk_filter.service.dsh-also
     var/lib/systemd/deb-systemd-helper-enabled/zk_filter.socket.dsh-also)
   local pkgs=(tessalwine tessalwine-samples)
-  # The service account the postinst adds; Debian keeps system users on purge.
+  # The service account the postinst adds, unless the host has it already;
+  # Debian keeps system users on purge.
   local account=(etc/.pwd.lock etc/group etc/group- etc/gshadow etc/gshadow- etc/passwd etc/passwd-
     etc/shadow etc/shadow- run/adduser var/lib/tessalwine)
+  [ -n "$account_existed" ] && account=()
 
   # Install: the files, the socket enabled, nothing started.
   apt_step install install "${debs1[@]}"

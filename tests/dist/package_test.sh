@@ -140,6 +140,18 @@ done
 detail="leaks:$leaks"
 check "launcher: no Wine process keeps an extra descriptor, the caller's WINE* variables or a name bash cannot hold" \
   test -z "$leaks"
+
+# --- The program itself gets the job's options and nothing else of the
+# caller's; a name bash cannot unset goes only when the launcher starts
+# itself again with a fresh environment.
+as_user "$home" env WINEPREFIX="$prefix" DISPLAY= WINEDEBUG=+all BAD-NAME=x OPT_TRAY=2 \
+  timeout 120 "$launcher" "$crash_exe" env >"$work/env" 2>"$work/err"
+rc=$?
+program_env=$(tr -d '\r' <"$work/env")
+detail="rc=$rc err=$(tail -n 3 "$work/err") seen: $(grep -E '^(BAD-NAME|WINEDEBUG|OPT_)' <<<"$program_env" | tr '\n' ' ')"
+check "launcher: the program gets the job's options, not the caller's WINEDEBUG or a name bash cannot unset" \
+  eval 'test "$rc" = 0 && grep -qx OPT_TRAY=2 <<<"$program_env" \
+    && ! grep -qE "^(BAD-NAME=|WINEDEBUG=\+all)" <<<"$program_env"'
 prefix_servers() {
   local pid n=0
   for pid in $(pgrep -u "$uid" -f '^/usr/lib/wine/wineserver'); do
@@ -217,6 +229,22 @@ check "an upgraded driver sets the printer up again" \
   eval 'test "$rc" = 0 -a "$before" != "$after" \
     -a "$(grep -c "^Tessal Generic$tab" <<<"$after")" = 1 \
     && grep -q "^Tessal Second (A4)$tab" <<<"$after"'
+
+# --- So does a new driver of the same size as the old one.
+run_sh "$home" "Tessal Generic"
+cp -a "$pkg" "$work/pkg-same-size"
+sed -i 's/^\*FileVersion: "1\.0"$/*FileVersion: "1.1"/' "$work/pkg-same-size/generic-ps.ppd"
+touch -d '2001-02-03 04:05:06' "$work/pkg-same-size/generic-ps.ppd"
+sizes="$(stat -c %s "$pkg/generic-ps.ppd") $(stat -c %s "$work/pkg-same-size/generic-ps.ppd")"
+mount --bind "$work/pkg-same-size" "$pkg"
+before=$(cat "$prefix/tessal-ready")
+run_sh "$home" "Tessal Generic"
+after=$(cat "$prefix/tessal-ready")
+umount "$pkg"
+detail="rc=$rc sizes=$sizes err=$err before=[$before] after=[$after]"
+check "a new driver of the same size sets the printer up again" \
+  eval 'test "$rc" = 0 -a "$before" != "$after" -a "${sizes% *}" = "${sizes#* }" \
+    -a "$(grep -c "^Tessal Generic$tab" <<<"$after")" = 1'
 
 # --- Two first runs at once set the prefix up once and both succeed.
 home=$(new_home together)

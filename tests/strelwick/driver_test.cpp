@@ -58,14 +58,19 @@ void print_and_compare(const std::string& variant, const std::vector<TestImage>&
 
 TEST(StrelwickDriverHost, EngineBitmapsAtEveryDepth)
 {
+    // Odd page widths (413 at A4): rows padded to 4 bytes as the driver
+    // expects. An RGB palette has red in the first byte; widen=1 reads 4 bpp
+    // rows back through EngCopyBits.
     struct Case {
         int bpp, colours, tolerance;
-    } cases[] = {
-        {1, 2, 0}, {4, 16, 1}, {8, 256, 26}, {16, 1 << 24, 8}, {24, 1 << 24, 0}, {32, 1 << 24, 0}};
+        const char* more;
+    } cases[] = {{1, 2, 0, ""}, {4, 16, 1, ""}, {8, 256, 26, ""}, {16, 1 << 24, 8, ""},
+        {24, 1 << 24, 0, ""}, {32, 1 << 24, 0, ""}, {24, 1 << 24, 0, "palette=rgb\n"},
+        {32, 1 << 24, 0, "palette=rgb\n"}, {4, 16, 1, "widen=1\n"}};
     for (const Case& c : cases) {
         std::vector<TestImage> pictures
             = {make_test_picture(301, 207, c.colours), make_test_picture(157, 99, c.colours)};
-        print_and_compare("surface=engine\nbpp=" + std::to_string(c.bpp) + "\n", pictures,
+        print_and_compare("surface=engine\nbpp=" + std::to_string(c.bpp) + "\n" + c.more, pictures,
             {bmp(24, false), bmp(c.colours <= 256 ? 8 : 32, true)}, c.tolerance);
     }
     // The device mode carries PAGESIZE to the driver.
@@ -75,23 +80,32 @@ TEST(StrelwickDriverHost, EngineBitmapsAtEveryDepth)
 
 TEST(StrelwickDriverHost, HalftoneForAMonochromeDriver)
 {
-    // Black and white stay solid; a mid grey becomes a pattern of about half black.
+    // Black and white stay solid.
     print_and_compare(
         "surface=engine\nbpp=1\nhalftone=1\n", {make_test_picture(120, 80, 2)}, {bmp(1, false)}, 0);
+    // A colour becomes a pattern about as dark as its luminance: mid grey
+    // about half black, pure red darker than green and blue darker still.
+    struct Case {
+        unsigned rgb;
+        int minBlackPercent, maxBlackPercent;
+    } cases[] = {{0x808080, 40, 60}, {0xff0000, 62, 78}, {0x00ff00, 33, 50}, {0x0000ff, 83, 95}};
     ASSERT_TRUE(set_driver_variant("surface=engine\nbpp=1\nhalftone=1\n"));
-    RunResult r
-        = print_on("Tessal Driver", bmp_string(make_image(64, 64, 0x808080), bmp(24, false)));
-    ASSERT_EQ(r.exitCode, 1) << r.err;
-    std::vector<TestImage> pages;
-    std::string why;
-    ASSERT_TRUE(decode_ppm_pages(r.out, &pages, &why)) << why;
-    ASSERT_EQ(pages.size(), 1u);
-    int black = 0;
-    for (int y = 0; y < 64; y++)
-        for (int x = 0; x < 64; x++)
-            black += pixel_at(pages[0], x, y) == 0;
-    EXPECT_GT(black, 64 * 64 * 4 / 10);
-    EXPECT_LT(black, 64 * 64 * 6 / 10);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.rgb);
+        RunResult r
+            = print_on("Tessal Driver", bmp_string(make_image(64, 64, c.rgb), bmp(24, false)));
+        ASSERT_EQ(r.exitCode, 1) << r.err;
+        std::vector<TestImage> pages;
+        std::string why;
+        ASSERT_TRUE(decode_ppm_pages(r.out, &pages, &why)) << why;
+        ASSERT_EQ(pages.size(), 1u);
+        int black = 0;
+        for (int y = 0; y < 64; y++)
+            for (int x = 0; x < 64; x++)
+                black += pixel_at(pages[0], x, y) == 0;
+        EXPECT_GE(black * 100, 64 * 64 * c.minBlackPercent);
+        EXPECT_LE(black * 100, 64 * 64 * c.maxBlackPercent);
+    }
 }
 
 TEST(StrelwickDriverHost, HalftoneKeepsToneAtEveryDepthAndAcrossBands)
@@ -420,6 +434,9 @@ TEST(StrelwickDriverHost, JobOptionsReachTheDeviceModeOrNothingPrints)
             "PAGESIZE=20 (Env10): the driver of Tessal Driver did not select this "
             "paper; nothing printed\n"},
         {"INPUTBIN=7", "INPUTBIN=7: the driver of Tessal Driver does not offer this input bin"},
+        {"MEDIATYPE=3",
+            "MEDIATYPE=3: the driver of Tessal Driver does not offer this media type; nothing "
+            "printed\n"},
         {"COPIES=100",
             "COPIES=100: the driver of Tessal Driver did not select this number of "
             "copies (it keeps 1); nothing printed\n"},

@@ -13,6 +13,9 @@
 //   surface=engine|device   engine-managed bitmap, or a device surface
 //   bpp=1|4|8|16|24|32      format of an engine-managed bitmap
 //   halftone=1              1 bpp: ask the engine for a halftone
+//   palette=rgb             24 or 32 bpp: an RGB palette, red in the first byte
+//   widen=1                 4 bpp: read each band through an 8 bpp copy that
+//                           EngCopyBits makes
 //   band=<rows>             engine bitmap of this many rows, banding
 //   hook=copybits|bitblt|stretchblt   what a device surface hooks
 //   fail=pdev|surface|startpage   DrvEnablePDEV, DrvEnableSurface or DrvStartPage fails
@@ -45,6 +48,9 @@
 //                           "TDRV paper=9 dpi=300x300 duplex=1 bin=1 color=2
 //                           media=1 copies=1 collate=0 doc=<UTF-8 name>\n"
 //
+// Like many drivers it steps through an engine bitmap by the stride Windows
+// gives one (rows padded to 4 bytes), not by the surface's lDelta.
+//
 // As a user-mode driver it writes with WritePrinter and allocates with
 // HeapAlloc where a kernel-mode one would use EngWritePrinter and EngAllocMem.
 #include <windows.h>
@@ -59,6 +65,7 @@ struct Options {
     int device, bpp, halftone, band, hooks, failPdev, failSurface, failStartPage, crashStartPage,
         record, clipEnum, bandsXOnly, bandsEndless, bandsOffPage, hangStartPage, answered, rops,
         blend;
+    int rgbPalette, widen;
 };
 
 struct Pdev {
@@ -172,6 +179,10 @@ static void ReadOptions(HDEV hdev, Options* o)
             o->rops = atoi(v);
         else if (!strcmp(line, "blend"))
             o->blend = atoi(v);
+        else if (!strcmp(line, "palette"))
+            o->rgbPalette = !strcmp(v, "rgb");
+        else if (!strcmp(line, "widen"))
+            o->widen = atoi(v);
     }
 }
 
@@ -229,14 +240,17 @@ static HPALETTE MakePalette(Pdev* p)
         return EngCreatePalette(PAL_INDEXED, n, p->palColors, 0, 0, 0);
     if (bpp == 16)
         return EngCreatePalette(PAL_BITFIELDS, 0, NULL, 0xF800, 0x07E0, 0x001F);
+    if (p->opt.rgbPalette && !p->opt.device)
+        return EngCreatePalette(PAL_RGB, 0, NULL, 0, 0, 0);
     return EngCreatePalette(PAL_BGR, 0, NULL, 0, 0, 0);
 }
 
-// 0x00RRGGBB of pixel x of a surface row, under the device palette.
-static ULONG SurfaceRgb(Pdev* p, const BYTE* row, LONG x)
+// 0x00RRGGBB of pixel x of a surface row of `bpp` bits a pixel, under the
+// device palette.
+static ULONG SurfaceRgb(Pdev* p, int bpp, const BYTE* row, LONG x)
 {
     ULONG v;
-    switch (p->opt.bpp) {
+    switch (bpp) {
     case 1:
         v = row[x >> 3] >> (7 - (x & 7)) & 1;
         break;
@@ -252,9 +266,11 @@ static ULONG SurfaceRgb(Pdev* p, const BYTE* row, LONG x)
         return (r * 255 / 31) << 16 | (g * 255 / 63) << 8 | b * 255 / 31;
     }
     case 32:
-        return *(const ULONG*)(row + 4 * x) & 0xFFFFFF;
+        v = *(const ULONG*)(row + 4 * x) & 0xFFFFFF;
+        return p->opt.rgbPalette ? (v & 0xFF) << 16 | (v & 0xFF00) | v >> 16 : v;
     default:
-        return row[3 * x] | row[3 * x + 1] << 8 | row[3 * x + 2] << 16;
+        v = row[3 * x] | row[3 * x + 1] << 8 | row[3 * x + 2] << 16;
+        return p->opt.rgbPalette ? (v & 0xFF) << 16 | (v & 0xFF00) | v >> 16 : v;
     }
     ULONG c = v < p->palCount ? p->palColors[v] : 0;
     return (c & 0xFF) << 16 | (c & 0xFF00) | c >> 16;
@@ -267,13 +283,19 @@ static int WriteHeader(Pdev* p)
     return Write(p, head, (DWORD)n);
 }
 
-// Writes surface rows [0, rows) as page rows.
-static int WriteSurfaceRows(Pdev* p, SURFOBJ* so, LONG rows)
+// Row y of an engine bitmap of `bpp` bits a pixel, as Windows lays one out.
+static const BYTE* BitmapRow(SURFOBJ* so, int bpp, LONG y)
+{
+    LONG stride = (so->sizlBitmap.cx * bpp + 31) / 32 * 4;
+    return (const BYTE*)so->pvScan0 + (LONG_PTR)y * (so->lDelta < 0 ? -stride : stride);
+}
+
+static int WriteRows(Pdev* p, SURFOBJ* so, int bpp, LONG rows)
 {
     for (LONG y = 0; y < rows; y++) {
-        const BYTE* src = (const BYTE*)so->pvScan0 + (LONG_PTR)y * so->lDelta;
+        const BYTE* src = BitmapRow(so, bpp, y);
         for (LONG x = 0; x < p->width; x++) {
-            ULONG c = SurfaceRgb(p, src, x);
+            ULONG c = SurfaceRgb(p, bpp, src, x);
             p->row[3 * x] = (BYTE)(c >> 16);
             p->row[3 * x + 1] = (BYTE)(c >> 8);
             p->row[3 * x + 2] = (BYTE)c;
@@ -381,6 +403,30 @@ static int DrawBlends(SURFOBJ* so)
             EngDeleteSurface(made[i]);
     }
     return ok;
+}
+
+// widen=1: the rows through an 8 bpp copy of the same palette indices.
+static int WriteWidenedRows(Pdev* p, SURFOBJ* so, LONG rows)
+{
+    SIZEL size = {p->width, rows};
+    HSURF h = (HSURF)EngCreateBitmap(size, 0, BMF_8BPP, BMF_TOPDOWN, NULL);
+    SURFOBJ* wide = h ? EngLockSurface(h) : NULL;
+    RECTL to = {0, 0, p->width, rows};
+    POINTL from = {0, 0};
+    int ok = wide && EngCopyBits(wide, so, NULL, NULL, &to, &from) && WriteRows(p, wide, 8, rows);
+    if (wide)
+        EngUnlockSurface(wide);
+    if (h)
+        EngDeleteSurface(h);
+    return ok;
+}
+
+// Writes surface rows [0, rows) as page rows.
+static int WriteSurfaceRows(Pdev* p, SURFOBJ* so, LONG rows)
+{
+    if (p->opt.widen && p->opt.bpp == 4)
+        return WriteWidenedRows(p, so, rows);
+    return WriteRows(p, so, p->opt.bpp, rows);
 }
 
 // ---- DDI entry points ----------------------------------------------------------------
