@@ -137,7 +137,9 @@ bool relay_output(int pipe_fd, int conn)
         if (n <= 0)
             return writing;
         if (writing && wire_send_all(conn, buf, (size_t)n) != 0) {
+            int err = errno;
             fputs("write incomplete.\n", stderr);
+            fprintf(stderr, "printer data: cannot relay to the filter: %s\n", strerror(err));
             writing = false;
         }
     }

@@ -141,6 +141,7 @@ TEST_F(DaemonTest, ClientVanishingMidRelayLeavesNothingBehind)
     EXPECT_TRUE(WIFEXITED(status));
     StubRecord r = record();
     EXPECT_EQ(1, count_of(rig_log(), "write incomplete.\n"));
+    EXPECT_EQ(1, count_of(rig_log(), "printer data: cannot relay to the filter: "));
     EXPECT_TRUE(rig_wait_log(("wait for zk pid:" + std::to_string(r.pid)).c_str(), 1000));
     // The tool was reaped by the worker, not handed to us as an orphan.
     EXPECT_EQ(-1, rig_reap_adopted(200));
