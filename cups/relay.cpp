@@ -59,7 +59,7 @@ static bool drain(relay* r)
             if (r->received == 0)
                 fprintf(stderr, "INFO: Receiving printer data\n");
             if (!write_all(r->out, buf, (size_t)n))
-                return fail(r, "cannot write printer data", errno);
+                return fail(r, "cannot write printer data to the filter's output (stdout)", errno);
             r->received += (uint64_t)n;
             continue;
         }

@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <poll.h>
 #include <stdio.h>
+#include <string.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -154,7 +155,9 @@ relay_end relay_job(int conn, int tool_in, int tool_out)
         if (p[2].revents)
             take_output(&r);
         if ((p[0].revents & POLLOUT) && !flush(&r, &r.output, conn)) {
+            int err = errno;
             fputs("write incomplete.\n", stderr);
+            fprintf(stderr, "printer data: cannot relay to the filter: %s\n", strerror(err));
             return client_gone();
         }
     }

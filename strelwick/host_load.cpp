@@ -8,6 +8,7 @@
 #include <string.h>
 
 #include "pe_imports.h"
+#include "print_output.h"
 #include "strelwick.h"
 
 // What binding found: the names it could not bind, for one message.
@@ -43,6 +44,8 @@ static void* Resolve(const ImportSlot* imp, int* engine)
         *engine = 1;
         return FindEngineCallback(imp->name);
     }
+    if (void* streamed = StreamedImport(imp->dll, imp->name))
+        return streamed;
     HMODULE dep = LoadLibraryA(imp->dll);
     if (!dep)
         return NULL;

@@ -13,6 +13,7 @@
 #include <string.h>
 
 #include "page_reader.h"
+#include "print_output.h"
 #include "strelwick.h"
 
 static const char* BaseName(const char* path)
@@ -287,7 +288,7 @@ static int PrintPages(HostJob* job)
         BmpPage page;
         if (!ReadFileHeader(reader, fileHeader) || !ReadBmpPage(reader, fileHeader, &page))
             break;
-        ok = PrintPage(job, &page);
+        ok = PrintPage(job, &page) && !OutputFailed();
         free(page.dib);
         if (!ok)
             break;

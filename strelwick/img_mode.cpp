@@ -9,6 +9,7 @@
 #include "dib_layout.h"
 #include "driver_host.h"
 #include "page_reader.h"
+#include "print_output.h"
 
 static void LogDibHeader(const DibHeader* h)
 {
@@ -129,7 +130,8 @@ int DrawImageToPrinter(char* szPrinterName, char* filename)
     }
     DRIVER_INFO_3A* driver = NULL;
     if (FindOwnDriver(szPrinterName, &driver)) {
-        int ok = HostPrintImages(szPrinterName, driver);
+        StartOutputStream(szPrinterName);
+        int ok = HostPrintImages(szPrinterName, driver) && !OutputFailed();
         free(driver);
         return ok;
     }
@@ -147,8 +149,13 @@ int DrawImageToPrinter(char* szPrinterName, char* filename)
         }
         if (!DrawBmpPage(hdc, reader, fileHeader))
             break;
+        if (OutputFailed()) {
+            StopPageReader(reader);
+            AbortDoc(hdc);
+            return 0;
+        }
     }
     StopPageReader(reader);
     EndDoc(hdc);
-    return 1;
+    return !OutputFailed();
 }

@@ -2,6 +2,8 @@
 // the mode, the printer DC and its document and pages.
 #include "strelwick.h"
 
+#include "print_output.h"
+
 #include <stdlib.h>
 #include <string.h>
 
@@ -83,6 +85,10 @@ HDC StartPrinterDoc(LPSTR szPrinterName, DevModeAdjust adjust)
         dbg_log("failed to CreateDC:%d\n", LastError());
         return NULL;
     }
+    // wineps is loaded now; from StartDoc on its writes go to our writer,
+    // which skips the spool file for a "|cat" port.
+    StartOutputStream(szPrinterName);
+    StreamModuleOutput(GetModuleHandleA("wineps.drv"));
     if (adjust == ADJUST_PAGE_OPTIONS)
         dbg_log("CreateDC got hdc=%08x\n", (unsigned)(UINT_PTR)hdc);
     WCHAR docName[256];

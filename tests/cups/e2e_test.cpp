@@ -192,6 +192,26 @@ TEST(CupsEndToEnd, TwoPagePdfPrintsBothPages)
     }
 }
 
+// The printer gets page 1's data while later pages are still on their way:
+// the print tool reads one page ahead, so it reads the last of three only
+// after page 1 is printed, and the filter receives printer data before it
+// has sent the last page.
+TEST(CupsEndToEnd, PageOneReachesThePrinterBeforeTheLastPageIsSent)
+{
+    size_t log_before = cups_log().size();
+    int id = cups_submit("tessal", std::string(DIST_DIR) + "/../cups/demo/sample.pdf", {}, "");
+    ASSERT_GT(id, 0);
+    cups_job s = cups_wait_job(id, 300);
+    ASSERT_EQ(s.state, IPP_JSTATE_COMPLETED) << cups_log() << daemon_log();
+    EXPECT_EQ(s.impressions, 3);
+    std::string log = cups_log().substr(log_before);
+    size_t receiving = log.find("Receiving printer data");
+    size_t last = log.find("Sent page 3");
+    ASSERT_NE(receiving, std::string::npos) << log;
+    ASSERT_NE(last, std::string::npos) << log;
+    EXPECT_LT(receiving, last) << log;
+}
+
 // The sample packages' queue PPDs are made from the listings kept beside
 // them: each driver, set up as a job would set it up, still lists exactly
 // that.

@@ -727,6 +727,30 @@ TEST(FilterDaemon, NoPrinterDataIsAnError)
         << r.err;
 }
 
+// Printer data the filter cannot pass on fails the job, naming the cause and
+// the place, instead of ending as printed.
+TEST(FilterDaemon, FullOutputNamesTheCause)
+{
+    fake_daemon d;
+    d.mode = FAKE_REPLY_FIRST;
+    d.reply = "printer data";
+    ASSERT_TRUE(fake_start(&d));
+    child_io io;
+    io.in = raster_for("Gray", "A4", "300");
+    io.out = "/dev/full";
+    io.err = g_dir + "/full.err";
+    io.env = {"PPD=" + g_ppd};
+    int status = wait_for(spawn({filter_path(), "1", "u", "t", "1", ""}, io), 120);
+    fake_stop(&d);
+    std::string err = read_text(io.err);
+    EXPECT_NE(status, 0) << err;
+    EXPECT_NE(err.find(": cannot write printer data to the filter's output (stdout): No space "
+                       "left on device\n"),
+        std::string::npos)
+        << err;
+    EXPECT_EQ(err.find("INFO: Printed"), std::string::npos) << err;
+}
+
 // A driver that answers before reading the pages: far more data than the
 // socket buffers hold, so a filter that only reads after sending hangs.
 TEST(FilterDaemon, EarlyAnswerDoesNotDeadlock)

@@ -449,3 +449,35 @@ TEST(StrelwickDriverHost, JobOptionsReachTheDeviceModeOrNothingPrints)
         EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     }
 }
+
+// The driver's writes reach stdout as it makes them, not at the end of the
+// document: page 2 is held back until page 1's data has arrived. A write
+// that fails ends the job with its cause, and nothing follows the cut page.
+TEST(StrelwickDriverHost, PrinterDataStreamsAndAFailedWriteEndsTheJob)
+{
+    ASSERT_TRUE(set_driver_variant("surface=engine\nbpp=24\n"));
+    TestImage picture = make_test_picture(50, 40, 1 << 24);
+    std::string page = bmp_string(picture, bmp(24, false));
+    InputHold hold;
+    hold.at = page.size();
+    hold.until = [](const std::string& out) {
+        std::vector<TestImage> pages;
+        std::string why;
+        return decode_ppm_pages(out, &pages, &why) && pages.size() == 1;
+    };
+    RunResult r = run_tool({"img"}, {"MODEL=Tessal Driver", "DPI=50x50"}, page + page, false, &hold);
+    ASSERT_FALSE(r.timedOut) << "page 1's data did not come before page 2 was sent\n" << r.err;
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    std::vector<TestImage> pages;
+    std::string why;
+    ASSERT_TRUE(decode_ppm_pages(r.out, &pages, &why)) << why;
+    EXPECT_EQ(pages.size(), 2u);
+
+    r = run_tool_into("/dev/full", {"img"}, {"MODEL=Tessal Driver", "DPI=50x50"}, page + page);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("printer data: cannot write to the print tool's output (stdout) after 0 "
+                         "bytes: no space left on device; the job ends\n"),
+        std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find("copy 40 scanline"), std::string::npos) << r.err;
+}

@@ -147,6 +147,29 @@ TEST(StrelwickBadStreams, PrinterProblems)
     EXPECT_EQ(r.out, "");
 }
 
+// wineps's writes reach stdout as it makes them: page 2 is held back until
+// page 1 has arrived whole. A write that fails ends the job with its cause.
+TEST(StrelwickBadStreams, PrinterDataStreamsAndAFailedWriteEndsTheJob)
+{
+    std::string page = small_page();
+    InputHold hold;
+    hold.at = page.size();
+    hold.until = [](const std::string& out) { return out.find("showpage") != std::string::npos; };
+    RunResult r = run_tool({"img"}, {std::string("MODEL=") + kStdoutPrinter}, page + page, false,
+        &hold);
+    ASSERT_FALSE(r.timedOut) << "page 1's data did not come before page 2 was sent\n" << r.err;
+    EXPECT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_EQ(page_count(r.out), 2);
+
+    r = run_tool_into("/dev/full", {"img"}, {std::string("MODEL=") + kStdoutPrinter}, page + page);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("printer data: cannot write to the print tool's output (stdout) after 0 "
+                         "bytes: no space left on device; the job ends\n"),
+        std::string::npos)
+        << r.err;
+    EXPECT_EQ(r.err.find("copy 10 scanline"), std::string::npos) << r.err;
+}
+
 TEST(StrelwickCommandLine, ModeWords)
 {
     RunResult r = run_tool({}, {}, "");

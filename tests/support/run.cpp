@@ -13,7 +13,7 @@
 #include <unistd.h>
 
 RunResult run_command(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-    const std::string& input, int timeoutSec, bool holdInput)
+    const std::string& input, int timeoutSec, bool holdInput, const InputHold* hold)
 {
     RunResult res;
     int inPipe[2], outPipe[2], errPipe[2];
@@ -59,7 +59,11 @@ RunResult run_command(const std::vector<std::string>& argv, const std::vector<st
     int status = 0;
     bool exited = false;
     char buf[65536];
+    bool held = hold != nullptr;
     while (outFd >= 0 || errFd >= 0 || !exited) {
+        if (held && written >= hold->at && hold->until(res.out))
+            held = false;
+        size_t sendable = held && hold->at < input.size() ? hold->at : input.size();
         if (!exited && waitpid(pid, &status, WNOHANG) == pid) {
             exited = true;
             exitedAt = support::now_ms();
@@ -86,7 +90,7 @@ RunResult run_command(const std::vector<std::string>& argv, const std::vector<st
             fds[n++] = {outFd, POLLIN, 0};
         if (errFd >= 0)
             fds[n++] = {errFd, POLLIN, 0};
-        if (inFd >= 0 && written < input.size())
+        if (inFd >= 0 && written < sendable)
             fds[n++] = {inFd, POLLOUT, 0};
         poll(fds, n, 50);
         for (int i = 0; i < n; i++) {
@@ -94,7 +98,7 @@ RunResult run_command(const std::vector<std::string>& argv, const std::vector<st
                 continue;
             int fd = fds[i].fd;
             if (fd == inFd) {
-                ssize_t w = write(inFd, input.data() + written, input.size() - written);
+                ssize_t w = write(inFd, input.data() + written, sendable - written);
                 if (w > 0)
                     written += w;
                 if ((w < 0 && errno != EAGAIN) || (written == input.size() && !holdInput)) {

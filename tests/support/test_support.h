@@ -5,6 +5,7 @@
 #define TESSAL_TEST_SUPPORT_H
 
 #include <stdint.h>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -54,6 +55,14 @@ struct RunResult {
     std::string err;
 };
 
+// Holds the input back after its first `at` bytes until `until` is true of
+// the stdout collected so far: proves that output came before the rest of
+// the input (the run times out when it never does).
+struct InputHold {
+    size_t at = 0;
+    std::function<bool(const std::string& out)> until;
+};
+
 // Runs argv[0] (searched in PATH) with `env` applied on top of the current
 // environment ("KEY=VALUE" sets, "KEY" alone unsets), `input` on stdin, and
 // collects stdout and stderr. After `timeoutSec` the whole process group is
@@ -61,7 +70,8 @@ struct RunResult {
 // after the command itself has ended. With holdInput, stdin stays open after
 // `input` until the command ends, as a writer that has more to send would.
 RunResult run_command(const std::vector<std::string>& argv, const std::vector<std::string>& env,
-    const std::string& input, int timeoutSec, bool holdInput = false);
+    const std::string& input, int timeoutSec, bool holdInput = false,
+    const InputHold* hold = nullptr);
 
 // Renders PostScript with Ghostscript onto a fixed page of width x height
 // pixels at `dpi`, one image per page. False with *err on failure.

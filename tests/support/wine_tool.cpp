@@ -68,11 +68,22 @@ static std::vector<std::string> wine_env(const std::vector<std::string>& extra)
 }
 
 RunResult run_tool(const std::vector<std::string>& args, const std::vector<std::string>& env,
-    const std::string& input, bool holdInput)
+    const std::string& input, bool holdInput, const InputHold* hold)
 {
     std::vector<std::string> argv = {wine_loader(), std::string(WIN_DIR) + "/strelwick.exe"};
     argv.insert(argv.end(), args.begin(), args.end());
-    RunResult r = run_command(argv, wine_env(env), input, 120, holdInput);
+    RunResult r = run_command(argv, wine_env(env), input, 120, holdInput, hold);
+    EXPECT_FALSE(r.timedOut) << "strelwick.exe timed out";
+    return r;
+}
+
+RunResult run_tool_into(const std::string& path, const std::vector<std::string>& args,
+    const std::vector<std::string>& env, const std::string& input)
+{
+    std::vector<std::string> argv = {"/bin/sh", "-c", "out=$1; shift; exec \"$@\" >\"$out\"",
+        "sh", path, wine_loader(), std::string(WIN_DIR) + "/strelwick.exe"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    RunResult r = run_command(argv, wine_env(env), input, 120);
     EXPECT_FALSE(r.timedOut) << "strelwick.exe timed out";
     return r;
 }

@@ -19,7 +19,10 @@ std::string file_port_path();
 // wine strelwick.exe args..., with the rig's Wine environment plus `env`;
 // with holdInput, stdin does not end after `input` (see run_command).
 RunResult run_tool(const std::vector<std::string>& args, const std::vector<std::string>& env,
-    const std::string& input, bool holdInput = false);
+    const std::string& input, bool holdInput = false, const InputHold* hold = nullptr);
+// run_tool with the tool's stdout on `path` (such as /dev/full) instead.
+RunResult run_tool_into(const std::string& path, const std::vector<std::string>& args,
+    const std::vector<std::string>& env, const std::string& input);
 // Any other program of the Windows build (emf-record.exe, ...).
 RunResult run_win_program(const std::string& exe, const std::vector<std::string>& args);
 
