@@ -54,6 +54,10 @@ bool inf_models(const InfFile &inf, std::vector<InfModel> *models, std::string *
 bool inf_driver(const InfFile &inf, const std::vector<InfFile> &included, const InfModel &model,
                 InfDriver *driver, std::string *error);
 
+// The rendering plug-ins (OEMDriverFileN under [OEMFiles]) that a Unidrv
+// minidriver's .ini file names: DLLs that hold Windows code.
+std::vector<std::string> inf_rendering_plugins(const InfFile &ini);
+
 // Where a file of the driver comes from, relative to the INF's folder, with
 // '/' separators: [SourceDisksFiles] and [SourceDisksNames] for the arch,
 // else the undecorated ones. `cabinet` is set when the disk is a .cab.

@@ -7,7 +7,8 @@
 //                                      the model's driver as KEY <tab> VALUE lines:
 //                                      core, reason, install, driver, config, data,
 //                                      help, file (each file), machine,
-//                                      elsewhere (a file for another folder: NAME DIRID)
+//                                      elsewhere (a file for another folder: NAME DIRID),
+//                                      plugin (a Unidrv rendering plug-in its .ini names)
 //   tessal-inf machine FILE            the Windows architecture of a DLL or program
 //
 // Files are looked up without regard to case: where [SourceDisksFiles] puts
@@ -125,6 +126,20 @@ bool locate(const InfFile &inf, InfArch arch, const std::string &name,
   return false;
 }
 
+// The rendering plug-ins a Unidrv minidriver's .ini file names.
+bool show_plugins(const std::string &path) {
+  if (!inf_ends_with(path, ".ini")) return true;
+  InfFile ini;
+  std::string error;
+  if (!inf_load(path, &ini, &error)) {
+    fail(error);
+    return false;
+  }
+  for (auto &p : inf_rendering_plugins(ini))
+    if (printable(p)) printf("plugin\t%s\n", p.c_str());
+  return true;
+}
+
 int show_driver(const InfFile &inf, InfArch arch, const std::string &model_name,
                 const std::vector<std::string> &dirs) {
   std::vector<InfModel> models;
@@ -143,10 +158,17 @@ int show_driver(const InfFile &inf, InfArch arch, const std::string &model_name,
   for (auto &e : d.elsewhere)
     if (printable(e)) printf("elsewhere\t%s\n", e.c_str());
   // A driver on a Microsoft core brings only its data; Windows has the rest.
-  std::vector<std::string> wanted = d.core == InfCore::none ? d.files : std::vector<std::string>{d.data_file};
+  // A Unidrv minidriver's data is its GPD, the GPD files that one includes
+  // and its .ini files, among whatever the download has of its list.
+  bool unidrv = d.core == InfCore::unidrv;
+  std::vector<std::string> wanted = d.core == InfCore::none || unidrv ? d.files
+                                                                      : std::vector<std::string>{d.data_file};
   std::string found;
   for (auto &f : wanted) {
-    if (!locate(inf, arch, f, dirs, &found, &error)) return fail(error);
+    if (!locate(inf, arch, f, dirs, &found, &error)) {
+      if (unidrv && !inf_same(f, d.data_file)) continue;  // Windows' own, like UNIDRV.DLL
+      return fail(error);
+    }
     if (!printable(found)) return fail(inf.path + ": unusable file name " + f);
     printf("file\t%s\n", found.c_str());
     const std::pair<const char *, const std::string *> roles[] = {
@@ -154,6 +176,7 @@ int show_driver(const InfFile &inf, InfArch arch, const std::string &model_name,
         {"help", &d.help_file}};
     for (auto &r : roles)
       if (inf_same(*r.second, f)) printf("%s\t%s\n", r.first, found.c_str());
+    if (unidrv && !show_plugins(found)) return 1;
     if (d.core == InfCore::none && inf_same(f, d.driver_file)) {
       std::string machine;
       if (!pe_machine(found, &machine, &error)) return fail(error);

@@ -19,6 +19,7 @@
 
 #include "cups_util.h"
 #include "test_support.h"
+#include "tjet_decode.h"
 
 namespace {
 
@@ -535,8 +536,11 @@ TEST(CupsEndToEnd, DriverDownloadBecomesAQueue)
 }
 
 // Drivers on Microsoft's cores: a PostScript one becomes a plain CUPS queue
-// on its PPD, which prints without Wine; a Unidrv one is refused, naming
-// the core, and leaves no queue.
+// on its PPD, which prints without Wine; a Unidrv one with a rendering
+// plug-in is refused, naming the plug-in, and so is a GPD tessal-gpdppd
+// refuses, with its reason, each leaving nothing; a GPD-only
+// one (a .zip of the sample's INF and GPD files) prints natively, without
+// the daemon, and remove takes it away.
 TEST(CupsEndToEnd, CoreDriversTakeTheirOwnRoute)
 {
     std::string dl = g_dir + "/core-download";
@@ -545,10 +549,14 @@ TEST(CupsEndToEnd, CoreDriversTakeTheirOwnRoute)
         "[Version]\nSignature=\"$Windows NT$\"\nClass=Printer\n"
         "[Manufacturer]\nTessal=Models,NTamd64,NTx86\n"
         "[Models.NTamd64]\n\"Tessal PS\"=GENERIC-PS.PPD\n\"Tessal GPD\"=TESSAL.GPD\n"
+        "\"Tessal Bare GPD\"=BARE\n"
         "[Models.NTx86]\n\"Tessal PS\"=GENERIC-PS.PPD\n\"Tessal GPD\"=TESSAL.GPD\n"
+        "\"Tessal Bare GPD\"=BARE\n"
+        "[BARE]\nNeeds=UNIDRV.OEM\nCopyFiles=@TESSAL.GPD\nDataFile=TESSAL.GPD\n"
         "[GENERIC-PS.PPD]\nInclude=NTPRINT.INF\nNeeds=PSCRIPT.OEM\nCopyFiles=@GENERIC-PS.PPD\n"
-        "[TESSAL.GPD]\nInclude=NTPRINT.INF\nNeeds=UNIDRV.OEM\nCopyFiles=@TESSAL.GPD\n");
+        "[TESSAL.GPD]\nInclude=NTPRINT.INF\nNeeds=UNIDRV.OEM\nCopyFiles=@TESSAL.GPD,@TESSAL.INI\n");
     write_text(dl + "/tessal.gpd", "*GPDSpecVersion: \"1.0\"\n");
+    write_text(dl + "/Tessal.ini", "[OEMFiles]\nOEMDriverFile1=TSLREND.DLL\n");
     ASSERT_EQ(run({"cp", std::string(DIST_DIR) + "/generic-ps/generic-ps.ppd", dl + "/Generic-PS.ppd"},
                   {}, 10),
         0);
@@ -556,12 +564,58 @@ TEST(CupsEndToEnd, CoreDriversTakeTheirOwnRoute)
     int st;
     std::string out = sandbox("if tessal-driver add " + dl
             + " --model 'Tessal GPD' --queue gpdq tessalout:$SANDBOX_OUT; then echo made; fi\n"
-              "lpstat -p gpdq 2>&1 || true\n",
+              "if tessal-driver add "
+            + dl
+            + " --model 'Tessal Bare GPD' --package bare --queue bareq tessalout:$SANDBOX_OUT; "
+              "then echo made; fi\n"
+              "lpstat -p gpdq bareq 2>&1 || true\nls -a /opt/tessalwine/printer_drv\n",
         &st);
     ASSERT_EQ(st, 0) << out;
-    EXPECT_NE(out.find("Unidrv (Needs=UNIDRV.OEM)"), std::string::npos) << out;
+    EXPECT_NE(out.find("Unidrv (Needs=UNIDRV.OEM), with the rendering plug-in TSLREND.DLL"),
+        std::string::npos)
+        << out;
+    EXPECT_NE(out.find("cannot print yet"), std::string::npos) << out;
     EXPECT_EQ(out.find("made"), std::string::npos) << out;
     EXPECT_EQ(out.find("printer gpdq"), std::string::npos) << out;
+    EXPECT_EQ(out.find("tessal-gpd"), std::string::npos) << out;
+    // A GPD that tessal-gpdppd refuses: its reason, and no package or queue.
+    EXPECT_NE(out.find("'Tessal Bare GPD' (a Unidrv GPD driver) is refused: "), std::string::npos)
+        << out;
+    EXPECT_NE(out.find("no paper size"), std::string::npos) << out;
+    EXPECT_EQ(out.find("printer bareq"), std::string::npos) << out;
+    EXPECT_EQ(out.find("\nbare\n"), std::string::npos) << out;
+    EXPECT_EQ(out.find(".new-"), std::string::npos) << out;
+
+    std::string jet = g_dir + "/tessal-jet.zip";
+    child_io quiet;
+    quiet.out = g_dir + "/7z.log";
+    ASSERT_EQ(run({"7z", "a", "-tzip", jet, std::string(GPD_SAMPLE_DIR) + "/."}, quiet, 60), 0);
+    out = sandbox("tessal-driver list " + jet + "\ntessal-driver add " + jet
+            + " --package jet --queue jetq tessalout:$SANDBOX_OUT\n",
+        &st);
+    ASSERT_EQ(st, 0) << out;
+    EXPECT_NE(out.find("Tessal Jet 300 (Tessal): x86, amd64; Unidrv GPD: printed natively"),
+        std::string::npos)
+        << out;
+    size_t log_before = daemon_log().size();
+    int jid
+        = cups_submit("jetq", g_pdf, {"Resolution=150dpi", "PageSize=A4", "ColorModel=Mono"}, "");
+    ASSERT_GT(jid, 0);
+    cups_job js = cups_wait_job(jid, 300);
+    ASSERT_EQ(js.state, IPP_JSTATE_COMPLETED) << cups_log();
+    EXPECT_EQ(daemon_log().size(), log_before) << "the job went through the daemon";
+    tjet_job job;
+    std::string err;
+    // The sample's printable area on A4 at 150 dpi: 1190 x 1703 dots.
+    EXPECT_TRUE(tjet_decode(read_text(g_out + "/job-" + std::to_string(jid) + ".prn"),
+        (1190 + 7) / 8, 1703, 1, 0, &job, &err))
+        << err;
+    EXPECT_EQ(job.pages.size(), 2u);
+    EXPECT_TRUE(job.ended);
+    out = sandbox("tessal-driver remove jet\n! lpstat -p jetq 2>/dev/null\n"
+                  "[ ! -e /opt/tessalwine/printer_drv/jet ]\n",
+        &st);
+    EXPECT_EQ(st, 0) << out;
 
     out = sandbox(
         "tessal-driver add " + dl + " --model 'Tessal PS' --queue psq tessalout:$SANDBOX_OUT\n", &st);

@@ -197,6 +197,18 @@ TEST(InfDrivers, InstallSections) {
   }
 }
 
+// A minidriver's .ini: rendering plug-ins print, UI plug-ins do not.
+TEST(InfDrivers, UnidrvPluginsFromIni) {
+  struct {
+    const char *ini, *plugins;
+  } cases[] = {
+      {"[OEMFiles]\nOEMConfigFile1=ui.dll\n", ""},
+      {"[oemfiles]\nOEMDriverFile1=REND.DLL\noemdriverfile2 = \"two.dll\"\n", "REND.DLL|two.dll"},
+      {"[Other]\nOEMDriverFile1=x.dll\n", ""},
+  };
+  for (auto &c : cases) EXPECT_EQ(join(inf_rendering_plugins(parse_ok(c.ini))), c.plugins) << c.ini;
+}
+
 TEST(InfSources, DisksFilesAndCabinets) {
   InfFile inf = parse_ok(std::string(printer_version) +
                          "[SourceDisksNames]\n1=\"Disk\",,,\\x86\n"
