@@ -248,6 +248,7 @@ static int EndJob(HostJob* job, int ok)
         DriverCallEnd();
     }
     if (job->jobId) {
+        ok = ok && OutputPageDone();
         if (ok && !EndDocPrinter(job->hPrinter)) {
             dbg_log("driver: the spooler could not finish the job: error %d\n", LastError());
             ok = 0;
@@ -288,7 +289,7 @@ static int PrintPages(HostJob* job)
         BmpPage page;
         if (!ReadFileHeader(reader, fileHeader) || !ReadBmpPage(reader, fileHeader, &page))
             break;
-        ok = PrintPage(job, &page) && !OutputFailed();
+        ok = PrintPage(job, &page) && OutputPageDone();
         free(page.dib);
         if (!ok)
             break;

@@ -131,6 +131,7 @@ int DrawImageToPrinter(char* szPrinterName, char* filename)
     DRIVER_INFO_3A* driver = NULL;
     if (FindOwnDriver(szPrinterName, &driver)) {
         StartOutputStream(szPrinterName);
+        OutputHoldPages();
         int ok = HostPrintImages(szPrinterName, driver) && !OutputFailed();
         free(driver);
         return ok;

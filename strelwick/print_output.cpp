@@ -12,10 +12,16 @@
 
 static const char kStdoutPort[] = "|cat";
 
+// Bounds the memory a held page takes; past it the page streams on.
+static const DWORD kOutputHoldLimit = 64u << 20;
+
 struct OutputStream {
     HANDLE out; // NULL: not streaming
     unsigned long long written;
     int failed;
+    int holding; // pages are held until they are done
+    BYTE* held;
+    DWORD heldLen, heldCap;
 };
 
 static OutputStream g_stream;
@@ -124,6 +130,49 @@ static BOOL Fail(DWORD err)
     return FALSE;
 }
 
+static BOOL WriteOut(const BYTE* p, DWORD left)
+{
+    while (left > 0) {
+        DWORD n = 0;
+        if (!WriteFile(g_stream.out, p, left, &n, NULL))
+            return Fail(GetLastError());
+        if (n == 0)
+            return Fail(ERROR_DISK_FULL);
+        p += n;
+        left -= n;
+        g_stream.written += n;
+    }
+    return TRUE;
+}
+
+// Keeps the bytes with the page; 0 when they do not fit under the limit.
+static int Hold(const BYTE* p, DWORD size)
+{
+    if (size > kOutputHoldLimit - g_stream.heldLen)
+        return 0;
+    DWORD need = g_stream.heldLen + size;
+    if (need > g_stream.heldCap) {
+        DWORD cap = g_stream.heldCap ? g_stream.heldCap : 1u << 16;
+        while (cap < need)
+            cap = cap > kOutputHoldLimit / 2 ? kOutputHoldLimit : cap * 2;
+        BYTE* grown = (BYTE*)realloc(g_stream.held, cap);
+        if (!grown)
+            return 0;
+        g_stream.held = grown;
+        g_stream.heldCap = cap;
+    }
+    memcpy(g_stream.held + g_stream.heldLen, p, size);
+    g_stream.heldLen = need;
+    return 1;
+}
+
+static BOOL SendHeld(void)
+{
+    DWORD n = g_stream.heldLen;
+    g_stream.heldLen = 0;
+    return n ? WriteOut(g_stream.held, n) : TRUE;
+}
+
 BOOL WINAPI OutputWritePrinter(HANDLE printer, LPVOID data, DWORD size, LPDWORD written)
 {
     if (written)
@@ -140,20 +189,23 @@ BOOL WINAPI OutputWritePrinter(HANDLE printer, LPVOID data, DWORD size, LPDWORD 
         return TRUE;
     }
     const BYTE* p = (const BYTE*)data;
-    DWORD left = size;
-    while (left > 0) {
-        DWORD n = 0;
-        if (!WriteFile(g_stream.out, p, left, &n, NULL))
-            return Fail(GetLastError());
-        if (n == 0)
-            return Fail(ERROR_DISK_FULL);
-        p += n;
-        left -= n;
-        g_stream.written += n;
-    }
+    if (!(g_stream.holding && Hold(p, size)) && !(SendHeld() && WriteOut(p, size)))
+        return FALSE;
     if (written)
         *written = size;
     return TRUE;
+}
+
+void OutputHoldPages(void)
+{
+    g_stream.holding = 1;
+}
+
+int OutputPageDone(void)
+{
+    if (g_stream.out && !g_stream.failed)
+        SendHeld();
+    return !g_stream.failed;
 }
 
 int OutputFailed(void)

@@ -25,5 +25,12 @@ int StreamModuleOutput(HMODULE mod);
 BOOL WINAPI OutputWritePrinter(HANDLE printer, LPVOID data, DWORD size, LPDWORD written);
 // Whether a write to stdout has failed (its message is already logged).
 int OutputFailed(void);
+// From here on, while streaming, each page's data is held in memory until
+// OutputPageDone, so that a page the driver fails is never sent half-done.
+// A page whose data outgrows 64 MiB is sent on as it comes.
+void OutputHoldPages(void);
+// Sends what the page (or the document's end) wrote. Returns 0 when a write
+// has failed.
+int OutputPageDone(void);
 
 #endif
