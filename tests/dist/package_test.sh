@@ -132,6 +132,8 @@ as_user "$home" env WINEPREFIX="$prefix" DISPLAY= WINEDEBUG=+all WINELOADER=/tmp
   7>>"$work/extra-fd" >/dev/null 2>"$work/err"
 leaks=
 for pid in $(pgrep -u "$uid"); do
+  # Only this prefix's processes: other runs may use the same account.
+  tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$prefix" || continue
   ls -l "/proc/$pid/fd" 2>/dev/null | grep -q "$work/extra-fd" && leaks+=" fd:$pid"
   tr '\0' '\n' <"/proc/$pid/environ" 2>/dev/null \
     | grep -qE '^(WINEDEBUG=\+all|WINELOADER=/tmp/loader|WINEDLLOVERRIDES=gdi32=n|BAD-NAME=x)$' \
