@@ -78,12 +78,12 @@ static bool mark_choices(ppd_file_t* ppd, const char* options, const gpd_doc* do
     bool ok = true;
     for (ppd_attr_t* a = ppdFindAttr(ppd, "tessalGpd", nullptr); a;
          a = ppdFindNextAttr(ppd, "tessalGpd", nullptr)) {
-        std::string spec = a->spec;
-        size_t dot = spec.find('.');
+        std::string pick = a->spec;
+        size_t dot = pick.find('.');
         if (dot == std::string::npos || !a->value)
             continue;
-        ppd_choice_t* marked = ppdFindMarkedChoice(ppd, spec.substr(0, dot).c_str());
-        if (!marked || spec.substr(dot + 1) != marked->choice)
+        ppd_choice_t* marked = ppdFindMarkedChoice(ppd, pick.substr(0, dot).c_str());
+        if (!marked || pick.substr(dot + 1) != marked->choice)
             continue;
         std::string err, value = a->value;
         if (!gpd_config_parse(doc, a->value, c, &err)) {
@@ -92,7 +92,7 @@ static bool mark_choices(ppd_file_t* ppd, const char* options, const gpd_doc* do
             break;
         }
         int fi = gpd_find_feature(doc, value.substr(0, value.find('=')).c_str());
-        c->chosen[fi] = job_names(spec.substr(0, dot).c_str(), n, opts);
+        c->chosen[fi] = job_names(pick.substr(0, dot).c_str(), n, opts);
     }
     cupsFreeOptions(n, opts);
     return ok;
