@@ -480,4 +480,7 @@ TEST(StrelwickDriverHost, PrinterDataStreamsAndAFailedWriteEndsTheJob)
         std::string::npos)
         << r.err;
     EXPECT_EQ(r.err.find("copy 40 scanline"), std::string::npos) << r.err;
+    // The failure is remembered: page 2 is not tried (and fails) again.
+    size_t failed = r.err.find("printer data: cannot write");
+    EXPECT_EQ(r.err.find("printer data: cannot write", failed + 1), std::string::npos) << r.err;
 }
