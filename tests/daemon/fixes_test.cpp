@@ -167,6 +167,7 @@ TEST_F(DaemonTest, StartedProgramsDoNotHoldTheListeningSocket)
 TEST_F(DaemonTest, JobsRunOnlyAsLoginUsersOrTheServiceAccount)
 {
     ASSERT_EQ(0, rig_add_user("rootgroup", 1700, 0, "/home/rootgroup"));
+    ASSERT_EQ(0, rig_add_user("uidzero", 0, 1701, "/home/uidzero"));
     ASSERT_EQ(0, rig_add_user("sysacct", 999, 999, "/home/sysacct"));
     ASSERT_EQ(0, rig_add_user("first", 1000, 1000, "/home/first"));
     ASSERT_EQ(0, rig_add_user("tessalwine", 150, 150, "/home/tessalwine"));
@@ -184,6 +185,7 @@ TEST_F(DaemonTest, JobsRunOnlyAsLoginUsersOrTheServiceAccount)
         {"root", defs, nullptr, "as root: uid 0, gid 0; never as root.\n"},
         {"root", defs, "service_user=root\n", "as root: uid 0, gid 0; never as root.\n"},
         {"rootgroup", defs, nullptr, "as rootgroup: uid 1700, gid 0; never as root.\n"},
+        {"uidzero", defs, "service_user=uidzero\n", "as uidzero: uid 0, gid 1701; never as root.\n"},
         {"sysacct", "", nullptr,
             "as sysacct: uid 999 is a system account (below UID_MIN 1000) "
             "and not the service account tessalwine.\n"},

@@ -272,6 +272,38 @@ TEST_F(GpdRaster, NoCursorMovesSendsEveryRowWhole)
     EXPECT_EQ((long)p.job.blocks, p.job.dev.bitmap_h);
 }
 
+// With relative X moves offered, a move shorter than XMoveThreshold is
+// relative and a longer one absolute (stroke rows need both).
+TEST_F(GpdRaster, ShortXMovesAreRelativeAndLongOnesAbsolute)
+{
+    gpd_doc doc;
+    std::string err;
+    const char* rel = "*XMoveThreshold: 400\n"
+                      "*Command: CmdXMoveRelRight: \"<1B>*p+\" %d{DestXRel} \"X\"\n"
+                      "*Command: CmdXMoveRelLeft: \"<1B>*p-\" %d{DestXRel} \"X\"\n";
+    ASSERT_TRUE(load_variant({{"XMoveThreshold"}, rel}, &doc, &err)) << err;
+    printed p;
+    print_and_check(doc, "Resolution=Option1", 1, 1, &p);
+    if (HasFatalFailure())
+        return;
+    int relative = 0, absolute = 0;
+    for (size_t at = p.data.find("\x1b*p"); at != std::string::npos; at = p.data.find("\x1b*p", at + 3)) {
+        const char* s = p.data.c_str() + at + 3;
+        char* end;
+        long v = strtol(s, &end, 10);
+        if (*end != 'X')
+            continue;
+        if (*s == '+' || *s == '-') {
+            relative++;
+            EXPECT_LT(labs(v), 400);
+        } else {
+            absolute++;
+        }
+    }
+    EXPECT_GT(relative, 0);
+    EXPECT_GT(absolute, 0);
+}
+
 } // namespace
 
 namespace {

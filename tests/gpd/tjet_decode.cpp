@@ -146,6 +146,7 @@ bool escape(state* s)
         s->mode = 0;
         return true;
     }
+    bool relative = s->i < d.size() && (d[s->i] == '+' || d[s->i] == '-');
     char* end;
     long v = strtol(d.c_str() + s->i, &end, 10);
     if (end == d.c_str() + s->i)
@@ -155,7 +156,8 @@ bool escape(state* s)
     std::string code = group + std::to_string(v) + t;
     if (code == "*r1A" || code == "*r0C" || group == "&s") {
     } else if (group == "*p" && (t == 'X' || t == 'Y')) {
-        (t == 'X' ? s->x : s->y) = v;
+        long& at = t == 'X' ? s->x : s->y;
+        at = relative ? at + v : v;
     } else if (group == "*t" && t == 'R') {
         s->dpi = v;
         s->pending_selects.push_back(code);

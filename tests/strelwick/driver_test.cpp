@@ -483,4 +483,13 @@ TEST(StrelwickDriverHost, PrinterDataStreamsAndAFailedWriteEndsTheJob)
     // page 2 is never drawn.
     size_t first = r.err.find("copy 40 scanline");
     EXPECT_EQ(r.err.find("copy 40 scanline", first + 1), std::string::npos) << r.err;
+
+    // A driver that goes on after a failed write: the failure is
+    // remembered, page 2 is not printed and the job still fails.
+    ASSERT_TRUE(set_driver_variant("surface=engine\nbpp=24\nwrites=ignore\n"));
+    r = run_tool_into("/dev/full", {"img"}, {"MODEL=Tessal Driver", "DPI=50x50"}, page + page);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    size_t failed = r.err.find("printer data: cannot write");
+    EXPECT_NE(failed, std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("printer data: cannot write", failed + 1), std::string::npos) << r.err;
 }

@@ -30,6 +30,7 @@
 //   bands=xonly|endless|offpage   banding: the last band sets only x to -1;
 //                           bands never end; or the second band is off the page
 //   hang=startpage          DrvStartPage never returns
+//   writes=ignore           a failed WritePrinter does not stop the driver
 //   rops=1                  before DrvSendPage writes an engine surface, it
 //                           draws on it through EngBitBlt: a blue square
 //                           (pattern copy) at (0,0), the next 10x10 inverted,
@@ -64,7 +65,7 @@
 struct Options {
     int device, bpp, halftone, band, hooks, failPdev, failSurface, failStartPage, crashStartPage,
         record, clipEnum, bandsXOnly, bandsEndless, bandsOffPage, hangStartPage, answered, rops,
-        blend;
+        blend, ignoreWrites;
     int rgbPalette, widen;
 };
 
@@ -99,7 +100,8 @@ static void Free(void* p)
 static int Write(Pdev* p, const void* data, DWORD n)
 {
     DWORD written = 0;
-    if (!WritePrinter(p->printer, (void*)data, n, &written) || written != n)
+    if ((!WritePrinter(p->printer, (void*)data, n, &written) || written != n)
+        && !p->opt.ignoreWrites)
         return 0;
     return !p->capture || (WriteFile(p->capture, data, n, &written, NULL) && written == n);
 }
@@ -173,6 +175,8 @@ static void ReadOptions(HDEV hdev, Options* o)
             o->bandsOffPage = !strcmp(v, "offpage");
         } else if (!strcmp(line, "hang"))
             o->hangStartPage = !strcmp(v, "startpage");
+        else if (!strcmp(line, "writes"))
+            o->ignoreWrites = !strcmp(v, "ignore");
         else if (!strcmp(line, "answered"))
             o->answered = atoi(v);
         else if (!strcmp(line, "rops"))
