@@ -60,16 +60,22 @@ std::string choice_keyword(const std::string& feature, const std::string& option
     return gpd_ppd_keyword(option);
 }
 
+// The device the default choices make with option i of feature chosen.
+static bool option_device(const gpd_doc* doc, gpd_config* c, int feature, size_t i, gpd_device* d)
+{
+    c->choice[feature] = (int)i;
+    std::string err;
+    return gpd_device_setup(doc, c, d, &err);
+}
+
 void page_size_codes(const gpd_doc* doc, ppd_option* o, FILE* out)
 {
     const gpd_feature& f = doc->features[o->feature];
     gpd_config c;
     gpd_config_defaults(doc, &c);
-    std::string err;
     for (size_t i = 0; i < f.options.size(); i++) {
-        c.choice[o->feature] = (int)i;
         gpd_device d;
-        if (!gpd_device_setup(doc, &c, &d, &err)) {
+        if (!option_device(doc, &c, o->feature, i, &d)) {
             o->choices[i].clear(); // a custom size or one we cannot place
             continue;
         }
@@ -110,11 +116,9 @@ void color_codes(const gpd_doc* doc, ppd_option* o, bool* any_color)
     const gpd_feature& f = doc->features[o->feature];
     gpd_config c;
     gpd_config_defaults(doc, &c);
-    std::string err;
     for (size_t i = 0; i < f.options.size(); i++) {
-        c.choice[o->feature] = (int)i;
         gpd_device d;
-        bool color = gpd_device_setup(doc, &c, &d, &err) && (d.color || d.planes > 1 || d.bpp == 24 || d.bpp == 4);
+        bool color = option_device(doc, &c, o->feature, i, &d) && (d.color || d.planes > 1 || d.bpp == 24 || d.bpp == 4);
         *any_color |= color;
         o->codes[i] = color ? "<</cupsColorSpace 1/cupsColorOrder 0/cupsBitsPerColor 8>>setpagedevice"
                             : "<</cupsColorSpace 18/cupsColorOrder 0/cupsBitsPerColor 8>>setpagedevice";

@@ -200,6 +200,26 @@ static ULONG HalftoneToTarget(const HtFormat* ht, const EngPalette* pal, ULONG f
     return DeviceColor(pal, fmt, rgb);
 }
 
+// Halftones one pixel and puts it in the target's colours: through the
+// precomputed map, converted, or raw when the target is in the halftone
+// format itself.
+struct HtPut {
+    const HtFormat* ht;
+    const EngPalette* target;
+    const ULONG* map; // NULL: convert each value
+    POINTL origin;
+};
+
+static void PutHalftoned(SURFOBJ* dst, const HtPut* h, ULONG rgb, LONG x, LONG y)
+{
+    ULONG v = HalftonePixel(h->ht, rgb, x + h->origin.x, y + h->origin.y);
+    if (h->map)
+        v = h->map[v & 0xFF];
+    else if (h->target)
+        v = HalftoneToTarget(h->ht, h->target, dst->iBitmapFormat, v);
+    PutPixelValue(dst, x, y, v);
+}
+
 BOOL StretchOnto(SURFOBJ* dst, SURFOBJ* src, CLIPOBJ* pco, XLATEOBJ* xlo, const RECTL* dstRect,
     const RECTL* srcRect, ULONG mode, const HtFormat* ht, const EngPalette* htTarget,
     POINTL htOrigin)
@@ -212,6 +232,7 @@ BOOL StretchOnto(SURFOBJ* dst, SURFOBJ* src, CLIPOBJ* pco, XLATEOBJ* xlo, const 
     int mapped = ht && htTarget && ht->count;
     for (ULONG i = 0; mapped && i < ht->count; i++)
         map[i] = HalftoneToTarget(ht, htTarget, dst->iBitmapFormat, i);
+    HtPut put = {ht, htTarget, mapped ? map : NULL, htOrigin};
     // Either rectangle may be turned round: an odd number of them mirrors.
     RECTL d = Ordered(dstRect), sr = Ordered(srcRect);
     LONG dw = d.right - d.left, dh = d.bottom - d.top;
@@ -240,14 +261,8 @@ BOOL StretchOnto(SURFOBJ* dst, SURFOBJ* src, CLIPOBJ* pco, XLATEOBJ* xlo, const 
                 const ULONG* row = (const ULONG*)((const BYTE*)src->pvScan0
                                        + (LONG_PTR)sy0 * src->lDelta)
                     + (sr.left - d.left);
-                for (LONG x = r.left; x < r.right; x++) {
-                    ULONG v = HalftonePixel(ht, row[x] & 0xFFFFFF, x + htOrigin.x, y + htOrigin.y);
-                    if (mapped)
-                        v = map[v & 0xFF];
-                    else if (htTarget)
-                        v = HalftoneToTarget(ht, htTarget, dst->iBitmapFormat, v);
-                    PutPixelValue(dst, x, y, v);
-                }
+                for (LONG x = r.left; x < r.right; x++)
+                    PutHalftoned(dst, &put, row[x] & 0xFFFFFF, x, y);
                 continue;
             }
             for (LONG x = r.left; x < r.right; x++) {
@@ -257,13 +272,7 @@ BOOL StretchOnto(SURFOBJ* dst, SURFOBJ* src, CLIPOBJ* pco, XLATEOBJ* xlo, const 
                 if (sx0 < 0 || sx1 > src->sizlBitmap.cx)
                     continue;
                 if (ht) {
-                    ULONG rgb = AverageRgb(src, xlo, sx0, sx1, sy0, sy1);
-                    ULONG v = HalftonePixel(ht, rgb, x + htOrigin.x, y + htOrigin.y);
-                    if (mapped)
-                        v = map[v & 0xFF];
-                    else if (htTarget)
-                        v = HalftoneToTarget(ht, htTarget, dst->iBitmapFormat, v);
-                    PutPixelValue(dst, x, y, v);
+                    PutHalftoned(dst, &put, AverageRgb(src, xlo, sx0, sx1, sy0, sy1), x, y);
                     continue;
                 }
                 if (mode == HALFTONE && (sx1 - sx0 > 1 || sy1 - sy0 > 1)) {
