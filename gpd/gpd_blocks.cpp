@@ -136,11 +136,14 @@ gpd_cmd_id plane_command(const gpd_job* j, int p)
     return j->dev.planes > 1 && j->has[id] ? id : GCMD_SEND_BLOCK;
 }
 
+// The command that turns each compression on.
+static const gpd_cmd_id g_enable[GC_COUNT]
+    = {GCMD_NO_COMPRESSION, GCMD_TIFF4, GCMD_DRC, GCMD_FE_RLE, GCMD_OEM_COMP};
+
 // The shortest encoding the GPD lets us use for one block.
 gpd_compression choose(gpd_job* j, const unsigned char* data, long len, const std::string* seed,
     std::string* best)
 {
-    static const gpd_cmd_id enable[GC_COUNT] = {GCMD_NO_COMPRESSION, GCMD_TIFF4, GCMD_DRC, GCMD_FE_RLE};
     std::string buf(gpd_compress_bound((size_t)len), '\0');
     unsigned char* out = (unsigned char*)&buf[0];
     gpd_compression pick = GC_NONE;
@@ -156,8 +159,15 @@ gpd_compression choose(gpd_job* j, const unsigned char* data, long len, const st
             if (!none_ok)
                 continue;
             n = (size_t)len;
-        } else if (!j->has[enable[m]] || (m == GC_DRC && (!seed || !drc_ok))) {
+        } else if (!j->has[g_enable[m]] || (m == GC_DRC && (!seed || !drc_ok))) {
             continue;
+        } else if (m == GC_OEM) {
+            if (!j->plugin || !j->plugin->compress)
+                continue;
+            long got = j->plugin->compress(j->plugin->ctx, data, (size_t)len, out, buf.size());
+            if (got < 0 || (size_t)got > buf.size())
+                continue;
+            n = (size_t)got;
         } else {
             n = m == GC_TIFF4 ? gpd_tiff4(data, (size_t)len, out)
                 : m == GC_DRC ? gpd_drc(data, (const unsigned char*)seed->data(), (size_t)len, out)
@@ -176,11 +186,10 @@ gpd_compression choose(gpd_job* j, const unsigned char* data, long len, const st
 bool send_block(gpd_job* j, int p, const char* data, long len, const std::string* seed,
     std::string* err)
 {
-    static const gpd_cmd_id enable[GC_COUNT] = {GCMD_NO_COMPRESSION, GCMD_TIFF4, GCMD_DRC, GCMD_FE_RLE};
     std::string payload;
     gpd_compression m = choose(j, (const unsigned char*)data, len, seed, &payload);
     if (m != j->mode) {
-        if (!gpd_send(j, enable[m], err))
+        if (!gpd_send(j, g_enable[m], err))
             return false;
         j->mode = m;
         j->compressed_once |= m != GC_NONE;
@@ -190,7 +199,12 @@ bool send_block(gpd_job* j, int p, const char* data, long len, const std::string
     j->vars.v[GV_RasterDataHeightInPixels] = 1;
     j->blocks++;
     j->by_mode[m]++;
-    return gpd_send(j, plane_command(j, p), err) && gpd_put(j, payload.data(), payload.size(), err);
+    if (!gpd_send(j, plane_command(j, p), err))
+        return false;
+    if (j->plugin && j->plugin->filter)
+        return j->plugin->filter(j->plugin->ctx, j, (const unsigned char*)payload.data(),
+            payload.size(), err);
+    return gpd_put(j, payload.data(), payload.size(), err);
 }
 
 bool begin_raster(gpd_job* j, std::string* err)

@@ -41,6 +41,23 @@ bool read_order(const gpd_entry& k, gpd_command* out, std::string* err)
     return fail_at(err, k, "unknown Order section " + out->section);
 }
 
+// *Params: LIST(NumOfDataBytes, ...): the standard variables a plug-in's
+// command gets, in order.
+bool read_params(const gpd_entry& k, gpd_command* out, std::string* err)
+{
+    std::vector<std::string> names;
+    if (!gpd_list(k.value, &names) || names.size() > 64)
+        return fail_at(err, k, "*Params is a LIST of at most 64 standard variables");
+    out->params.clear();
+    for (const std::string& n : names) {
+        int v = gpd_var_index(n);
+        if (v == -1)
+            return fail_at(err, k, "unknown standard variable in *Params: " + n);
+        out->params.push_back(v);
+    }
+    return true;
+}
+
 // One argument "%[digits]type[[min,max]]{expr}" from p (at '%').
 struct argument {
     int width = 0;
@@ -245,8 +262,12 @@ bool gpd_command_read(const gpd_entry& e, gpd_command* out, std::string* err)
             out->body = k.value;
         else if (k.key == "Order" && !read_order(k, out, err))
             return false;
-        else if (k.key == "CallbackID")
+        else if (k.key == "CallbackID") {
             out->callback = true;
+            if (!gpd_int(k.value, &out->callback_id) || out->callback_id < 0)
+                return fail_at(err, k, out->name + ": *CallbackID is a number from 0");
+        } else if (k.key == "Params" && !read_params(k, out, err))
+            return false;
     }
     std::string why;
     if (!out->callback && !gpd_command_check(out->body, &why))

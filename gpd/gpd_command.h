@@ -43,6 +43,8 @@ struct gpd_command {
     std::string section; // *Order section ("" when none), e.g. "DOC_SETUP"
     long order = 0; // *Order sequence number
     bool callback = false; // *CallbackID: the driver's plug-in makes it
+    long callback_id = 0;
+    std::vector<int> params; // *Params: gpd_var indices (-2: a variable that is 0)
     const gpd_entry* entry = nullptr;
 };
 

@@ -11,7 +11,8 @@
 
 #include <stddef.h>
 
-enum gpd_compression { GC_NONE, GC_TIFF4, GC_DRC, GC_RLE, GC_COUNT };
+// GC_OEM: the driver's rendering plug-in compresses (CmdEnableOEMComp).
+enum gpd_compression { GC_NONE, GC_TIFF4, GC_DRC, GC_RLE, GC_OEM, GC_COUNT };
 
 // Room an encoder may need for n input bytes.
 size_t gpd_compress_bound(size_t n);

@@ -5,8 +5,6 @@
 
 // Sends a known command with the job's variables.
 bool gpd_send(gpd_job* j, gpd_cmd_id id, std::string* err);
-// Appends raw bytes; hands them to the sink in large pieces.
-bool gpd_put(gpd_job* j, const char* data, size_t len, std::string* err);
 // Moves the cursor to master-unit positions from the cursor origin.
 // False (nothing sent) when the GPD has no command that gets there.
 bool gpd_move_x(gpd_job* j, long x, std::string* err, bool* moved);

@@ -8,7 +8,7 @@ static const char* const g_cmd_names[GCMD_COUNT] = {"CmdXMoveAbsolute", "CmdXMov
     "CmdBeginRaster", "CmdEndRaster", "CmdSetSrcBmpWidth", "CmdSetSrcBmpHeight",
     "CmdSendBlockData", "CmdSendBlackData", "CmdSendCyanData", "CmdSendMagentaData",
     "CmdSendYellowData", "CmdSendRedData", "CmdSendGreenData", "CmdSendBlueData", "CmdEnableTIFF4",
-    "CmdEnableDRC", "CmdEnableFE_RLE", "CmdDisableCompression"};
+    "CmdEnableDRC", "CmdEnableFE_RLE", "CmdDisableCompression", "CmdEnableOEMComp"};
 
 bool gpd_put(gpd_job* j, const char* data, size_t len, std::string* err)
 {
@@ -32,12 +32,23 @@ static bool flush(gpd_job* j, std::string* err)
     return ok;
 }
 
-static bool send_command(gpd_job* j, const gpd_command& c, std::string* err)
+// A command the plug-in makes: the values of its *Params, then its call.
+static bool plugin_command(gpd_job* j, const gpd_command& c, std::string* err)
 {
-    if (c.callback) {
+    if (!j->plugin || !j->plugin->command) {
         *err = c.name + " is made by the driver's plug-in, which the native route cannot run";
         return false;
     }
+    std::vector<long> values;
+    for (int v : c.params)
+        values.push_back(v >= 0 ? j->vars.v[v] : 0);
+    return j->plugin->command(j->plugin->ctx, j, c.callback_id, values.data(), (int)values.size(), err);
+}
+
+static bool send_command(gpd_job* j, const gpd_command& c, std::string* err)
+{
+    if (c.callback)
+        return plugin_command(j, c, err);
     std::string bytes, why;
     if (!gpd_command_emit(c.body, &j->vars, &bytes, &why)) {
         *err = c.entry->file + ":" + std::to_string(c.entry->line) + ": " + c.name + ": " + why;

@@ -26,11 +26,33 @@ enum gpd_cmd_id {
     GCMD_YMOVE_DOWN, GCMD_CR, GCMD_FF, GCMD_BEGIN_RASTER, GCMD_END_RASTER, GCMD_SRC_WIDTH,
     GCMD_SRC_HEIGHT, GCMD_SEND_BLOCK, GCMD_SEND_BLACK, GCMD_SEND_CYAN, GCMD_SEND_MAGENTA,
     GCMD_SEND_YELLOW, GCMD_SEND_RED, GCMD_SEND_GREEN, GCMD_SEND_BLUE, GCMD_TIFF4, GCMD_DRC,
-    GCMD_FE_RLE, GCMD_NO_COMPRESSION, GCMD_COUNT
+    GCMD_FE_RLE, GCMD_NO_COMPRESSION, GCMD_OEM_COMP, GCMD_COUNT
 };
 
 // Where the printer data goes; false stops the job.
 typedef bool (*gpd_sink)(void* ctx, const char* data, size_t len);
+
+struct gpd_job;
+
+// What a minidriver's rendering plug-in does in a job (the Wine route; the
+// native route has none).  Each call may be null; a false return ends the
+// job with *err.  The plug-in writes its own bytes through gpd_put, so they
+// keep their place among the core's.
+struct gpd_plugin {
+    void* ctx = nullptr;
+    // A command the GPD leaves to the plug-in (*CallbackID), with the values
+    // of its *Params.
+    bool (*command)(void* ctx, gpd_job* j, long id, const long* params, int count,
+        std::string* err) = nullptr;
+    // One block's raster data, handed over in place of writing it
+    // (FilterGraphics): the block command has been sent.
+    bool (*filter)(void* ctx, gpd_job* j, const unsigned char* data, size_t len,
+        std::string* err) = nullptr;
+    // The plug-in's compression (CmdEnableOEMComp): the bytes written to out
+    // (at most cap), or -1 when it does not compress this block.
+    long (*compress)(void* ctx, const unsigned char* in, size_t len, unsigned char* out,
+        size_t cap) = nullptr;
+};
 
 struct gpd_job {
     const gpd_doc* doc = nullptr;
@@ -39,6 +61,7 @@ struct gpd_job {
     gpd_vars vars;
     gpd_sink sink = nullptr;
     void* ctx = nullptr;
+    const gpd_plugin* plugin = nullptr; // set before gpd_job_start
     std::string out; // bytes not yet handed to the sink
     gpd_command cmd[GCMD_COUNT];
     bool has[GCMD_COUNT] = {};
@@ -57,6 +80,9 @@ struct gpd_job {
     // Counters for the benchmark and the tests.
     unsigned long long blocks = 0, bytes = 0, by_mode[GC_COUNT] = {};
 };
+
+// Appends bytes to the printer data (the core's and a plug-in's).
+bool gpd_put(gpd_job* j, const char* data, size_t len, std::string* err);
 
 // Whether the native raster printer can print for this GPD at all: no
 // command it would send is made by a plug-in (*CallbackID), the raster is

@@ -1,6 +1,7 @@
 // The raster printer against the sample printer's GPD: its output decoded
 // back must hold exactly the device rows the page makes, for each
 // compression the GPD offers and each device pixel format.
+#include "gpd_compress.h"
 #include "gpd_config.h"
 #include "gpd_file.h"
 #include "gpd_halftone.h"
@@ -328,3 +329,77 @@ TEST_F(GpdRaster, CoarseYMoveUnitStillPlacesEveryRow)
 }
 
 } // namespace
+
+// What a plug-in does in a job: the GPD's callback commands reach it with
+// their parameters, every block's data passes through its filter, and its
+// compression competes with the others; the output still decodes to the
+// same rows.  A plug-in call that fails ends the job with its message.
+struct plugin_log {
+    std::vector<std::vector<long>> commands;
+    long filtered = 0;
+    bool fail = false;
+};
+
+bool log_command(void* ctx, gpd_job*, long id, const long* params, int count, std::string* err)
+{
+    plugin_log* log = (plugin_log*)ctx;
+    std::vector<long> call = {id};
+    call.insert(call.end(), params, params + count);
+    log->commands.push_back(call);
+    if (log->fail)
+        *err = "the plug-in refused";
+    return !log->fail;
+}
+
+bool pass_block(void* ctx, gpd_job* j, const unsigned char* data, size_t len, std::string* err)
+{
+    ((plugin_log*)ctx)->filtered++;
+    return gpd_put(j, (const char*)data, len, err);
+}
+
+long packbits(void*, const unsigned char* in, size_t len, unsigned char* out, size_t cap)
+{
+    return gpd_compress_bound(len) <= cap ? (long)gpd_tiff4(in, len, out) : -1;
+}
+
+TEST_F(GpdRaster, PluginMakesCommandsFiltersBlocksAndCompresses)
+{
+    const char* extra = "*Command: CmdEnableOEMComp: \"<1B>*b2M\"\n"
+                        "*Command: CmdPluginPage\n{\n    *Order: PAGE_SETUP.90\n"
+                        "    *CallbackID: 7\n    *Params: LIST(PageNumber, GraphicsXRes)\n}\n";
+    gpd_doc doc;
+    std::string err;
+    ASSERT_TRUE(load_variant({{"TIFF4", "DRC", "FE_RLE"}, extra}, &doc, &err)) << err;
+    plugin_log log;
+    gpd_plugin plugin;
+    plugin.ctx = &log;
+    plugin.command = log_command;
+    plugin.filter = pass_block;
+    plugin.compress = packbits;
+    printed p;
+    p.job.plugin = &plugin;
+    print_and_check(doc, "Resolution=Option1", 8, 2, &p);
+    if (HasFatalFailure())
+        return;
+    std::vector<std::vector<long>> want = {{7, 1, 150}, {7, 2, 150}};
+    EXPECT_EQ(log.commands, want);
+    EXPECT_EQ(log.filtered, (long)p.job.blocks);
+    EXPECT_GT(p.job.by_mode[GC_OEM], 0u);
+    EXPECT_NE(p.decoded.pages[0].modes.find('2'), std::string::npos);
+
+    // Without the plug-in the job cannot make the command; with a failing
+    // one the job ends with its message.
+    gpd_config c;
+    gpd_config_defaults(&doc, &c);
+    gpd_job bare;
+    std::string data;
+    ASSERT_TRUE(gpd_job_start(&bare, &doc, &c, 1, to_string_sink, &data, &err)) << err;
+    EXPECT_FALSE(gpd_page_start(&bare, 8, &err));
+    EXPECT_NE(err.find("CmdPluginPage"), std::string::npos) << err;
+    log.fail = true;
+    gpd_job failing;
+    failing.plugin = &plugin;
+    ASSERT_TRUE(gpd_job_start(&failing, &doc, &c, 1, to_string_sink, &data, &err)) << err;
+    EXPECT_FALSE(gpd_page_start(&failing, 8, &err));
+    EXPECT_EQ(err, "the plug-in refused");
+}

@@ -1,0 +1,214 @@
+// The plug-in interfaces of Microsoft's universal printer driver, as its
+// published documentation describes them: what a minidriver's rendering
+// plug-in (IPrintOemUni, IPrintOemUni2, IPrintOemUni3) and UI plug-in
+// (IPrintOemUI) implement, and what the core gives them (DEVOBJ, the
+// DRVPROCS helper table, IPrintOemDriverUni).  mingw-w64 ships none of it.
+//
+// The vtables are plain structs of function pointers in the order the
+// contract fixes; a plug-in built against Microsoft's headers sees the same
+// layout.  Calls go through the vtable: p->lpVtbl->Method(p, ...).
+#pragma once
+
+#include <windows.h>
+#include <winddi.h>
+
+// ---- Interface identifiers ---------------------------------------------------
+
+// {D67EBBF0-78BF-11d1-9480-00A0C90640B8}
+static const GUID IID_TessalOemUni = {
+    0xd67ebbf0, 0x78bf, 0x11d1, {0x94, 0x80, 0x00, 0xa0, 0xc9, 0x06, 0x40, 0xb8}};
+// {B91220AC-15CC-4e7a-A21E-9591F34D6F6C}
+static const GUID IID_TessalOemUni2 = {
+    0xb91220ac, 0x15cc, 0x4e7a, {0xa2, 0x1e, 0x95, 0x91, 0xf3, 0x4d, 0x6f, 0x6c}};
+// {4E4A7747-BC76-4AED-ACC8-C76AF22AAD43}
+static const GUID IID_TessalOemUni3 = {
+    0x4e4a7747, 0xbc76, 0x4aed, {0xac, 0xc8, 0xc7, 0x6a, 0xf2, 0x2a, 0xad, 0x43}};
+// {D67EBBF1-78BF-11d1-9480-00A0C90640B8}
+static const GUID IID_TessalOemDriverUni = {
+    0xd67ebbf1, 0x78bf, 0x11d1, {0x94, 0x80, 0x00, 0xa0, 0xc9, 0x06, 0x40, 0xb8}};
+// {C6A7A9D0-774C-11d1-947F-00A0C90640B8}
+static const GUID IID_TessalOemUI = {
+    0xc6a7a9d0, 0x774c, 0x11d1, {0x94, 0x7f, 0x00, 0xa0, 0xc9, 0x06, 0x40, 0xb8}};
+
+// ---- Records -------------------------------------------------------------------
+
+struct OEM_DEVOBJ;
+
+typedef BOOL(APIENTRY* PFN_OemDrvWriteSpoolBuf)(OEM_DEVOBJ* pdevobj, PVOID pBuffer, DWORD cbSize);
+typedef INT(APIENTRY* PFN_OemDrvXMoveTo)(OEM_DEVOBJ* pdevobj, INT x, DWORD dwFlags);
+typedef INT(APIENTRY* PFN_OemDrvYMoveTo)(OEM_DEVOBJ* pdevobj, INT y, DWORD dwFlags);
+typedef BOOL(APIENTRY* PFN_OemDrvGetDriverSetting)(PVOID pdriverobj, PCSTR Feature,
+    PVOID pOutput, DWORD cbSize, PDWORD pcbNeeded, PDWORD pdwOptionsReturned);
+typedef BOOL(APIENTRY* PFN_OemDrvGetStandardVariable)(OEM_DEVOBJ* pdevobj, DWORD dwIndex,
+    PVOID pBuffer, DWORD cbSize, PDWORD pcbNeeded);
+typedef INT(APIENTRY* PFN_OemDrvUnidriverTextOut)(SURFOBJ*, STROBJ*, FONTOBJ*, CLIPOBJ*, RECTL*,
+    RECTL*, BRUSHOBJ*, BRUSHOBJ*, POINTL*, MIX);
+typedef BOOL(APIENTRY* PFN_OemDrvWriteAbortBuf)(OEM_DEVOBJ* pdevobj, PVOID pBuffer, DWORD cbSize,
+    DWORD dwWait);
+
+// The helper table of the first plug-in interface version (DRVPROCS).
+struct OEM_DRVPROCS {
+    PFN_OemDrvWriteSpoolBuf DrvWriteSpoolBuf;
+    PFN_OemDrvXMoveTo DrvXMoveTo;
+    PFN_OemDrvYMoveTo DrvYMoveTo;
+    PFN_OemDrvGetDriverSetting DrvGetDriverSetting;
+    PFN_OemDrvGetStandardVariable BGetStandardVariable;
+    PFN_OemDrvUnidriverTextOut DrvUnidriverTextOut;
+    PFN_OemDrvWriteAbortBuf DrvWriteAbortBuf;
+};
+
+// What every plug-in call names the device by (DEVOBJ).  A hooked DDI
+// function finds it as SURFOBJ::dhpdev, so the core's PDEV starts with it.
+struct OEM_DEVOBJ {
+    DWORD dwSize;
+    PVOID pdevOEM; // the plug-in's PDEV, from its EnablePDEV
+    HANDLE hEngine; // the engine's HDEV
+    HANDLE hPrinter;
+    HANDLE hOEM; // the plug-in's instance
+    DEVMODEW* pPublicDM;
+    PVOID pOEMDM; // the plug-in's private device mode part
+    OEM_DRVPROCS* pDrvProcs;
+};
+
+// The argument of DevMode (OEMDMPARAM).
+struct OEM_DMPARAM {
+    DWORD cbSize;
+    PVOID pdriverobj; // rendering plug-ins: the OEM_DEVOBJ
+    HANDLE hPrinter;
+    HANDLE hModule;
+    DEVMODEW* pPublicDMIn;
+    DEVMODEW* pPublicDMOut;
+    PVOID pOEMDMIn;
+    PVOID pOEMDMOut;
+    DWORD cbBufSize;
+};
+
+// Each plug-in's private device mode part starts with this (OEM_DMEXTRAHEADER).
+struct OEM_DMEXTRAHEADER {
+    DWORD dwSize; // of the whole part, header included
+    DWORD dwSignature;
+    DWORD dwVersion;
+};
+
+// The argument of ImageProcessing (IPPARAMS).
+struct OEM_IPPARAMS {
+    DWORD dwSize;
+    POINT ptOffset; // the band's place in the printable area
+    PSTR pHalftoneOption;
+    BOOL bBanding;
+    BOOL bBlankBand;
+};
+
+enum { OEMDM_SIZE = 1, OEMDM_DEFAULT = 2, OEMDM_CONVERT = 3, OEMDM_MERGE = 4 };
+enum {
+    OEMGI_GETSIGNATURE = 1,
+    OEMGI_GETINTERFACEVERSION = 2,
+    OEMGI_GETVERSION = 3,
+    OEMGI_GETPUBLISHERINFO = 4
+};
+
+// ---- IPrintOemDriverUni: what the core gives a rendering plug-in ---------------
+
+struct TessalOemDriverUni;
+struct TessalOemDriverUniVtbl {
+    HRESULT(STDMETHODCALLTYPE* QueryInterface)(TessalOemDriverUni*, REFIID, void**);
+    ULONG(STDMETHODCALLTYPE* AddRef)(TessalOemDriverUni*);
+    ULONG(STDMETHODCALLTYPE* Release)(TessalOemDriverUni*);
+    HRESULT(STDMETHODCALLTYPE* DrvGetDriverSetting)(TessalOemDriverUni*, PVOID pdriverobj,
+        PCSTR Feature, PVOID pOutput, DWORD cbSize, PDWORD pcbNeeded, PDWORD pdwOptionsReturned);
+    HRESULT(STDMETHODCALLTYPE* DrvWriteSpoolBuf)(TessalOemDriverUni*, OEM_DEVOBJ* pdevobj,
+        PVOID pBuffer, DWORD cbSize, DWORD* pdwResult);
+    HRESULT(STDMETHODCALLTYPE* DrvXMoveTo)(TessalOemDriverUni*, OEM_DEVOBJ* pdevobj, INT x,
+        DWORD dwFlags, INT* piResult);
+    HRESULT(STDMETHODCALLTYPE* DrvYMoveTo)(TessalOemDriverUni*, OEM_DEVOBJ* pdevobj, INT y,
+        DWORD dwFlags, INT* piResult);
+    HRESULT(STDMETHODCALLTYPE* DrvGetStandardVariable)(TessalOemDriverUni*, OEM_DEVOBJ* pdevobj,
+        DWORD dwIndex, PVOID pBuffer, DWORD cbSize, PDWORD pcbNeeded);
+    HRESULT(STDMETHODCALLTYPE* DrvGetGPDData)(TessalOemDriverUni*, OEM_DEVOBJ* pdevobj,
+        DWORD dwType, PVOID pInputData, PVOID pBuffer, DWORD cbSize, PDWORD pcbNeeded);
+    HRESULT(STDMETHODCALLTYPE* DrvUniTextOut)(TessalOemDriverUni*, SURFOBJ*, STROBJ*, FONTOBJ*,
+        CLIPOBJ*, RECTL*, RECTL*, BRUSHOBJ*, BRUSHOBJ*, POINTL*, MIX);
+    HRESULT(STDMETHODCALLTYPE* DrvWriteAbortBuf)(TessalOemDriverUni*, OEM_DEVOBJ* pdevobj,
+        PVOID pBuffer, DWORD cbSize, DWORD dwWait);
+};
+struct TessalOemDriverUni {
+    const TessalOemDriverUniVtbl* lpVtbl;
+};
+
+// ---- IPrintOemUni, IPrintOemUni2, IPrintOemUni3: a rendering plug-in -----------
+
+struct TessalOemUni;
+struct TessalOemUniVtbl {
+    // IUnknown
+    HRESULT(STDMETHODCALLTYPE* QueryInterface)(TessalOemUni*, REFIID, void**);
+    ULONG(STDMETHODCALLTYPE* AddRef)(TessalOemUni*);
+    ULONG(STDMETHODCALLTYPE* Release)(TessalOemUni*);
+    // IPrintOemCommon
+    HRESULT(STDMETHODCALLTYPE* GetInfo)(
+        TessalOemUni*, DWORD dwMode, PVOID pBuffer, DWORD cbSize, PDWORD pcbNeeded);
+    HRESULT(STDMETHODCALLTYPE* DevMode)(TessalOemUni*, DWORD dwMode, OEM_DMPARAM* pOemDMParam);
+    // IPrintOemEngine
+    HRESULT(STDMETHODCALLTYPE* EnableDriver)(
+        TessalOemUni*, DWORD DriverVersion, DWORD cbSize, DRVENABLEDATA* pded);
+    HRESULT(STDMETHODCALLTYPE* DisableDriver)(TessalOemUni*);
+    HRESULT(STDMETHODCALLTYPE* EnablePDEV)(TessalOemUni*, OEM_DEVOBJ* pdevobj,
+        PWSTR pPrinterName, ULONG cPatterns, HSURF* phsurfPatterns, ULONG cjGdiInfo,
+        GDIINFO* pGdiInfo, ULONG cjDevInfo, DEVINFO* pDevInfo, DRVENABLEDATA* pded,
+        PVOID* pDevOem);
+    HRESULT(STDMETHODCALLTYPE* DisablePDEV)(TessalOemUni*, OEM_DEVOBJ* pdevobj);
+    HRESULT(STDMETHODCALLTYPE* ResetPDEV)(
+        TessalOemUni*, OEM_DEVOBJ* pdevobjOld, OEM_DEVOBJ* pdevobjNew);
+    // IPrintOemUni
+    HRESULT(STDMETHODCALLTYPE* PublishDriverInterface)(TessalOemUni*, IUnknown* pIUnknown);
+    HRESULT(STDMETHODCALLTYPE* GetImplementedMethod)(TessalOemUni*, PSTR pMethodName);
+    HRESULT(STDMETHODCALLTYPE* DriverDMS)(
+        TessalOemUni*, PVOID pDevObj, PVOID pBuffer, DWORD cbSize, PDWORD pcbNeeded);
+    HRESULT(STDMETHODCALLTYPE* CommandCallback)(TessalOemUni*, OEM_DEVOBJ* pdevobj,
+        DWORD dwCallbackID, DWORD dwCount, PDWORD pdwParams, INT* piResult);
+    HRESULT(STDMETHODCALLTYPE* ImageProcessing)(TessalOemUni*, OEM_DEVOBJ* pdevobj,
+        PBYTE pSrcBitmap, BITMAPINFOHEADER* pBitmapInfoHeader, PBYTE pColorTable,
+        DWORD dwCallbackID, OEM_IPPARAMS* pIPParams, PBYTE* ppbResult);
+    HRESULT(STDMETHODCALLTYPE* FilterGraphics)(
+        TessalOemUni*, OEM_DEVOBJ* pdevobj, PBYTE pBuf, DWORD dwLen);
+    HRESULT(STDMETHODCALLTYPE* Compression)(TessalOemUni*, OEM_DEVOBJ* pdevobj, PBYTE pInBuf,
+        PBYTE pOutBuf, DWORD dwInLen, DWORD dwOutLen, INT* piResult);
+    HRESULT(STDMETHODCALLTYPE* HalftonePattern)(TessalOemUni*, OEM_DEVOBJ* pdevobj,
+        PBYTE pHTPattern, DWORD dwHTPatternX, DWORD dwHTPatternY, DWORD dwHTNumPatterns,
+        DWORD dwCallbackID, PBYTE pResource, DWORD dwResourceSize);
+    HRESULT(STDMETHODCALLTYPE* MemoryUsage)(TessalOemUni*, OEM_DEVOBJ* pdevobj, void* pMemoryUsage);
+    // Font downloading and text (never reached by bitmap pages).
+    void* DownloadFontHeader;
+    void* DownloadCharGlyph;
+    void* TTDownloadMethod;
+    void* OutputCharStr;
+    void* SendFontCmd;
+    void* TextOutAsBitmap;
+    void* TTYGetInfo;
+    // IPrintOemUni2
+    void* GetPDEVAdjustment;
+    HRESULT(STDMETHODCALLTYPE* WritePrinter)(TessalOemUni*, OEM_DEVOBJ* pdevobj, PVOID pBuf,
+        DWORD cbBuffer, PDWORD pcbWritten);
+    // IPrintOemUni3
+    void* DownloadPattern;
+};
+struct TessalOemUni {
+    const TessalOemUniVtbl* lpVtbl;
+};
+
+// ---- IPrintOemUI: a UI plug-in (the calls the core makes) --------------------------
+
+struct TessalOemUI;
+struct TessalOemUIVtbl {
+    HRESULT(STDMETHODCALLTYPE* QueryInterface)(TessalOemUI*, REFIID, void**);
+    ULONG(STDMETHODCALLTYPE* AddRef)(TessalOemUI*);
+    ULONG(STDMETHODCALLTYPE* Release)(TessalOemUI*);
+    HRESULT(STDMETHODCALLTYPE* GetInfo)(
+        TessalOemUI*, DWORD dwMode, PVOID pBuffer, DWORD cbSize, PDWORD pcbNeeded);
+    HRESULT(STDMETHODCALLTYPE* DevMode)(TessalOemUI*, DWORD dwMode, OEM_DMPARAM* pOemDMParam);
+    HRESULT(STDMETHODCALLTYPE* PublishDriverInterface)(TessalOemUI*, IUnknown* pIUnknown);
+    // Property sheets, events, colour profiles and fonts follow; the core
+    // never calls them.
+};
+struct TessalOemUI {
+    const TessalOemUIVtbl* lpVtbl;
+};
