@@ -112,6 +112,9 @@ struct OEM_IPPARAMS {
 enum { TESSAL_OEMINTF_VERSION = 0x00010000 };
 
 enum { OEMDM_SIZE = 1, OEMDM_DEFAULT = 2, OEMDM_CONVERT = 3, OEMDM_MERGE = 4 };
+// What GetInfo(OEMGI_GETINTERFACEVERSION) answers and
+// DRVENABLEDATA::iDriverVersion of a plug-in's EnableDriver holds.
+enum { OEM_INTERFACE_VERSION = 0x00010000 };
 enum {
     OEMGI_GETSIGNATURE = 1,
     OEMGI_GETINTERFACEVERSION = 2,
@@ -251,8 +254,31 @@ struct TessalOemUIVtbl {
         TessalOemUI*, DWORD dwMode, PVOID pBuffer, DWORD cbSize, PDWORD pcbNeeded);
     HRESULT(STDMETHODCALLTYPE* DevMode)(TessalOemUI*, DWORD dwMode, OEM_DMPARAM* pOemDMParam);
     HRESULT(STDMETHODCALLTYPE* PublishDriverInterface)(TessalOemUI*, IUnknown* pIUnknown);
-    // Property sheets, events, colour profiles and fonts follow; the core
-    // never calls them.
+    // Property sheets, events, colour profiles and fonts: the core never
+    // calls them, but a plug-in fills every slot.  Types we do not use are
+    // void*.
+    HRESULT(STDMETHODCALLTYPE* CommonUIProp)(TessalOemUI*, DWORD dwMode, void* pOemCUIPParam);
+    HRESULT(STDMETHODCALLTYPE* DocumentPropertySheets)(
+        TessalOemUI*, void* pPSUIInfo, LPARAM lParam);
+    HRESULT(STDMETHODCALLTYPE* DevicePropertySheets)(TessalOemUI*, void* pPSUIInfo, LPARAM lParam);
+    HRESULT(STDMETHODCALLTYPE* DevQueryPrintEx)(
+        TessalOemUI*, void* poemuiobj, void* pDQPInfo, DEVMODEW* pPublicDM, PVOID pOEMDM);
+    HRESULT(STDMETHODCALLTYPE* DeviceCapabilities)(TessalOemUI*, void* poemuiobj,
+        HANDLE hPrinter, PWSTR pDeviceName, WORD wCapability, PVOID pOutput,
+        DEVMODEW* pPublicDM, PVOID pOEMDM, DWORD dwOld, DWORD* dwResult);
+    HRESULT(STDMETHODCALLTYPE* UpgradePrinter)(
+        TessalOemUI*, DWORD dwLevel, PBYTE pDriverUpgradeInfo);
+    HRESULT(STDMETHODCALLTYPE* PrinterEvent)(
+        TessalOemUI*, PWSTR pPrinterName, INT iDriverEvent, DWORD dwFlags, LPARAM lParam);
+    HRESULT(STDMETHODCALLTYPE* DriverEvent)(
+        TessalOemUI*, DWORD dwDriverEvent, DWORD dwLevel, LPBYTE pDriverInfo, LPARAM lParam);
+    HRESULT(STDMETHODCALLTYPE* QueryColorProfile)(TessalOemUI*, HANDLE hPrinter,
+        void* poemuiobj, DEVMODEW* pPublicDM, PVOID pOEMDM, ULONG ulQueryMode,
+        VOID* pvProfileData, ULONG* pcbProfileData, FLONG* pflProfileData);
+    HRESULT(STDMETHODCALLTYPE* FontInstallerDlgProc)(
+        TessalOemUI*, HWND hWnd, UINT usMsg, WPARAM wParam, LPARAM lParam);
+    HRESULT(STDMETHODCALLTYPE* UpdateExternalFonts)(
+        TessalOemUI*, HANDLE hPrinter, HANDLE hHeap, PWSTR pwstrCartridges);
 };
 struct TessalOemUI {
     const TessalOemUIVtbl* lpVtbl;
