@@ -38,10 +38,6 @@ static const GUID IID_TessalOemDriverUni = {
 // {C6A7A9D0-774C-11d1-947F-00A0C90640B8}
 static const GUID IID_TessalOemUI = {
     0xc6a7a9d0, 0x774c, 0x11d1, {0x94, 0x7f, 0x00, 0xa0, 0xc9, 0x06, 0x40, 0xb8}};
-// The class a UI plug-in's DllGetClassObject is asked for (CLSID_OEMUI).
-// {ABCE80D7-9F46-11d1-882A-00C04FB961EC}
-static const GUID CLSID_TessalOemUI = {
-    0xabce80d7, 0x9f46, 0x11d1, {0x88, 0x2a, 0x00, 0xc0, 0x4f, 0xb9, 0x61, 0xec}};
 
 // ---- Records -------------------------------------------------------------------
 
