@@ -536,8 +536,9 @@ TEST(CupsEndToEnd, DriverDownloadBecomesAQueue)
 }
 
 // Drivers on Microsoft's cores: a PostScript one becomes a plain CUPS queue
-// on its PPD, which prints without Wine; a Unidrv one with a rendering
-// plug-in is refused, naming the plug-in, and so is a GPD tessal-gpdppd
+// on its PPD, which prints without Wine; a Unidrv one whose .ini names a
+// rendering plug-in the driver lacks is refused, naming the plug-in, and so
+// is a GPD tessal-gpdppd
 // refuses, with its reason, each leaving nothing; a GPD-only
 // one (a .zip of the sample's INF and GPD files) prints natively, without
 // the daemon, and remove takes it away.
@@ -574,7 +575,7 @@ TEST(CupsEndToEnd, CoreDriversTakeTheirOwnRoute)
     EXPECT_NE(out.find("Unidrv (Needs=UNIDRV.OEM), with the rendering plug-in TSLREND.DLL"),
         std::string::npos)
         << out;
-    EXPECT_NE(out.find("cannot print yet"), std::string::npos) << out;
+    EXPECT_NE(out.find("which is not among the driver's files"), std::string::npos) << out;
     EXPECT_EQ(out.find("made"), std::string::npos) << out;
     EXPECT_EQ(out.find("printer gpdq"), std::string::npos) << out;
     EXPECT_EQ(out.find("tessal-gpd"), std::string::npos) << out;
