@@ -176,3 +176,46 @@ TEST(UnidrvCore, APluginThatIsNotThereEndsTheJobWithOneLine)
         std::string::npos)
         << r.err;
 }
+
+TEST(UnidrvCore, APluginGetsItsPartAndTheCoresAnswersAndFiltersBlocks)
+{
+    // The sample printer with tprobe.dll (tests/strelwick/driver), which
+    // answers only the first plug-in interface, hooks DrvStartDoc and hands
+    // each raster block back.
+    std::string dir = rig_prefix() + "/unidrv-probe";
+    ASSERT_EQ(run_command({"mkdir", "-p", dir}, {}, "", 10).exitCode, 0);
+    ASSERT_TRUE(write_file(dir + "/tprobe.gpd",
+        "*Include: \"TJET.GPD\"\r\n*OEMCustomData: \"probe<21>\"\r\n"));
+    ASSERT_TRUE(write_file(dir + "/TProbe.ini", "[OEMFiles]\r\nOEMDriverFile1=TPROBE.DLL\r\n"));
+    add_core_printer("Tessal Probe Core", dir + "/tprobe.gpd",
+        {GPD_SAMPLES "/tessal-jet/TJET.GPD", GPD_SAMPLES "/tessal-jet/tjetcmds.gpd",
+            dir + "/TProbe.ini", std::string(WIN_DIR) + "/tprobe.dll"});
+    TestImage picture = make_test_picture(120, 90, 2);
+    long width = 0, height = 0;
+    std::string err;
+    std::string want = native_job(picture, "", 1, &width, &height, &err);
+    ASSERT_FALSE(want.empty()) << err;
+    BmpFormat fmt;
+    fmt.bpp = 24;
+    RunResult r = run_tool({"img"}, {"MODEL=Tessal Probe Core"}, bmp_string(picture, fmt));
+    ASSERT_EQ(r.exitCode, 1) << r.err;
+    const std::string end = "probe: end\n";
+    size_t at = r.out.find(end);
+    ASSERT_NE(at, std::string::npos) << r.err;
+    EXPECT_EQ(r.out.substr(0, at + end.size()),
+        "probe: pdev ours, dpi 150\n"
+        "probe: dm 1234\n"
+        "probe: Resolution = Option1\n"
+        "probe: Resolution in 1 byte refused, needs 8\n"
+        "probe: PaperSize = A4\n"
+        "probe: NoSuchFeature unknown\n"
+        "probe: variable 28 = 150\n"
+        "probe: variable 3 = 1\n"
+        "probe: variable 16 = 4960\n"
+        "probe: variable 38 = 100\n"
+        "probe: custom data = probe! (6 bytes)\n"
+        "probe: end\n");
+    EXPECT_TRUE(r.out.substr(at + end.size()) == want) << "the blocks came back otherwise";
+    EXPECT_NE(r.err.find("tprobe.dll: IPrintOemUni, signature 45425250"), std::string::npos)
+        << r.err;
+}
