@@ -11,7 +11,7 @@
 //   24 bpp  BGR; the raster printer dithers as the device needs.
 #include "core.h"
 
-#include "unidrv_dm.h"
+#include "unidrv_map.h"
 
 #include <string.h>
 
@@ -45,18 +45,9 @@ bool CoreReadOptions(CorePdev* p, const DEVMODEW* dm, std::string* err)
     }
     if (!gpd_load(path, &p->doc, err))
         return false;
-    gpd_config_defaults(&p->doc, &p->config);
-    const UnidrvDmHeader* own = UnidrvDmFind(dm);
-    std::string why;
-    if (own && !gpd_config_parse(&p->doc, own->options, &p->config, &why)) {
-        CoreLog("the device mode's options do not fit this GPD (%s); using its defaults",
-            why.c_str());
-        gpd_config_defaults(&p->doc, &p->config);
-    }
-    if (!gpd_config_resolve(&p->doc, &p->config)) {
-        *err = p->doc.path + ": no choice of options satisfies the GPD's constraints";
+    // The defaults, then our private part's options, then the public fields.
+    if (!UnidrvConfigFromDm(&p->doc, dm, &p->config, err))
         return false;
-    }
     if (!gpd_device_setup(&p->doc, &p->config, &p->dev, err))
         return false;
     if (p->dev.master_x % p->dev.dpi_x || p->dev.master_y % p->dev.dpi_y) {
