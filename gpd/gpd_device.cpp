@@ -116,20 +116,24 @@ bool color_mode(const gpd_doc* doc, const gpd_config* c, gpd_device* d, std::str
 {
     long planes = 1, bpp = 1;
     const gpd_entry* e = gpd_option_attr(doc, c, "ColorMode", "DevNumOfPlanes");
-    if (e && (!gpd_int(e->value, &planes) || (planes != 1 && planes != 3 && planes != 4)))
-        return fail(err, e, "DevNumOfPlanes is 1, 3 or 4");
+    if (e && (!gpd_int(e->value, &planes) || (planes > 1 && planes != 3 && planes != 4) || planes < 0))
+        return fail(err, e, "DevNumOfPlanes is 0, 1, 3 or 4");
     e = gpd_option_attr(doc, c, "ColorMode", "DevBPP");
-    if (e && (!gpd_int(e->value, &bpp) || (bpp != 1 && bpp != 4 && bpp != 8 && bpp != 24)))
-        return fail(err, e, "DevBPP is 1, 4, 8 or 24");
+    if (e && (!gpd_int(e->value, &bpp) || (bpp > 1 && bpp != 4 && bpp != 8 && bpp != 24) || bpp < 0))
+        return fail(err, e, "DevBPP is 0, 1, 4, 8 or 24");
     if (planes > 1 && bpp != 1)
         return fail(err, e, "colour planes are 1 bit each");
+    // 0 planes of 0 bits: the driver's plug-in makes the raster data itself
+    // (ImageProcessing sends each band).
+    if ((planes == 0) != (bpp == 0))
+        return fail(err, e, "DevBPP and DevNumOfPlanes are 0 only together");
     e = gpd_option_attr(doc, c, "ColorMode", "Color?");
     if (e && !gpd_bool(e->value, &d->color))
         return fail(err, e, "Color? is TRUE or FALSE");
     d->planes = (int)planes;
     d->bpp = (int)bpp;
-    d->plane_order.assign(1, GP_BLACK);
-    if (planes == 1)
+    d->plane_order.assign(planes ? 1 : 0, GP_BLACK);
+    if (planes <= 1)
         return true;
     d->plane_order = planes == 3 ? std::vector<gpd_plane>{GP_CYAN, GP_MAGENTA, GP_YELLOW}
                                  : std::vector<gpd_plane>{GP_YELLOW, GP_MAGENTA, GP_CYAN, GP_BLACK};

@@ -177,6 +177,10 @@ bool gpd_page_start(gpd_job* j, int in_bpp, std::string* err)
 
 bool gpd_page_row(gpd_job* j, const unsigned char* row, std::string* err)
 {
+    if (j->dev.planes == 0) {
+        *err = "the GPD's device takes no raster data (DevBPP 0): its plug-in makes it";
+        return false;
+    }
     if (j->row >= j->dev.bitmap_h) {
         *err = "more rows than the page has";
         return false;

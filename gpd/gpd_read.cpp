@@ -330,7 +330,11 @@ bool gpd_load(const char* path, gpd_doc* doc, std::string* err)
         return false;
     }
     std::string p = path;
+#ifdef _WIN32
+    size_t slash = p.find_last_of("/\\"); // the Windows build: either separator
+#else
     size_t slash = p.rfind('/');
+#endif
     std::string dir = slash == std::string::npos ? "." : p.substr(0, slash);
     if (dir.empty())
         dir = "/";

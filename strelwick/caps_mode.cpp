@@ -267,6 +267,35 @@ static void AddNamedCodes(CapsTarget* t, Listing* l, const char* key, WORD codes
     free(names);
 }
 
+// FEATURE and OPTION lines: every feature of a GPD minidriver on our own
+// core, its options and the printer's default, each with its display name.
+static void AddGpdFeatures(CapsTarget* t, Listing* l)
+{
+    WCHAR* text = PrinterGpdOptions(t->printer);
+    for (WCHAR* line = text; line && *line;) {
+        WCHAR* end = wcschr(line, L'\n');
+        if (!end)
+            break;
+        *end = 0;
+        WCHAR* field[4] = {line, NULL, NULL, NULL};
+        for (int i = 1; i < 4 && field[i - 1]; i++) {
+            WCHAR* tab = wcschr(field[i - 1], L'\t');
+            if (tab)
+                *tab = 0;
+            field[i] = tab ? tab + 1 : NULL;
+        }
+        line = end + 1;
+        if (!field[3] || (wcscmp(field[0], L"FEATURE") && wcscmp(field[0], L"OPTION")))
+            continue;
+        char a[kMaxNameBytes + 1], b[kMaxNameBytes + 1], shown[kMaxNameBytes + 1];
+        SafeName(field[1], 256, kMaxNameBytes, a);
+        SafeName(field[2], 256, kMaxNameBytes, b);
+        SafeName(field[3], 256, kMaxNameBytes, shown);
+        Add(l, "%s=%s,%s,%s\n", field[0][0] == L'F' ? "FEATURE" : "OPTION", a, b, shown);
+    }
+    free(text);
+}
+
 // The driver's default device mode, through its configuration side.
 static int FetchDefaults(CapsTarget* t)
 {
@@ -357,6 +386,7 @@ static int BuildListing(CapsTarget* t, const char* driverFile, Listing* l)
     int copies = t->dll.mod ? CapsValue(t, DC_COPIES) : 1;
     Add(l, "COPIES=%d\n", copies > 1 ? copies : 1);
     Add(l, "COLLATE=%d\n", CapsValue(t, DC_COLLATE) ? 1 : 0);
+    AddGpdFeatures(t, l);
     if (l->broken)
         dbg_log("caps: out of memory for the listing of %s\n", t->printer);
     return !l->broken;

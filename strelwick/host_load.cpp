@@ -10,6 +10,7 @@
 #include "pe_imports.h"
 #include "print_output.h"
 #include "strelwick.h"
+#include "tessal_host.h"
 
 // What binding found: the names it could not bind, for one message.
 struct BindState {
@@ -152,6 +153,46 @@ int DllExports(const char* path, const char* name)
     return found;
 }
 
+// ---- What our own core asks of the host (tessal_host.h) ---------------------------
+
+// A minidriver's plug-in, loaded as the rendering DLL is: its engine
+// imports bound to ours.
+static HMODULE WINAPI HostLoadPlugin(const WCHAR* path)
+{
+    char narrow[MAX_PATH * 2];
+    if (!path || !WideCharToMultiByte(CP_ACP, 0, path, -1, narrow, sizeof(narrow), NULL, NULL)) {
+        dbg_log("driver: a plug-in's path cannot be read\n");
+        return NULL;
+    }
+    LoadedDriver plugin;
+    if (!LoadRenderingDll(narrow, &plugin))
+        return NULL;
+    dbg_log("driver: loaded the plug-in %s\n", narrow);
+    return plugin.mod;
+}
+
+static void WINAPI HostUnloadPlugin(HMODULE mod)
+{
+    if (!mod)
+        return;
+    LoadedDriver plugin = {mod, NULL};
+    const IMAGE_DOS_HEADER* dos = (const IMAGE_DOS_HEADER*)mod;
+    const IMAGE_NT_HEADERS* nt = (const IMAGE_NT_HEADERS*)((const BYTE*)mod + dos->e_lfanew);
+    if (nt->OptionalHeader.AddressOfEntryPoint)
+        plugin.entry = (BOOL(WINAPI*)(HINSTANCE, DWORD, LPVOID))((BYTE*)mod
+            + nt->OptionalHeader.AddressOfEntryPoint);
+    UnloadRenderingDll(&plugin);
+}
+
+static void WINAPI HostLogLine(const char* line)
+{
+    if (line)
+        dbg_log("%.1000s\n", line);
+}
+
+static const TessalHostCalls kHostCalls
+    = {sizeof(TessalHostCalls), HostLoadPlugin, HostUnloadPlugin, HostLogLine};
+
 int EnableRenderingDll(const char* path, LoadedDriver* drv, DRVENABLEDATA* ded)
 {
     if (!LoadRenderingDll(path, drv))
@@ -162,6 +203,11 @@ int EnableRenderingDll(const char* path, LoadedDriver* drv, DRVENABLEDATA* ded)
     if (!query || !query(DRVQUERY_USERMODE, &userMode, sizeof(userMode), &needed) || !userMode) {
         dbg_log("driver: refusing %s: not a user-mode printer graphics DLL (DrvQueryDriverInfo)\n",
             path);
+        return 0;
+    }
+    PFN_TessalUseHost useHost = (PFN_TessalUseHost)(void*)GetProcAddress(drv->mod, "TessalUseHost");
+    if (useHost && !useHost(&kHostCalls)) {
+        dbg_log("driver: %s refused the host's calls (TessalUseHost)\n", path);
         return 0;
     }
     PFN_DrvEnableDriver enable

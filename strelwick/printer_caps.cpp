@@ -68,6 +68,29 @@ int PrinterCapabilitiesW(const char* printer, WORD cap, void* out)
     return n;
 }
 
+typedef DWORD(WINAPI* GpdOptionsFn)(HANDLE, WCHAR*, DWORD);
+
+WCHAR* PrinterGpdOptions(const char* printer)
+{
+    if (!UseOwnDriver(printer))
+        return NULL;
+    GpdOptionsFn fn = (GpdOptionsFn)(void*)GetProcAddress(g_caps.config, "TessalGpdOptions");
+    if (!fn)
+        return NULL;
+    DriverCallBegin("TessalGpdOptions");
+    DWORD n = fn(g_caps.handle, NULL, 0);
+    // A listing of a few hundred features at most; more is not trusted.
+    WCHAR* text = n && n <= (1u << 20) ? (WCHAR*)calloc(n, sizeof(WCHAR)) : NULL;
+    if (text && fn(g_caps.handle, text, n) != n) {
+        free(text);
+        text = NULL;
+    }
+    DriverCallEnd();
+    if (text)
+        text[n - 1] = 0;
+    return text;
+}
+
 // Characters of each name in the name lists.
 static int NameChars(WORD cap)
 {

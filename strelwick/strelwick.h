@@ -70,5 +70,9 @@ int ListCapabilities(const char* printer);
 // with a real printer handle when it has one (printer_caps.cpp).
 int PrinterCapabilitiesW(const char* printer, WORD cap, void* out);
 int PrinterCapabilitiesA(const char* printer, WORD cap, void* out);
+// The GPD features of a printer on our own Unidrv core, as its
+// configuration DLL's TessalGpdOptions lists them (a fresh string, free()
+// it); NULL for any other printer.
+WCHAR* PrinterGpdOptions(const char* printer);
 
 #endif

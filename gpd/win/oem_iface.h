@@ -14,6 +14,15 @@
 
 // ---- Interface identifiers ---------------------------------------------------
 
+// The class the core asks a rendering plug-in's DllGetClassObject for
+// (CLSID_OEMRENDER), and the one the configuration DLL asks a UI plug-in for
+// (CLSID_OEMUI).
+// {6D6ABF26-9F38-11d1-882A-00C04FB961EC}
+static const GUID CLSID_TessalOemRender = {
+    0x6d6abf26, 0x9f38, 0x11d1, {0x88, 0x2a, 0x00, 0xc0, 0x4f, 0xb9, 0x61, 0xec}};
+// {ABCE80D7-9F46-11d1-882A-00C04FB961EC}
+static const GUID CLSID_TessalOemUI = {
+    0xabce80d7, 0x9f46, 0x11d1, {0x88, 0x2a, 0x00, 0xc0, 0x4f, 0xb9, 0x61, 0xec}};
 // {D67EBBF0-78BF-11d1-9480-00A0C90640B8}
 static const GUID IID_TessalOemUni = {
     0xd67ebbf0, 0x78bf, 0x11d1, {0x94, 0x80, 0x00, 0xa0, 0xc9, 0x06, 0x40, 0xb8}};
@@ -99,13 +108,52 @@ struct OEM_IPPARAMS {
     BOOL bBlankBand;
 };
 
+// The interface version the core gives EnableDriver (PRINTER_OEMINTF_VERSION).
+enum { TESSAL_OEMINTF_VERSION = 0x00010000 };
+
 enum { OEMDM_SIZE = 1, OEMDM_DEFAULT = 2, OEMDM_CONVERT = 3, OEMDM_MERGE = 4 };
+// What GetInfo(OEMGI_GETINTERFACEVERSION) answers and
+// DRVENABLEDATA::iDriverVersion of a plug-in's EnableDriver holds.
+enum { OEM_INTERFACE_VERSION = 0x00010000 };
 enum {
     OEMGI_GETSIGNATURE = 1,
     OEMGI_GETINTERFACEVERSION = 2,
     OEMGI_GETVERSION = 3,
     OEMGI_GETPUBLISHERINFO = 4
 };
+
+// The argument of MemoryUsage (OEMMEMORYUSAGE).
+struct OEM_MEMORYUSAGE {
+    DWORD dwFixedMemoryUsage;
+    DWORD dwPercentMemoryUsage;
+    DWORD dwMaxBandSize; // the core's band in bytes; the plug-in may lower it
+};
+
+// DrvXMoveTo / DrvYMoveTo flags.
+enum {
+    MV_UPDATE = 0x0001, // only note the new position: the plug-in moved the cursor
+    MV_RELATIVE = 0x0002, // from the current position
+    MV_GRAPHICS = 0x0004, // in graphics dots, not master units
+    MV_PHYSICAL = 0x0008, // from the cursor origin, not the printable area's
+    MV_SENDXMOVECMD = 0x0010,
+    MV_SENDYMOVECMD = 0x0020
+};
+
+// DrvGetStandardVariable indices (STDVARIABLEINDEX), in their published order.
+enum {
+    SVI_NUMDATABYTES, SVI_WIDTHINBYTES, SVI_HEIGHTINPIXELS, SVI_COPIES, SVI_PRINTDIRECTION,
+    SVI_DESTX, SVI_DESTY, SVI_DESTXREL, SVI_DESTYREL, SVI_LINEFEEDSPACING, SVI_RECTXSIZE,
+    SVI_RECTYSIZE, SVI_GRAYPERCENT, SVI_NEXTFONTID, SVI_NEXTGLYPH, SVI_PHYSPAPERLENGTH,
+    SVI_PHYSPAPERWIDTH, SVI_FONTHEIGHT, SVI_FONTWIDTH, SVI_FONTMAXWIDTH, SVI_FONTBOLD,
+    SVI_FONTITALIC, SVI_FONTUNDERLINE, SVI_FONTSTRIKETHRU, SVI_CURRENTFONTID, SVI_TEXTYRES,
+    SVI_TEXTXRES, SVI_GRAPHICSYRES, SVI_GRAPHICSXRES, SVI_ROPE3, SVI_REDVALUE, SVI_GREENVALUE,
+    SVI_BLUEVALUE, SVI_PALETTEINDEXTOPROGRAM, SVI_CURRENTPALETTEINDEX, SVI_PATTERNBRUSH_TYPE,
+    SVI_PATTERNBRUSH_ID, SVI_PATTERNBRUSH_SIZE, SVI_CURSORORIGINX, SVI_CURSORORIGINY,
+    SVI_PAGENUMBER, SVI_MAX
+};
+
+// DrvGetGPDData types.
+enum { GPD_OEMCUSTOMDATA = 1 };
 
 // ---- IPrintOemDriverUni: what the core gives a rendering plug-in ---------------
 
@@ -206,8 +254,31 @@ struct TessalOemUIVtbl {
         TessalOemUI*, DWORD dwMode, PVOID pBuffer, DWORD cbSize, PDWORD pcbNeeded);
     HRESULT(STDMETHODCALLTYPE* DevMode)(TessalOemUI*, DWORD dwMode, OEM_DMPARAM* pOemDMParam);
     HRESULT(STDMETHODCALLTYPE* PublishDriverInterface)(TessalOemUI*, IUnknown* pIUnknown);
-    // Property sheets, events, colour profiles and fonts follow; the core
-    // never calls them.
+    // Property sheets, events, colour profiles and fonts: the core never
+    // calls them, but a plug-in fills every slot.  Types we do not use are
+    // void*.
+    HRESULT(STDMETHODCALLTYPE* CommonUIProp)(TessalOemUI*, DWORD dwMode, void* pOemCUIPParam);
+    HRESULT(STDMETHODCALLTYPE* DocumentPropertySheets)(
+        TessalOemUI*, void* pPSUIInfo, LPARAM lParam);
+    HRESULT(STDMETHODCALLTYPE* DevicePropertySheets)(TessalOemUI*, void* pPSUIInfo, LPARAM lParam);
+    HRESULT(STDMETHODCALLTYPE* DevQueryPrintEx)(
+        TessalOemUI*, void* poemuiobj, void* pDQPInfo, DEVMODEW* pPublicDM, PVOID pOEMDM);
+    HRESULT(STDMETHODCALLTYPE* DeviceCapabilities)(TessalOemUI*, void* poemuiobj,
+        HANDLE hPrinter, PWSTR pDeviceName, WORD wCapability, PVOID pOutput,
+        DEVMODEW* pPublicDM, PVOID pOEMDM, DWORD dwOld, DWORD* dwResult);
+    HRESULT(STDMETHODCALLTYPE* UpgradePrinter)(
+        TessalOemUI*, DWORD dwLevel, PBYTE pDriverUpgradeInfo);
+    HRESULT(STDMETHODCALLTYPE* PrinterEvent)(
+        TessalOemUI*, PWSTR pPrinterName, INT iDriverEvent, DWORD dwFlags, LPARAM lParam);
+    HRESULT(STDMETHODCALLTYPE* DriverEvent)(
+        TessalOemUI*, DWORD dwDriverEvent, DWORD dwLevel, LPBYTE pDriverInfo, LPARAM lParam);
+    HRESULT(STDMETHODCALLTYPE* QueryColorProfile)(TessalOemUI*, HANDLE hPrinter,
+        void* poemuiobj, DEVMODEW* pPublicDM, PVOID pOEMDM, ULONG ulQueryMode,
+        VOID* pvProfileData, ULONG* pcbProfileData, FLONG* pflProfileData);
+    HRESULT(STDMETHODCALLTYPE* FontInstallerDlgProc)(
+        TessalOemUI*, HWND hWnd, UINT usMsg, WPARAM wParam, LPARAM lParam);
+    HRESULT(STDMETHODCALLTYPE* UpdateExternalFonts)(
+        TessalOemUI*, HANDLE hPrinter, HANDLE hHeap, PWSTR pwstrCartridges);
 };
 struct TessalOemUI {
     const TessalOemUIVtbl* lpVtbl;

@@ -1,10 +1,13 @@
 // tessal-addprinter: installs a printer driver and adds a printer that uses
 // it on a given port. The driver is Wine's PostScript driver with a PPD, or,
-// given its two DLLs, a vendor's driver with its data file.
+// given its two DLLs, a vendor's driver with its data file and any further
+// files it needs (a minidriver's included GPD files, .ini and plug-ins),
+// which the spooler copies into the driver folder and lists as the driver's
+// dependent files.
 //
 //   tessal-addprinter.exe <driver-name> <ppd-windows-path> <printer-name> <port>
 //   tessal-addprinter.exe <driver-name> <data-file> <printer-name> <port>
-//                         <rendering-dll> <configuration-dll>
+//                         <rendering-dll> <configuration-dll> [<dependent-file>...]
 //
 // Exit 0 when the driver and the printer exist afterwards (also when they were
 // already there); otherwise a message on stderr and a non-zero exit.
@@ -20,8 +23,29 @@
 enum { EXIT_USAGE = 2, EXIT_PPD = 3, EXIT_DRIVER = 4, EXIT_PRINTER = 5 };
 
 // Without DLLs the driver is Wine's PostScript driver and the data file a PPD.
-static int AddDriver(
-    const char* driverName, const char* ppdPath, const char* renderingDll, const char* configDll)
+// The dependent files as the spooler takes them: each name NUL-terminated,
+// one more NUL at the end. NULL for none.
+static char* DependentList(int count, char** names)
+{
+    if (count <= 0)
+        return NULL;
+    size_t total = 1;
+    for (int i = 0; i < count; i++)
+        total += strlen(names[i]) + 1;
+    char* list = (char*)calloc(1, total);
+    if (!list)
+        return NULL;
+    char* p = list;
+    for (int i = 0; i < count; i++) {
+        size_t n = strlen(names[i]) + 1;
+        memcpy(p, names[i], n);
+        p += n;
+    }
+    return list;
+}
+
+static int AddDriver(const char* driverName, const char* ppdPath, const char* renderingDll,
+    const char* configDll, char* dependentFiles)
 {
     DRIVER_INFO_3A di;
     memset(&di, 0, sizeof(di));
@@ -31,6 +55,7 @@ static int AddDriver(
     di.pConfigFile = (LPSTR)(configDll ? configDll : "wineps.drv");
     di.pDataFile = (LPSTR)ppdPath;
     di.pDefaultDataType = (LPSTR) "RAW";
+    di.pDependentFiles = dependentFiles;
     if (AddPrinterDriverExA(NULL, 3, (LPBYTE)&di, APD_COPY_NEW_FILES | APD_COPY_FROM_DIRECTORY))
         return 1;
     DWORD err = GetLastError();
@@ -106,9 +131,11 @@ int main(int argc, char** argv)
 {
     // Messages are read on Linux: no "\r\n" line ends.
     _setmode(_fileno(stderr), _O_BINARY);
-    int vendor = argc == 7;
-    if ((argc != 5 && !vendor) || !argv[1][0] || !argv[2][0] || !argv[3][0] || !argv[4][0]
-        || (vendor && (!argv[5][0] || !argv[6][0]))) {
+    int vendor = argc >= 7;
+    int usable = argc == 5 || vendor;
+    for (int i = 1; usable && i < argc; i++)
+        usable = argv[i][0] != 0;
+    if (!usable) {
         fprintf(stderr,
             "usage: tessal-addprinter.exe <driver-name> <ppd-windows-path> "
             "<printer-name> <port>\n");
@@ -119,12 +146,20 @@ int main(int argc, char** argv)
             stderr, "tessal-addprinter: %s file %s not found\n", vendor ? "data" : "PPD", argv[2]);
         return EXIT_PPD;
     }
-    for (int i = 5; vendor && i < 7; i++)
+    for (int i = 5; vendor && i < argc; i++)
         if (!IsFile(argv[i])) {
             fprintf(stderr, "tessal-addprinter: driver file %s not found\n", argv[i]);
             return EXIT_PPD;
         }
-    if (!AddDriver(argv[1], argv[2], vendor ? argv[5] : NULL, vendor ? argv[6] : NULL))
+    char* dependents = vendor ? DependentList(argc - 7, argv + 7) : NULL;
+    if (vendor && argc > 7 && !dependents) {
+        fprintf(stderr, "tessal-addprinter: out of memory\n");
+        return EXIT_DRIVER;
+    }
+    int added = AddDriver(
+        argv[1], argv[2], vendor ? argv[5] : NULL, vendor ? argv[6] : NULL, dependents);
+    free(dependents);
+    if (!added)
         return EXIT_DRIVER;
     if (!AddPrinterOnPort(argv[3], argv[1], argv[4]))
         return EXIT_PRINTER;

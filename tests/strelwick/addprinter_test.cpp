@@ -3,6 +3,8 @@
 
 #include "wine_tool.h"
 
+#include <string.h>
+
 namespace {
 
 std::string rig_ppd()
@@ -58,4 +60,32 @@ TEST(TessalAddPrinter, RefusesBadArguments)
 
     r = run_win_program("tessal-addprinter.exe", {"Tessal Test PS", rig_ppd(), "", "|cat"});
     EXPECT_EQ(r.exitCode, 2);
+}
+
+TEST(TessalAddPrinter, CopiesAVendorDriversDependentFilesIntoTheDriverFolder)
+{
+    // A minidriver's .ini and included GPD travel as dependent files.
+    std::string dir = rig_prefix() + "/dependent-probe";
+    ASSERT_EQ(run_command({"mkdir", "-p", dir}, {}, "", 10).exitCode, 0);
+    ASSERT_TRUE(write_file(dir + "/probe.ini", "[OEMFiles]\nOEMDriverFile1=x.dll\n"));
+    ASSERT_TRUE(write_file(dir + "/ProbeCmds.gpd", "*% included\n"));
+    std::string bin = windows_path(WIN_DIR);
+    std::vector<std::string> args = {"Tessal Dependent Probe", windows_path(rig_prefix() + "/tdrv.txt"),
+        "Tessal Dependent Probe", "|cat", bin + "\\tdrv.dll", bin + "\\tdrvui.dll",
+        windows_path(dir + "/probe.ini"), windows_path(dir + "/ProbeCmds.gpd")};
+    RunResult r = run_win_program("tessal-addprinter.exe", args);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    std::string arch = strcmp(WIN_ARCH, "x86_64") == 0 ? "x64" : "w32x86";
+    std::string drivers = rig_prefix() + "/drive_c/windows/system32/spool/drivers/" + arch + "/3/";
+    EXPECT_EQ(read_file(drivers + "probe.ini"), "[OEMFiles]\nOEMDriverFile1=x.dll\n");
+    EXPECT_EQ(read_file(drivers + "ProbeCmds.gpd"), "*% included\n");
+
+    // A dependent file that is not there adds nothing.
+    args[0] = args[2] = "Tessal Dependent Probe 2";
+    args.push_back(windows_path(dir + "/missing.ini"));
+    r = run_win_program("tessal-addprinter.exe", args);
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_EQ(r.err,
+        "tessal-addprinter: driver file " + windows_path(dir + "/missing.ini") + " not found\n");
 }

@@ -10,19 +10,9 @@
 #include <stddef.h>
 #include <string.h>
 
-// From the published printer interface; Debian's winddiui.h lacks these.
-struct DOCUMENTPROPERTYHEADER {
-    WORD cbSize;
-    WORD Reserved;
-    HANDLE hPrinter;
-    LPWSTR pszPrinterName;
-    DEVMODEW* pdmIn;
-    DEVMODEW* pdmOut;
-    DWORD cbOut;
-    DWORD fMode;
-};
+#include "winddiui_more.h"
 
-enum { kPrivateBytes = 8, kCdmConvert = 1, kCdmConvert351 = 2, kCdmDriverDefault = 4 };
+enum { kPrivateBytes = 8 };
 static const DWORD kSignature = 0x56524454; // "TDRV"
 static const DWORD kFields = DM_ORIENTATION | DM_PAPERSIZE | DM_COPIES | DM_DEFAULTSOURCE
     | DM_PRINTQUALITY | DM_YRESOLUTION | DM_COLOR | DM_DUPLEX | DM_COLLATE | DM_MEDIATYPE;
@@ -155,9 +145,9 @@ extern "C" __declspec(dllexport) BOOL WINAPI
     }
     DEVMODEW dm[2];
     Defaults(dm, name);
-    if (mode == kCdmConvert || mode == kCdmConvert351)
+    if (mode == CDM_CONVERT || mode == CDM_CONVERT351)
         Merge(dm, in);
-    else if (mode != kCdmDriverDefault) {
+    else if (mode != CDM_DRIVER_DEFAULT) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }

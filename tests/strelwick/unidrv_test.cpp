@@ -1,0 +1,221 @@
+// Our core for GPD minidrivers, tessal-unidrv.dll, hosted by strelwick.exe
+// under Wine: a GPD-only minidriver gives the bytes the native raster
+// printer gives, and a minidriver with a rendering plug-in prints through
+// the plug-in.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include "gpd_raster.h"
+#include "tband_decode.h"
+#include "tjet_decode.h"
+#include "wine_tool.h"
+
+namespace {
+
+bool exists(const std::string& path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+// Adds a printer on "|cat" whose driver is our core with this GPD and
+// dependent files (once per rig).
+void add_core_printer(const std::string& name, const std::string& gpd,
+    const std::vector<std::string>& dependents)
+{
+    std::string bin = windows_path(WIN_DIR);
+    // The configuration DLL only has to give a device mode; ours when built.
+    std::string ui = exists(std::string(WIN_DIR) + "/tessal-unidrvui.dll") ? "tessal-unidrvui.dll"
+                                                                            : "tdrvui.dll";
+    std::vector<std::string> args
+        = {name, windows_path(gpd), name, "|cat", bin + "\\tessal-unidrv.dll", bin + "\\" + ui};
+    for (const std::string& d : dependents)
+        args.push_back(windows_path(d));
+    RunResult r = run_win_program("tessal-addprinter.exe", args);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+}
+
+// The job the sample printer's native raster printer makes of the picture
+// under these options: the picture at the printable area's origin, as 1 bit
+// a pixel (1 = black) or 24-bit RGB rows.
+std::string native_job(const TestImage& picture, const char* options, int in_bpp,
+    long* width, long* height, std::string* err)
+{
+    gpd_doc doc;
+    gpd_config config;
+    if (!gpd_load(GPD_SAMPLES "/tessal-jet/TJET.GPD", &doc, err))
+        return "";
+    gpd_config_defaults(&doc, &config);
+    if (!gpd_config_parse(&doc, options, &config, err) || !gpd_config_resolve(&doc, &config))
+        return "";
+    std::string out;
+    gpd_job j;
+    gpd_sink sink = [](void* ctx, const char* data, size_t len) {
+        ((std::string*)ctx)->append(data, len);
+        return true;
+    };
+    if (!gpd_job_start(&j, &doc, &config, 1, sink, &out, err) || !gpd_page_start(&j, in_bpp, err))
+        return "";
+    *width = j.dev.bitmap_w;
+    *height = j.dev.bitmap_h;
+    std::vector<unsigned char> row;
+    for (long y = 0; y < j.dev.bitmap_h; y++) {
+        if (in_bpp == 1)
+            row.assign((size_t)(j.dev.bitmap_w + 7) / 8, 0);
+        else
+            row.assign((size_t)j.dev.bitmap_w * 3, 0xff);
+        for (long x = 0; y < picture.height && x < picture.width; x++) {
+            uint32_t px = pixel_at(picture, (int)x, (int)y);
+            if (in_bpp == 1 && px == 0)
+                row[x / 8] |= (unsigned char)(0x80 >> (x % 8));
+            if (in_bpp == 24) {
+                row[3 * x] = (unsigned char)(px >> 16);
+                row[3 * x + 1] = (unsigned char)(px >> 8);
+                row[3 * x + 2] = (unsigned char)px;
+            }
+        }
+        if (!gpd_page_row(&j, row.data(), err))
+            return "";
+    }
+    if (!gpd_page_end(&j, err) || !gpd_job_end(&j, err))
+        return "";
+    return out;
+}
+
+} // namespace
+
+TEST(UnidrvCore, AGpdOnlyMinidriverPrintsWhatTheNativeRouteSends)
+{
+    add_core_printer("Tessal Jet Core", GPD_SAMPLES "/tessal-jet/TJET.GPD",
+        {GPD_SAMPLES "/tessal-jet/tjetcmds.gpd"});
+    // The job's options reach the GPD's through the device mode; colour
+    // comes as 24-bit rows the raster printer dithers into four planes.
+    struct Case {
+        std::vector<std::string> env;
+        const char* options;
+        int in_bpp, colours;
+    } cases[] = {{{}, "", 1, 2}, {{"DPI=300x300"}, "Resolution=Option2", 1, 2},
+        {{"COLOR=2"}, "ColorMode=Color", 24, 1 << 24}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.options);
+        TestImage picture = make_test_picture(301, 207, c.colours);
+        long width = 0, height = 0;
+        std::string err;
+        std::string want = native_job(picture, c.options, c.in_bpp, &width, &height, &err);
+        ASSERT_FALSE(want.empty()) << err;
+        BmpFormat fmt;
+        fmt.bpp = 24;
+        std::vector<std::string> env = c.env;
+        env.push_back("MODEL=Tessal Jet Core");
+        RunResult r = run_tool({"img"}, env, bmp_string(picture, fmt));
+        ASSERT_EQ(r.exitCode, 1) << r.err;
+        if (r.out == want)
+            continue;
+        // Say where the pages differ.
+        tjet_job got, native;
+        std::string why;
+        int planes = c.in_bpp == 1 ? 1 : 4;
+        ASSERT_TRUE(tjet_decode(r.out, (width + 7) / 8, height, 1, 0x00, &got, &why))
+            << why << "\n" << r.err;
+        ASSERT_TRUE(tjet_decode(want, (width + 7) / 8, height, 1, 0x00, &native, &why)) << why;
+        ASSERT_EQ(got.pages.size(), 1u);
+        for (int p = 0; p < planes; p++)
+            for (long y = 0; y < height; y++)
+                ASSERT_EQ(got.pages[0].rows[p][y], native.pages[0].rows[p][y])
+                    << "plane " << p << " row " << y;
+        ADD_FAILURE() << "the same page in other bytes";
+    }
+}
+
+TEST(UnidrvCore, AMinidriverWithARenderingPluginPrintsThroughIt)
+{
+    add_core_printer("Tessal Band Core", GPD_SAMPLES "/tessal-band/TBAND.GPD",
+        {GPD_SAMPLES "/tessal-band/tband.ini", std::string(WIN_DIR) + "/tbandrdr.dll",
+            std::string(WIN_DIR) + "/tbandui.dll"});
+    // Two pages of grey levels the 8-bit band keeps exactly.
+    TestImage first = make_test_picture(301, 207, 2), second = make_image(40, 30, 0x808080);
+    BmpFormat fmt;
+    fmt.bpp = 24;
+    RunResult r = run_tool(
+        {"img"}, {"MODEL=Tessal Band Core"}, bmp_string(first, fmt) + bmp_string(second, fmt));
+    ASSERT_EQ(r.exitCode, 1) << r.err;
+    // A4 at 300 dpi: the printable area of 4760x6774 master units of 1/600 inch.
+    tband_job job;
+    std::string why;
+    ASSERT_TRUE(tband_decode(r.out, 2380, 3387, &job, &why)) << why << "\n" << r.err;
+    EXPECT_TRUE(job.header);
+    EXPECT_EQ(job.copies, 1);
+    EXPECT_EQ(job.dpi_x, 300);
+    EXPECT_EQ(job.paper_w, 4960);
+    EXPECT_EQ(job.finish, std::vector<long>({4}));
+    EXPECT_TRUE(job.ended);
+    ASSERT_EQ(job.pages.size(), 2u);
+    EXPECT_EQ(job.pages[0].bpp, 8);
+    EXPECT_EQ(compare_within(job.pages[0].image, first, 0, &why), 0) << why;
+    EXPECT_EQ(compare_within(job.pages[1].image, second, 0, &why), 0) << why;
+    EXPECT_NE(r.err.find("driver: loaded the plug-in"), std::string::npos) << r.err;
+}
+
+TEST(UnidrvCore, APluginThatIsNotThereEndsTheJobWithOneLine)
+{
+    // The .ini names a plug-in the driver does not carry.
+    std::string dir = rig_prefix() + "/unidrv-broken";
+    ASSERT_EQ(run_command({"mkdir", "-p", dir}, {}, "", 10).exitCode, 0);
+    ASSERT_TRUE(write_file(dir + "/broken.ini", "[OEMFiles]\r\nOEMDriverFile1=gone.dll\r\n"));
+    add_core_printer("Tessal Broken Core", GPD_SAMPLES "/tessal-band/TBAND.GPD",
+        {dir + "/broken.ini"});
+    BmpFormat fmt;
+    fmt.bpp = 24;
+    RunResult r = run_tool(
+        {"img"}, {"MODEL=Tessal Broken Core"}, bmp_string(make_image(20, 20, 0), fmt));
+    EXPECT_NE(r.exitCode, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("tessal-unidrv: DrvEnablePDEV: the .ini names the plug-in gone.dll, which "
+                         "is not among the driver's files"),
+        std::string::npos)
+        << r.err;
+}
+
+TEST(UnidrvCore, APluginGetsItsPartAndTheCoresAnswersAndFiltersBlocks)
+{
+    // The sample printer with tprobe.dll (tests/strelwick/driver), which
+    // answers only the first plug-in interface, hooks DrvStartDoc and hands
+    // each raster block back.
+    std::string dir = rig_prefix() + "/unidrv-probe";
+    ASSERT_EQ(run_command({"mkdir", "-p", dir}, {}, "", 10).exitCode, 0);
+    ASSERT_TRUE(write_file(dir + "/tprobe.gpd",
+        "*Include: \"TJET.GPD\"\r\n*OEMCustomData: \"probe<21>\"\r\n"));
+    ASSERT_TRUE(write_file(dir + "/TProbe.ini", "[OEMFiles]\r\nOEMDriverFile1=TPROBE.DLL\r\n"));
+    add_core_printer("Tessal Probe Core", dir + "/tprobe.gpd",
+        {GPD_SAMPLES "/tessal-jet/TJET.GPD", GPD_SAMPLES "/tessal-jet/tjetcmds.gpd",
+            dir + "/TProbe.ini", std::string(WIN_DIR) + "/tprobe.dll"});
+    TestImage picture = make_test_picture(120, 90, 2);
+    long width = 0, height = 0;
+    std::string err;
+    std::string want = native_job(picture, "", 1, &width, &height, &err);
+    ASSERT_FALSE(want.empty()) << err;
+    BmpFormat fmt;
+    fmt.bpp = 24;
+    RunResult r = run_tool({"img"}, {"MODEL=Tessal Probe Core"}, bmp_string(picture, fmt));
+    ASSERT_EQ(r.exitCode, 1) << r.err;
+    const std::string end = "probe: end\n";
+    size_t at = r.out.find(end);
+    ASSERT_NE(at, std::string::npos) << r.err;
+    EXPECT_EQ(r.out.substr(0, at + end.size()),
+        "probe: pdev ours, dpi 150\n"
+        "probe: dm 1234\n"
+        "probe: Resolution = Option1\n"
+        "probe: Resolution in 1 byte refused, needs 8\n"
+        "probe: PaperSize = A4\n"
+        "probe: NoSuchFeature unknown\n"
+        "probe: variable 28 = 150\n"
+        "probe: variable 3 = 1\n"
+        "probe: variable 16 = 4960\n"
+        "probe: variable 38 = 100\n"
+        "probe: custom data = probe! (6 bytes)\n"
+        "probe: end\n");
+    EXPECT_TRUE(r.out.substr(at + end.size()) == want) << "the blocks came back otherwise";
+    EXPECT_NE(r.err.find("tprobe.dll: IPrintOemUni, signature 45425250"), std::string::npos)
+        << r.err;
+}
