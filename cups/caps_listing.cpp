@@ -132,8 +132,9 @@ static bool take_symbol(const char** s, char* out)
 
 static bool parse_feature(const char* v, caps_listing* l)
 {
-    if (l->num_features == CAPS_MAX_FEATURES)
-        return false;
+    l->features_dropped = l->num_features == CAPS_MAX_FEATURES;
+    if (l->features_dropped)
+        return true;
     caps_feature* f = &l->features[l->num_features];
     memset(f, 0, sizeof *f);
     if (!take_symbol(&v, f->name) || !take_char(&v, ',') || !take_symbol(&v, f->default_option)
@@ -149,11 +150,16 @@ static bool parse_feature(const char* v, caps_listing* l)
 static bool parse_option(const char* v, caps_listing* l)
 {
     char feature[CAPS_NAME_MAX + 1];
+    if (l->features_dropped)
+        return true;
     if (l->num_features == 0 || !take_symbol(&v, feature) || !take_char(&v, ','))
         return false;
     caps_feature* f = &l->features[l->num_features - 1];
-    if (strcmp(f->name, feature) != 0 || f->num_options == CAPS_MAX_FEATURE_OPTIONS)
+    if (strcmp(f->name, feature) != 0)
         return false;
+    f->overflow |= f->num_options == CAPS_MAX_FEATURE_OPTIONS;
+    if (f->overflow)
+        return true;
     caps_feature_option* o = &f->options[f->num_options];
     if (!take_symbol(&v, o->name) || !take_char(&v, ',') || !take_name(v, o->text))
         return false;
@@ -169,7 +175,7 @@ static const char* check_features(const caps_listing* l, char* err, size_t errle
 {
     for (int i = 0; i < l->num_features; i++) {
         const caps_feature* f = &l->features[i];
-        bool found = false;
+        bool found = f->overflow;
         for (int k = 0; k < f->num_options; k++)
             found |= strcmp(f->options[k].name, f->default_option) == 0;
         if (!found) {

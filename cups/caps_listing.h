@@ -57,6 +57,7 @@ struct caps_feature {
     char text[CAPS_NAME_MAX + 1];
     caps_feature_option options[CAPS_MAX_FEATURE_OPTIONS];
     int num_options;
+    bool overflow; // it has more options than the listing keeps: not offered
 };
 
 struct caps_listing {
@@ -79,12 +80,15 @@ struct caps_listing {
     unsigned copies;
     caps_feature features[CAPS_MAX_FEATURES];
     int num_features;
+    bool features_dropped; // more features than kept: the rest are skipped
 };
 
 // Reads a listing.  Returns nullptr, or a message naming the line that is
 // wrong (written into err).  Unknown keys are skipped: a newer print tool
 // may say more.  An OPTION follows its FEATURE; a feature whose default is
-// none of its options is refused.
+// none of its options is refused.  Features and options past the limits are
+// skipped (a GPD may have more papers than a queue offers of its own
+// features), and such a feature marked.
 const char* caps_read(FILE* f, caps_listing* out, char* err, size_t errlen);
 
 // The driver's page for a paper at a resolution, or nullptr.

@@ -55,7 +55,7 @@ void ppd_gpd_from_listing(ppd_request* r, const caps_listing* l)
     for (int i = 0; i < l->num_features && r->num_gpd < PPD_MAX_GPD_FEATURES; i++) {
         const caps_feature* f = &l->features[i];
         if (listed(f->name, g_standard, sizeof g_standard / sizeof *g_standard)
-            || f->num_options < 2)
+            || f->num_options < 2 || f->overflow)
             continue;
         ppd_gpd_feature* g = &r->gpd[r->num_gpd];
         // Symbols are keywords already; the prefix must still fit.

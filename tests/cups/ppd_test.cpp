@@ -323,12 +323,17 @@ TEST(PpdGenerator, GpdFeaturesBecomeOptionsTheFilterHandsOn)
         caps += "FEATURE=" + name + ",Standard,F\nOPTION=" + name + ",Standard,S\nOPTION=" + name
             + ",Other,O\n";
     }
+    // A feature of more options than a listing keeps is not offered.
+    caps += "FEATURE=Big,O35,Big\n";
+    for (int i = 0; i < 40; i++)
+        caps += "OPTION=Big,O" + std::to_string(i) + ",O\n";
     ASSERT_TRUE(write_text(f.dir + "/many.caps", caps));
     ppd = generate(f, "many", {"--package", "m", "--listing", f.dir + "/many.caps"});
     ASSERT_FALSE(ppd.empty());
     p = ppdOpenFile(ppd.c_str());
     ASSERT_TRUE(p);
     ppdMarkDefaults(p);
+    EXPECT_FALSE(ppdFindOption(p, "Big"));
     ppdMarkOption(p, "AVeryLongFeatureName7", "Other");
     ASSERT_TRUE(job_info_from_ppd(p, &h, &info, err, sizeof err)) << err;
     EXPECT_STREQ(info.gpdoptions, "AVeryLongFeatureName7=Other");
