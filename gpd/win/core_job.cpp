@@ -56,8 +56,11 @@ BOOL APIENTRY CoreStartDoc(SURFOBJ* so, LPWSTR, DWORD)
 BOOL APIENTRY CoreStartPage(SURFOBJ* so)
 {
     CorePdev* p = Of(so);
-    if (!p || p->failed || !p->jobOn)
+    if (!p || p->failed)
         return FALSE;
+    if (!p->jobOn)
+        return CoreFail(p, "a page before the document started (a plug-in's DrvStartDoc hook "
+                           "did not call the core's)");
     std::string err;
     if (!gpd_page_start(&p->job, CoreInBpp(p), &err))
         return CoreFail(p, err);
