@@ -57,6 +57,9 @@ bool inf_driver(const InfFile &inf, const std::vector<InfFile> &included, const 
 // The rendering plug-ins (OEMDriverFileN under [OEMFiles]) that a Unidrv
 // minidriver's .ini file names: DLLs that hold Windows code.
 std::vector<std::string> inf_rendering_plugins(const InfFile &ini);
+// The UI plug-ins (OEMConfigFileN) it names: DLLs our core's configuration
+// DLL loads.
+std::vector<std::string> inf_ui_plugins(const InfFile &ini);
 
 // Where a file of the driver comes from, relative to the INF's folder, with
 // '/' separators: [SourceDisksFiles] and [SourceDisksNames] for the arch,

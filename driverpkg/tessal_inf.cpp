@@ -8,7 +8,8 @@
 //                                      core, reason, install, driver, config, data,
 //                                      help, file (each file), machine,
 //                                      elsewhere (a file for another folder: NAME DIRID),
-//                                      plugin (a Unidrv rendering plug-in its .ini names)
+//                                      plugin (a Unidrv rendering plug-in its .ini names),
+//                                      uiplugin (a UI plug-in its .ini names)
 //   tessal-inf machine FILE            the Windows architecture of a DLL or program
 //
 // Files are looked up without regard to case: where [SourceDisksFiles] puts
@@ -137,6 +138,8 @@ bool show_plugins(const std::string &path) {
   }
   for (auto &p : inf_rendering_plugins(ini))
     if (printable(p)) printf("plugin\t%s\n", p.c_str());
+  for (auto &p : inf_ui_plugins(ini))
+    if (printable(p)) printf("uiplugin\t%s\n", p.c_str());
   return true;
 }
 

@@ -63,6 +63,9 @@ struct CorePdev {
     gpd_config config;
     gpd_device dev;
     long copies;
+    bool repeatPages; // copies the printer cannot make: each page sent copies times
+    bool capturing;
+    std::string pageCopy; // the page's printer data while capturing
     // The surface: an engine bitmap of bandRows rows, drawn band by band.
     int bpp; // 1, 4, 8 or 24
     HPALETTE pal;

@@ -11,9 +11,11 @@
 //   24 bpp  BGR; the raster printer dithers as the device needs.
 #include "core.h"
 
-#include "unidrv_dm.h"
+#include "unidrv_map.h"
 
 #include <string.h>
+
+#include <algorithm>
 
 #include "gpd_value.h"
 
@@ -36,6 +38,23 @@ static int SurfaceBpp(const CorePdev* p)
     return p->dev.bpp == 8 && p->dev.planes == 1 ? 8 : 24;
 }
 
+// Whether a command of the GPD tells the printer the number of copies
+// (NumOfCopies in its string or its *Params).
+static bool MakesCopies(const std::vector<gpd_entry>& entries)
+{
+    for (const gpd_entry& e : entries) {
+        gpd_command c;
+        std::string why;
+        if (e.key == "Command" && gpd_command_read(e, &c, &why)
+            && (c.body.find("NumOfCopies") != std::string::npos
+                || std::find(c.params.begin(), c.params.end(), (int)GV_NumOfCopies) != c.params.end()))
+            return true;
+        if (MakesCopies(e.kids))
+            return true;
+    }
+    return false;
+}
+
 bool CoreReadOptions(CorePdev* p, const DEVMODEW* dm, std::string* err)
 {
     char path[MAX_PATH * 2];
@@ -45,18 +64,9 @@ bool CoreReadOptions(CorePdev* p, const DEVMODEW* dm, std::string* err)
     }
     if (!gpd_load(path, &p->doc, err))
         return false;
-    gpd_config_defaults(&p->doc, &p->config);
-    const UnidrvDmHeader* own = UnidrvDmFind(dm);
-    std::string why;
-    if (own && !gpd_config_parse(&p->doc, own->options, &p->config, &why)) {
-        CoreLog("the device mode's options do not fit this GPD (%s); using its defaults",
-            why.c_str());
-        gpd_config_defaults(&p->doc, &p->config);
-    }
-    if (!gpd_config_resolve(&p->doc, &p->config)) {
-        *err = p->doc.path + ": no choice of options satisfies the GPD's constraints";
+    // The defaults, then our private part's options, then the public fields.
+    if (!UnidrvConfigFromDm(&p->doc, dm, &p->config, err))
         return false;
-    }
     if (!gpd_device_setup(&p->doc, &p->config, &p->dev, err))
         return false;
     if (p->dev.master_x % p->dev.dpi_x || p->dev.master_y % p->dev.dpi_y) {
@@ -66,6 +76,7 @@ bool CoreReadOptions(CorePdev* p, const DEVMODEW* dm, std::string* err)
     p->copies = 1;
     if (dm && (dm->dmFields & DM_COPIES) && dm->dmCopies > 1)
         p->copies = dm->dmCopies > 999 ? 999 : dm->dmCopies;
+    p->repeatPages = p->copies > 1 && !MakesCopies(p->doc.root);
     p->bpp = SurfaceBpp(p);
     return true;
 }

@@ -19,6 +19,7 @@
 
 #include "cups_util.h"
 #include "test_support.h"
+#include "tband_decode.h"
 #include "tjet_decode.h"
 
 namespace {
@@ -533,6 +534,85 @@ TEST(CupsEndToEnd, DriverDownloadBecomesAQueue)
             &st);
         EXPECT_EQ(st, 0) << out;
     }
+}
+
+// A Unidrv minidriver with a rendering plug-in, the Tessal Band sample as a
+// printer maker ships it (a .zip of its INF, GPD, .ini and both
+// architectures' plug-ins): tessal-driver says its route, makes a package
+// on our own Unidrv core and a queue; a job prints through the daemon and
+// Wine, and what the printer gets is the plug-in's framing, whose bands
+// decode back to the pages, with the UI plug-in's default and the job's
+// values in its header.
+TEST(CupsEndToEnd, UnidrvDriverWithAPluginPrintsUnderWine)
+{
+    std::string zip = g_dir + "/tessal-band.zip";
+    child_io quiet;
+    quiet.out = g_dir + "/7z.log";
+    ASSERT_EQ(run({"7z", "a", "-tzip", zip, std::string(TESSAL_BAND_DOWNLOAD) + "/."}, quiet, 60), 0);
+    int st;
+    std::string out = sandbox("tessal-driver list " + zip + "\ntessal-driver add " + zip
+            + " --package band --queue bandq --user tessaldemo tessalout:$SANDBOX_OUT\n",
+        &st);
+    ASSERT_EQ(st, 0) << out;
+    EXPECT_NE(out.find("Tessal Band (Tessal): x86, amd64; Unidrv with the rendering plug-in "
+                       "TBandRdr.DLL: prints under Wine on our own Unidrv core"),
+        std::string::npos)
+        << out;
+    EXPECT_NE(out.find("it prints under Wine on our own Unidrv core"), std::string::npos) << out;
+
+    int id = cups_submit("bandq", g_pdf, {}, "");
+    ASSERT_GT(id, 0);
+    cups_job s = cups_wait_job(id, 300);
+    ASSERT_EQ(s.state, IPP_JSTATE_COMPLETED) << cups_log() << daemon_log();
+    EXPECT_EQ(s.impressions, 2);
+
+    // A4 at 300 dpi; the printable area starts 50, 60 dots into the sheet.
+    tband_job job;
+    std::string err;
+    ASSERT_TRUE(tband_decode(
+        read_text(g_out + "/job-" + std::to_string(id) + ".prn"), 2380, 3387, &job, &err))
+        << err;
+    EXPECT_TRUE(job.header);
+    EXPECT_EQ(job.darkness, 7); // the UI plug-in's default
+    EXPECT_EQ(job.copies, 1);
+    EXPECT_EQ(job.dpi_x, 300);
+    EXPECT_EQ(job.dpi_y, 300);
+    EXPECT_NEAR(job.paper_w, 4960, 1); // 600ths of an inch
+    EXPECT_NEAR(job.paper_h, 7016, 1);
+    EXPECT_EQ(job.finish, std::vector<long>{4}); // Finish: Matte, the default
+    EXPECT_TRUE(job.ended);
+    EXPECT_EQ(job.end_pages, 2);
+    std::vector<TestImage> want = render(g_pdf, "band-in", {});
+    ASSERT_EQ(job.pages.size(), 2u);
+    ASSERT_EQ(want.size(), 2u);
+    for (size_t i = 0; i < 2; i++) {
+        SCOPED_TRACE("page " + std::to_string(i + 1));
+        EXPECT_EQ(job.pages[i].number, (long)i + 1);
+        EXPECT_EQ(job.pages[i].bpp, 24); // the queue prints in colour by default
+        TestImage area = make_image(2380, 3387, 0xffffff);
+        for (int y = 0; y < area.height; y++)
+            for (int x = 0; x < area.width; x++)
+                set_pixel(area, x, y, pixel_at(want[i], x + 50, y + 60));
+        bool inked;
+        double share = differing_share(area, job.pages[i].image, &inked);
+        EXPECT_TRUE(inked);
+        EXPECT_LT(share, 0.01);
+    }
+    // In gray the plug-in gets 8-bit bands.
+    id = cups_submit("bandq", g_pdf, {"ColorModel=Gray"}, "");
+    ASSERT_GT(id, 0);
+    s = cups_wait_job(id, 300);
+    ASSERT_EQ(s.state, IPP_JSTATE_COMPLETED) << cups_log() << daemon_log();
+    ASSERT_TRUE(tband_decode(
+        read_text(g_out + "/job-" + std::to_string(id) + ".prn"), 2380, 3387, &job, &err))
+        << err;
+    ASSERT_EQ(job.pages.size(), 2u);
+    EXPECT_EQ(job.pages[0].bpp, 8);
+    EXPECT_GT(job.pages[0].bands, 0);
+    out = sandbox("tessal-driver remove band\n! lpstat -p bandq 2>/dev/null\n"
+                  "[ ! -e /opt/tessalwine/printer_drv/band ]\n",
+        &st);
+    EXPECT_EQ(st, 0) << out;
 }
 
 // Drivers on Microsoft's cores: a PostScript one becomes a plain CUPS queue

@@ -197,16 +197,20 @@ TEST(InfDrivers, InstallSections) {
   }
 }
 
-// A minidriver's .ini: rendering plug-ins print, UI plug-ins do not.
+// A minidriver's .ini: its rendering plug-ins and its UI plug-ins apart.
 TEST(InfDrivers, UnidrvPluginsFromIni) {
   struct {
-    const char *ini, *plugins;
+    const char *ini, *plugins, *ui;
   } cases[] = {
-      {"[OEMFiles]\nOEMConfigFile1=ui.dll\n", ""},
-      {"[oemfiles]\nOEMDriverFile1=REND.DLL\noemdriverfile2 = \"two.dll\"\n", "REND.DLL|two.dll"},
-      {"[Other]\nOEMDriverFile1=x.dll\n", ""},
+      {"[OEMFiles]\nOEMConfigFile1=ui.dll\n", "", "ui.dll"},
+      {"[oemfiles]\nOEMDriverFile1=REND.DLL\noemdriverfile2 = \"two.dll\"\nOEMConfigFile2=U2.DLL\n",
+       "REND.DLL|two.dll", "U2.DLL"},
+      {"[Other]\nOEMDriverFile1=x.dll\nOEMConfigFile1=y.dll\n", "", ""},
   };
-  for (auto &c : cases) EXPECT_EQ(join(inf_rendering_plugins(parse_ok(c.ini))), c.plugins) << c.ini;
+  for (auto &c : cases) {
+    EXPECT_EQ(join(inf_rendering_plugins(parse_ok(c.ini))), c.plugins) << c.ini;
+    EXPECT_EQ(join(inf_ui_plugins(parse_ok(c.ini))), c.ui) << c.ini;
+  }
 }
 
 TEST(InfSources, DisksFilesAndCabinets) {

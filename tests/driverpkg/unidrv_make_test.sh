@@ -46,6 +46,14 @@ expect "wrong architecture: the plug-in is named" \
   "tessal-driver: 'Tessal Band': its rendering plug-in tbandrdr.dll is a x86 DLL" "$out"
 check "wrong architecture: nothing made" test ! -e "$work/swapped-pkg"
 
+# Only the UI plug-in is of the other architecture.
+cp -r "$download" "$work/swapped-ui"
+cp "$download"/x86/tbandui.dll "$work/swapped-ui/amd64/"
+out=$(make_pkg "$work/swapped-ui" "$work/swapped-ui-pkg" amd64)
+expect "wrong architecture of the UI plug-in: named" \
+  "tessal-driver: 'Tessal Band': its UI plug-in tbandui.dll is a x86 DLL" "$out"
+check "wrong architecture of the UI plug-in: nothing made" test ! -e "$work/swapped-ui-pkg"
+
 # The .ini names a plug-in the driver does not have.
 cp -r "$download" "$work/missing"
 sed -i 's/OEMDriverFile1=.*/OEMDriverFile1=TBANDX.DLL/' "$work/missing/tband.ini"
