@@ -135,3 +135,30 @@ TEST(GpdConfigDll, JobsOwnChoicesReachThePrinter)
     EXPECT_EQ(r.out, "");
     EXPECT_NE(r.err.find("is no GPD minidriver on our core"), std::string::npos) << r.err;
 }
+
+TEST(GpdConfigDll, DeviceModesKeepWhatTheDriverAndPluginAccept)
+{
+    // A plug-in part the plug-in refuses, or another plug-in's, leaves its
+    // defaults; the options text and the public fields merge; the
+    // conversion export gives the same and asks for its size.
+    add_band_printer();
+    RunResult r = run_win_program("gpdui-probe.exe", {kBandPrinter});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    const char* defaults = "PaperSize=A4;Resolution=Option1;ColorMode=Gray;Halftone="
+                           "HT_PATSIZE_AUTO;Finish=Matte";
+    EXPECT_EQ(r.out,
+        std::string("defaults paper=9 options=Orientation=PORTRAIT;") + defaults
+            + " darkness=7\n"
+              "merged paper=1 options=Orientation=PORTRAIT;PaperSize=LETTER;Resolution=Option1;"
+              "ColorMode=Gray;Halftone=HT_PATSIZE_AUTO;Finish=Gloss darkness=12\n"
+              "bad-part paper=1 options=Orientation=PORTRAIT;PaperSize=LETTER;Resolution=Option1;"
+              "ColorMode=Gray;Halftone=HT_PATSIZE_AUTO;Finish=Gloss darkness=7\n"
+              "foreign-part paper=1 options=Orientation=PORTRAIT;PaperSize=LETTER;"
+              "Resolution=Option1;ColorMode=Gray;Halftone=HT_PATSIZE_AUTO;Finish=Gloss darkness=7\n"
+              "convert-default paper=9 options=Orientation=PORTRAIT;"
+            + defaults
+            + " darkness=7\n"
+              "convert paper=1 options=Orientation=PORTRAIT;PaperSize=LETTER;Resolution=Option1;"
+              "ColorMode=Gray;Halftone=HT_PATSIZE_AUTO;Finish=Gloss darkness=12\n"
+              "short-buffer ok=0 error=122 needed=size\n");
+}
