@@ -76,6 +76,8 @@ struct CorePdev {
     gpd_job job;
     gpd_plugin hooks;
     bool jobOn, pageOn, failed;
+    bool docStarted; // DrvStartDoc came: the spooler takes data
+    std::string early; // what plug-ins wrote before it, sent first
     // Plug-ins, in .ini order; the DDI calls they hook and who hooks each.
     CorePlugin plugins[CORE_MAX_PLUGINS];
     int pluginCount;

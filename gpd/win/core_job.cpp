@@ -47,6 +47,10 @@ BOOL APIENTRY CoreStartDoc(SURFOBJ* so, LPWSTR, DWORD)
         return FALSE;
     if (p->jobOn)
         return TRUE;
+    p->docStarted = true;
+    if (!p->early.empty() && !CoreWrite(p, p->early.data(), p->early.size()))
+        return CoreFail(p, "the printer data could not be written");
+    p->early.clear();
     p->job = gpd_job();
     p->job.plugin = &p->hooks;
     p->jobOn = true;

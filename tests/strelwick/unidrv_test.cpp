@@ -225,6 +225,7 @@ TEST(UnidrvCore, APluginGetsItsPartAndTheCoresAnswersAndFiltersBlocks)
     size_t at = r.out.find(end);
     ASSERT_NE(at, std::string::npos) << r.err;
     EXPECT_EQ(r.out.substr(0, at + end.size()),
+        "probe: enabled\n"
         "probe: pdev ours, dpi 150\n"
         "probe: dm 1234\n"
         "probe: Resolution = Option1\n"
