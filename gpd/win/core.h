@@ -63,6 +63,9 @@ struct CorePdev {
     gpd_config config;
     gpd_device dev;
     long copies;
+    bool repeatPages; // copies the printer cannot make: each page sent copies times
+    bool capturing;
+    std::string pageCopy; // the page's printer data while capturing
     // The surface: an engine bitmap of bandRows rows, drawn band by band.
     int bpp; // 1, 4, 8 or 24
     HPALETTE pal;
@@ -73,6 +76,8 @@ struct CorePdev {
     gpd_job job;
     gpd_plugin hooks;
     bool jobOn, pageOn, failed;
+    bool docStarted; // DrvStartDoc came: the spooler takes data
+    std::string early; // what plug-ins wrote before it, sent first
     // Plug-ins, in .ini order; the DDI calls they hook and who hooks each.
     CorePlugin plugins[CORE_MAX_PLUGINS];
     int pluginCount;

@@ -15,6 +15,8 @@
 
 #include <string.h>
 
+#include <algorithm>
+
 #include "gpd_value.h"
 
 // The surface holds at most about this many bytes at a time.
@@ -34,6 +36,23 @@ static int SurfaceBpp(const CorePdev* p)
     if (p->dev.bpp == 1)
         return p->dev.planes == 1 ? 1 : 4;
     return p->dev.bpp == 8 && p->dev.planes == 1 ? 8 : 24;
+}
+
+// Whether a command of the GPD tells the printer the number of copies
+// (NumOfCopies in its string or its *Params).
+static bool MakesCopies(const std::vector<gpd_entry>& entries)
+{
+    for (const gpd_entry& e : entries) {
+        gpd_command c;
+        std::string why;
+        if (e.key == "Command" && gpd_command_read(e, &c, &why)
+            && (c.body.find("NumOfCopies") != std::string::npos
+                || std::find(c.params.begin(), c.params.end(), (int)GV_NumOfCopies) != c.params.end()))
+            return true;
+        if (MakesCopies(e.kids))
+            return true;
+    }
+    return false;
 }
 
 bool CoreReadOptions(CorePdev* p, const DEVMODEW* dm, std::string* err)
@@ -57,6 +76,7 @@ bool CoreReadOptions(CorePdev* p, const DEVMODEW* dm, std::string* err)
     p->copies = 1;
     if (dm && (dm->dmFields & DM_COPIES) && dm->dmCopies > 1)
         p->copies = dm->dmCopies > 999 ? 999 : dm->dmCopies;
+    p->repeatPages = p->copies > 1 && !MakesCopies(p->doc.root);
     p->bpp = SurfaceBpp(p);
     return true;
 }

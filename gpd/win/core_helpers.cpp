@@ -30,6 +30,15 @@ static DWORD WriteSpool(OEM_DEVOBJ* d, const void* buf, DWORD size)
         }
         return size;
     }
+    if (!p->docStarted) {
+        // Before the document the spooler has no job to take it.
+        if (p->early.size() + size > (16u << 20)) {
+            CoreFail(p, "a plug-in wrote more than 16 MiB before the document started");
+            return 0;
+        }
+        p->early.append((const char*)buf, size);
+        return size;
+    }
     return CoreWrite(p, buf, size) ? size : 0;
 }
 

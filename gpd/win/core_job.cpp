@@ -34,7 +34,10 @@ bool CoreWrite(CorePdev* p, const void* data, size_t len)
 
 static bool Sink(void* ctx, const char* data, size_t len)
 {
-    return CoreWrite((CorePdev*)ctx, data, len);
+    CorePdev* p = (CorePdev*)ctx;
+    if (p->capturing)
+        p->pageCopy.append(data, len);
+    return CoreWrite(p, data, len);
 }
 
 BOOL APIENTRY CoreStartDoc(SURFOBJ* so, LPWSTR, DWORD)
@@ -44,6 +47,10 @@ BOOL APIENTRY CoreStartDoc(SURFOBJ* so, LPWSTR, DWORD)
         return FALSE;
     if (p->jobOn)
         return TRUE;
+    p->docStarted = true;
+    if (!p->early.empty() && !CoreWrite(p, p->early.data(), p->early.size()))
+        return CoreFail(p, "the printer data could not be written");
+    p->early.clear();
     p->job = gpd_job();
     p->job.plugin = &p->hooks;
     p->jobOn = true;
@@ -56,9 +63,20 @@ BOOL APIENTRY CoreStartDoc(SURFOBJ* so, LPWSTR, DWORD)
 BOOL APIENTRY CoreStartPage(SURFOBJ* so)
 {
     CorePdev* p = Of(so);
-    if (!p || p->failed || !p->jobOn)
+    if (!p || p->failed)
         return FALSE;
+    if (!p->jobOn)
+        return CoreFail(p, "a page before the document started (a plug-in's DrvStartDoc hook "
+                           "did not call the core's)");
     std::string err;
+    if (p->repeatPages) {
+        // What plug-ins wrote between pages goes out now: the copies hold the page alone.
+        if (!p->job.out.empty() && !CoreWrite(p, p->job.out.data(), p->job.out.size()))
+            return CoreFail(p, "the printer data could not be written");
+        p->job.out.clear();
+        p->pageCopy.clear();
+        p->capturing = true;
+    }
     if (!gpd_page_start(&p->job, CoreInBpp(p), &err))
         return CoreFail(p, err);
     p->pageOn = true;
@@ -72,6 +90,11 @@ static BOOL EndPage(CorePdev* p)
     p->pageOn = false;
     if (!gpd_page_end(&p->job, &err))
         return CoreFail(p, err);
+    p->capturing = false;
+    // The printer makes no copies of its own (no command names NumOfCopies).
+    for (long c = 1; p->repeatPages && c < p->copies; c++)
+        if (!CoreWrite(p, p->pageCopy.data(), p->pageCopy.size()))
+            return CoreFail(p, "the printer data could not be written");
     return TRUE;
 }
 

@@ -39,12 +39,22 @@ void add_core_printer(const std::string& name, const std::string& gpd,
 // The job the sample printer's native raster printer makes of the picture
 // under these options: the picture at the printable area's origin, as 1 bit
 // a pixel (1 = black) or 24-bit RGB rows.
-std::string native_job(const TestImage& picture, const char* options, int in_bpp,
-    long* width, long* height, std::string* err)
+struct NativeJob {
+    const char* gpd = GPD_SAMPLES "/tessal-jet/TJET.GPD";
+    const char* options = "";
+    int in_bpp = 1;
+    long copies = 1;
+    int pages = 1; // each the same picture
+};
+
+std::string native_job(const TestImage& picture, const NativeJob& n, long* width, long* height,
+    std::string* err)
 {
     gpd_doc doc;
     gpd_config config;
-    if (!gpd_load(GPD_SAMPLES "/tessal-jet/TJET.GPD", &doc, err))
+    const char* options = n.options;
+    int in_bpp = n.in_bpp;
+    if (!gpd_load(n.gpd, &doc, err))
         return "";
     gpd_config_defaults(&doc, &config);
     if (!gpd_config_parse(&doc, options, &config, err) || !gpd_config_resolve(&doc, &config))
@@ -55,11 +65,14 @@ std::string native_job(const TestImage& picture, const char* options, int in_bpp
         ((std::string*)ctx)->append(data, len);
         return true;
     };
-    if (!gpd_job_start(&j, &doc, &config, 1, sink, &out, err) || !gpd_page_start(&j, in_bpp, err))
+    if (!gpd_job_start(&j, &doc, &config, n.copies, sink, &out, err))
         return "";
     *width = j.dev.bitmap_w;
     *height = j.dev.bitmap_h;
     std::vector<unsigned char> row;
+    for (int page = 0; page < n.pages; page++) {
+    if (!gpd_page_start(&j, in_bpp, err))
+        return "";
     for (long y = 0; y < j.dev.bitmap_h; y++) {
         if (in_bpp == 1)
             row.assign((size_t)(j.dev.bitmap_w + 7) / 8, 0);
@@ -78,7 +91,10 @@ std::string native_job(const TestImage& picture, const char* options, int in_bpp
         if (!gpd_page_row(&j, row.data(), err))
             return "";
     }
-    if (!gpd_page_end(&j, err) || !gpd_job_end(&j, err))
+    if (!gpd_page_end(&j, err))
+        return "";
+    }
+    if (!gpd_job_end(&j, err))
         return "";
     return out;
 }
@@ -91,18 +107,24 @@ TEST(UnidrvCore, AGpdOnlyMinidriverPrintsWhatTheNativeRouteSends)
         {GPD_SAMPLES "/tessal-jet/tjetcmds.gpd"});
     // The job's options reach the GPD's through the device mode; colour
     // comes as 24-bit rows the raster printer dithers into four planes.
+    // The printer makes the copies (its job command names NumOfCopies).
     struct Case {
         std::vector<std::string> env;
         const char* options;
         int in_bpp, colours;
-    } cases[] = {{{}, "", 1, 2}, {{"DPI=300x300"}, "Resolution=Option2", 1, 2},
-        {{"COLOR=2"}, "ColorMode=Color", 24, 1 << 24}};
+        long copies;
+    } cases[] = {{{}, "", 1, 2, 1}, {{"DPI=300x300"}, "Resolution=Option2", 1, 2, 1},
+        {{"COLOR=2"}, "ColorMode=Color", 24, 1 << 24, 1}, {{"COPIES=3"}, "", 1, 2, 3}};
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.options);
+        SCOPED_TRACE(c.options + std::string(" copies ") + std::to_string(c.copies));
         TestImage picture = make_test_picture(301, 207, c.colours);
         long width = 0, height = 0;
         std::string err;
-        std::string want = native_job(picture, c.options, c.in_bpp, &width, &height, &err);
+        NativeJob n;
+        n.options = c.options;
+        n.in_bpp = c.in_bpp;
+        n.copies = c.copies;
+        std::string want = native_job(picture, n, &width, &height, &err);
         ASSERT_FALSE(want.empty()) << err;
         BmpFormat fmt;
         fmt.bpp = 24;
@@ -193,7 +215,7 @@ TEST(UnidrvCore, APluginGetsItsPartAndTheCoresAnswersAndFiltersBlocks)
     TestImage picture = make_test_picture(120, 90, 2);
     long width = 0, height = 0;
     std::string err;
-    std::string want = native_job(picture, "", 1, &width, &height, &err);
+    std::string want = native_job(picture, NativeJob(), &width, &height, &err);
     ASSERT_FALSE(want.empty()) << err;
     BmpFormat fmt;
     fmt.bpp = 24;
@@ -203,6 +225,7 @@ TEST(UnidrvCore, APluginGetsItsPartAndTheCoresAnswersAndFiltersBlocks)
     size_t at = r.out.find(end);
     ASSERT_NE(at, std::string::npos) << r.err;
     EXPECT_EQ(r.out.substr(0, at + end.size()),
+        "probe: enabled\n"
         "probe: pdev ours, dpi 150\n"
         "probe: dm 1234\n"
         "probe: Resolution = Option1\n"
@@ -218,4 +241,38 @@ TEST(UnidrvCore, APluginGetsItsPartAndTheCoresAnswersAndFiltersBlocks)
     EXPECT_TRUE(r.out.substr(at + end.size()) == want) << "the blocks came back otherwise";
     EXPECT_NE(r.err.find("tprobe.dll: IPrintOemUni, signature 45425250"), std::string::npos)
         << r.err;
+}
+
+TEST(UnidrvCore, APrinterWithoutACopiesCommandGetsEachPageAsOften)
+{
+    // The GPD allows copies, but no command of it tells the printer how many.
+    std::string dir = rig_prefix() + "/unidrv-copies";
+    ASSERT_EQ(run_command({"mkdir", "-p", dir}, {}, "", 10).exitCode, 0);
+    ASSERT_TRUE(write_file(dir + "/NOCOPIES.GPD",
+        "*GPDSpecVersion: \"1.0\"\n*MasterUnits: PAIR(600, 600)\n*MaxCopies: 9\n"
+        "*Feature: PaperSize\n{\n*DefaultOption: A4\n*Option: A4\n{\n"
+        "*PrintableArea: PAIR(4760, 6815)\n*PrintableOrigin: PAIR(100, 100)\n}\n}\n"
+        "*Feature: Resolution\n{\n*DefaultOption: R150\n*Option: R150\n{\n"
+        "*DPI: PAIR(150, 150)\n}\n}\n"
+        "*Command: CmdStartJob\n{\n*Order: JOB_SETUP.1\n*Cmd: \"<1B>E\"\n}\n"
+        "*Command: CmdYMoveAbsolute: \"<1B>*p\" %d{DestY} \"Y\"\n"
+        "*Command: CmdSendBlockData: \"<1B>*b\" %d{NumOfDataBytes} \"W\"\n"
+        "*EjectPageWithFF?: TRUE\n*Command: CmdFF: \"<0C>\"\n"));
+    add_core_printer("Tessal No Copies Core", dir + "/NOCOPIES.GPD", {});
+    TestImage picture = make_test_picture(100, 80, 2);
+    NativeJob n;
+    std::string path = dir + "/NOCOPIES.GPD";
+    n.gpd = path.c_str();
+    n.pages = 2;
+    long width = 0, height = 0;
+    std::string err;
+    std::string want = native_job(picture, n, &width, &height, &err);
+    ASSERT_FALSE(want.empty()) << err;
+    BmpFormat fmt;
+    fmt.bpp = 24;
+    RunResult r = run_tool(
+        {"img"}, {"MODEL=Tessal No Copies Core", "COPIES=2"}, bmp_string(picture, fmt));
+    ASSERT_EQ(r.exitCode, 1) << r.err;
+    EXPECT_TRUE(r.out == want) << r.out.size() << " bytes, not the " << want.size()
+                               << " of the page twice\n" << r.err;
 }

@@ -3,9 +3,10 @@
 // interface, keeps a private device mode part, hooks DrvStartDoc and hands
 // every raster block back unchanged (FilterGraphics).
 //
-// Its hooked DrvStartDoc writes what the core told it, one "probe: ..."
-// line each, ending with "probe: end", through both of the core's helper
-// tables, then calls the core's own DrvStartDoc.  Everything after that is
+// Its EnablePDEV writes "probe: enabled"; its hooked DrvStartDoc writes
+// what the core told it, one "probe: ..." line each, ending with
+// "probe: end", through both of the core's helper tables, then calls the
+// core's own DrvStartDoc.  Everything after that is
 // the core's printer data, byte for byte as without the plug-in.
 #include <windows.h>
 #include <winddi.h>
@@ -143,11 +144,13 @@ HRESULT STDMETHODCALLTYPE EnableDriver(TessalOemUni*, DWORD, DWORD size, DRVENAB
 
 HRESULT STDMETHODCALLTYPE DisableDriver(TessalOemUni*) { return S_OK; }
 
-HRESULT STDMETHODCALLTYPE EnablePDEV(TessalOemUni*, OEM_DEVOBJ*, PWSTR, ULONG, HSURF*, ULONG,
+HRESULT STDMETHODCALLTYPE EnablePDEV(TessalOemUni*, OEM_DEVOBJ* d, PWSTR, ULONG, HSURF*, ULONG,
     GDIINFO* gdi, ULONG, DEVINFO*, DRVENABLEDATA* core, PVOID* out)
 {
+    // Written before any document exists: the core keeps it for the job.
+    static char enabled[] = "probe: enabled\n";
     Pdev* pd = (Pdev*)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(Pdev));
-    if (!pd || !out || !core)
+    if (!pd || !out || !core || !d->pDrvProcs->DrvWriteSpoolBuf(d, enabled, sizeof(enabled) - 1))
         return E_FAIL;
     pd->magic = kSignature;
     pd->dpi = gdi ? gdi->ulLogPixelsX : 0;
