@@ -4,8 +4,6 @@
 // the plug-in.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include "gpd_raster.h"
 #include "tband_decode.h"
 #include "tjet_decode.h"
@@ -13,23 +11,14 @@
 
 namespace {
 
-bool exists(const std::string& path)
-{
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
-}
-
 // Adds a printer on "|cat" whose driver is our core with this GPD and
 // dependent files (once per rig).
 void add_core_printer(const std::string& name, const std::string& gpd,
     const std::vector<std::string>& dependents)
 {
     std::string bin = windows_path(WIN_DIR);
-    // The configuration DLL only has to give a device mode; ours when built.
-    std::string ui = exists(std::string(WIN_DIR) + "/tessal-unidrvui.dll") ? "tessal-unidrvui.dll"
-                                                                            : "tdrvui.dll";
-    std::vector<std::string> args
-        = {name, windows_path(gpd), name, "|cat", bin + "\\tessal-unidrv.dll", bin + "\\" + ui};
+    std::vector<std::string> args = {name, windows_path(gpd), name, "|cat",
+        bin + "\\tessal-unidrv.dll", bin + "\\tessal-unidrvui.dll"};
     for (const std::string& d : dependents)
         args.push_back(windows_path(d));
     RunResult r = run_win_program("tessal-addprinter.exe", args);
@@ -171,6 +160,9 @@ TEST(UnidrvCore, AMinidriverWithARenderingPluginPrintsThroughIt)
     EXPECT_EQ(job.dpi_x, 300);
     EXPECT_EQ(job.paper_w, 4960);
     EXPECT_EQ(job.finish, std::vector<long>({4}));
+    // The UI plug-in's default for the private part (the rendering
+    // plug-in's own would be 1) came through the device mode.
+    EXPECT_EQ(job.darkness, 7);
     EXPECT_TRUE(job.ended);
     ASSERT_EQ(job.pages.size(), 2u);
     EXPECT_EQ(job.pages[0].bpp, 8);
