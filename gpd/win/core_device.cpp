@@ -102,6 +102,20 @@ static HPALETTE MakePalette(int bpp)
     return EngCreatePalette(PAL_BGR, 0, NULL, 0, 0, 0);
 }
 
+// The engine's halftone pattern for the chosen Halftone option: its
+// standard names are the pattern sizes; others (and AUTO) get 8x8.
+static ULONG PatternSize(const CorePdev* p)
+{
+    static const char* const kNames[] = {"2x2", "2x2_M", "4x4", "4x4_M", "6x6", "6x6_M", "8x8",
+        "8x8_M", "10x10", "10x10_M", "12x12", "12x12_M", "14x14", "14x14_M", "16x16", "16x16_M",
+        "SUPERCELL", "SUPERCELL_M"};
+    std::string option = gpd_chosen(&p->doc, &p->config, "Halftone");
+    for (ULONG i = 0; i < sizeof(kNames) / sizeof(kNames[0]); i++)
+        if (gpd_same(option.c_str(), ("HT_PATSIZE_" + std::string(kNames[i])).c_str()))
+            return HT_PATSIZE_2x2 + i;
+    return HT_PATSIZE_8x8_M;
+}
+
 void CoreFillGdiInfo(CorePdev* p, GDIINFO* gdi, DEVINFO* di)
 {
     const gpd_device& d = p->dev;
@@ -128,7 +142,7 @@ void CoreFillGdiInfo(CorePdev* p, GDIINFO* gdi, DEVINFO* di)
     gdi->ptlPhysOffset.y = Pixels(d.origin_y, d.dpi_y, d.master_y);
     gdi->ulDevicePelsDPI = (ULONG)d.dpi_x;
     gdi->ulPrimaryOrder = PRIMARY_ORDER_CBA;
-    gdi->ulHTPatternSize = HT_PATSIZE_8x8_M;
+    gdi->ulHTPatternSize = PatternSize(p);
     gdi->ulHTOutputFormat = p->bpp == 1 ? HT_FORMAT_1BPP
         : p->bpp == 4                   ? HT_FORMAT_4BPP
                                         : HT_FORMAT_24BPP;
