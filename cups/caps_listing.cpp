@@ -112,8 +112,86 @@ static bool parse_whole_uint(const char* v, unsigned max, unsigned* out)
     return take_uint(&v, max, out) && !*v;
 }
 
+// A GPD symbol as the listing carries it: 1 to CAPS_NAME_MAX letters,
+// digits, '_', '.' or '-', up to the next ','.
+static bool take_symbol(const char** s, char* out)
+{
+    size_t n = 0;
+    for (const char* p = *s; *p && *p != ','; p++, n++) {
+        char c = *p;
+        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
+            || c == '_' || c == '.' || c == '-';
+        if (!ok || n == CAPS_NAME_MAX)
+            return false;
+        out[n] = c;
+    }
+    out[n] = '\0';
+    *s += n;
+    return n > 0;
+}
+
+static bool parse_feature(const char* v, caps_listing* l)
+{
+    l->features_dropped = l->num_features == CAPS_MAX_FEATURES;
+    if (l->features_dropped)
+        return true;
+    caps_feature* f = &l->features[l->num_features];
+    memset(f, 0, sizeof *f);
+    if (!take_symbol(&v, f->name) || !take_char(&v, ',') || !take_symbol(&v, f->default_option)
+        || !take_char(&v, ',') || !take_name(v, f->text))
+        return false;
+    for (int i = 0; i < l->num_features; i++)
+        if (strcmp(l->features[i].name, f->name) == 0)
+            return false;
+    l->num_features++;
+    return true;
+}
+
+static bool parse_option(const char* v, caps_listing* l)
+{
+    char feature[CAPS_NAME_MAX + 1];
+    if (l->features_dropped)
+        return true;
+    if (l->num_features == 0 || !take_symbol(&v, feature) || !take_char(&v, ','))
+        return false;
+    caps_feature* f = &l->features[l->num_features - 1];
+    if (strcmp(f->name, feature) != 0)
+        return false;
+    f->overflow |= f->num_options == CAPS_MAX_FEATURE_OPTIONS;
+    if (f->overflow)
+        return true;
+    caps_feature_option* o = &f->options[f->num_options];
+    if (!take_symbol(&v, o->name) || !take_char(&v, ',') || !take_name(v, o->text))
+        return false;
+    for (int i = 0; i < f->num_options; i++)
+        if (strcmp(f->options[i].name, o->name) == 0)
+            return false;
+    f->num_options++;
+    return true;
+}
+
+// Each feature lists its default among its options.
+static const char* check_features(const caps_listing* l, char* err, size_t errlen)
+{
+    for (int i = 0; i < l->num_features; i++) {
+        const caps_feature* f = &l->features[i];
+        bool found = f->overflow;
+        for (int k = 0; k < f->num_options; k++)
+            found |= strcmp(f->options[k].name, f->default_option) == 0;
+        if (!found) {
+            snprintf(err, errlen, "the feature %s lists no option %s", f->name, f->default_option);
+            return err;
+        }
+    }
+    return nullptr;
+}
+
 static bool parse_line(const char* key, const char* v, caps_listing* l)
 {
+    if (strcmp(key, "FEATURE") == 0)
+        return parse_feature(v, l);
+    if (strcmp(key, "OPTION") == 0)
+        return parse_option(v, l);
     if (strcmp(key, "PRINTER") == 0)
         return take_text(v, l->printer, sizeof l->printer - 1);
     if (strcmp(key, "DRIVER") == 0)
@@ -192,7 +270,7 @@ const char* caps_read(FILE* f, caps_listing* l, char* err, size_t errlen)
         snprintf(err, errlen, "the listing names no resolution");
         return err;
     }
-    return nullptr;
+    return check_features(l, err, errlen);
 }
 
 const caps_page* caps_find_page(const caps_listing* l, unsigned code, unsigned xdpi, unsigned ydpi)

@@ -10,6 +10,8 @@
 #define CAPS_MAX_PAGES (CAPS_MAX_PAPERS * CAPS_MAX_RESOLUTIONS)
 #define CAPS_MAX_CHOICES 64
 #define CAPS_NAME_MAX 64
+#define CAPS_MAX_FEATURES 64
+#define CAPS_MAX_FEATURE_OPTIONS 32
 
 // dmFields bits the queue's options depend on.
 #define CAPS_DM_COPIES 0x100ul
@@ -42,6 +44,22 @@ struct caps_resolution {
     unsigned x, y;
 };
 
+// A feature of a GPD minidriver on our own core (FEATURE and OPTION
+// lines): names are the GPD's symbols, texts what the user sees.
+struct caps_feature_option {
+    char name[CAPS_NAME_MAX + 1];
+    char text[CAPS_NAME_MAX + 1];
+};
+
+struct caps_feature {
+    char name[CAPS_NAME_MAX + 1];
+    char default_option[CAPS_NAME_MAX + 1];
+    char text[CAPS_NAME_MAX + 1];
+    caps_feature_option options[CAPS_MAX_FEATURE_OPTIONS];
+    int num_options;
+    bool overflow; // it has more options than the listing keeps: not offered
+};
+
 struct caps_listing {
     char printer[201];
     char driver[CAPS_NAME_MAX + 1];
@@ -60,11 +78,17 @@ struct caps_listing {
     int num_media;
     bool color, duplex, collate;
     unsigned copies;
+    caps_feature features[CAPS_MAX_FEATURES];
+    int num_features;
+    bool features_dropped; // more features than kept: the rest are skipped
 };
 
 // Reads a listing.  Returns nullptr, or a message naming the line that is
 // wrong (written into err).  Unknown keys are skipped: a newer print tool
-// may say more.
+// may say more.  An OPTION follows its FEATURE; a feature whose default is
+// none of its options is refused.  Features and options past the limits are
+// skipped (a GPD may have more papers than a queue offers of its own
+// features), and such a feature marked.
 const char* caps_read(FILE* f, caps_listing* out, char* err, size_t errlen);
 
 // The driver's page for a paper at a resolution, or nullptr.

@@ -8,6 +8,8 @@
 #include <string.h>
 #include <strings.h>
 
+#include <string>
+
 static bool copy_attr(
     ppd_file_t* ppd, const char* keyword, char* out, size_t outlen, char* err, size_t errlen)
 {
@@ -125,6 +127,39 @@ static bool resolution_offered(
     return false;
 }
 
+// The GPD driver's own choices the job made ("Feature=Option;..."): every
+// marked choice the PPD maps to one, or when they do not fit the key, those
+// that differ from the PPD's defaults.
+static bool gpd_choices(ppd_file_t* ppd, job_info* info, char* err, size_t errlen)
+{
+    for (int pass = 0; pass < 2; pass++) {
+        std::string text;
+        for (ppd_attr_t* a = ppdFindAttr(ppd, PPD_GPD_KEYWORD, nullptr); a;
+             a = ppdFindNextAttr(ppd, PPD_GPD_KEYWORD, nullptr)) {
+            const char* dot = strrchr(a->spec, '.');
+            if (!dot || !a->value)
+                continue;
+            std::string option(a->spec, (size_t)(dot - a->spec));
+            ppd_option_t* o = ppdFindOption(ppd, option.c_str());
+            ppd_choice_t* c = o ? ppdFindMarkedChoice(ppd, option.c_str()) : nullptr;
+            if (!c || strcmp(c->choice, dot + 1) != 0
+                || (pass == 1 && strcmp(o->defchoice, c->choice) == 0))
+                continue;
+            text += (text.empty() ? "" : ";") + std::string(a->value);
+        }
+        if (text.empty() || job_value_ok("GPDOPTIONS", text.c_str())) {
+            snprintf(info->gpdoptions, sizeof info->gpdoptions, "%s", text.c_str());
+            return true;
+        }
+        if (pass == 1 || text.size() <= JOB_VALUE_MAX) {
+            snprintf(err, errlen, "the driver's own choices do not make a valid GPDOPTIONS (%s)",
+                text.c_str());
+            return false;
+        }
+    }
+    return false;
+}
+
 static void read_copies(ppd_file_t* ppd, job_info* info)
 {
     ppd_attr_t* a = ppdFindAttr(ppd, PPD_DRIVER_COPIES_KEYWORD, nullptr);
@@ -178,7 +213,8 @@ bool job_info_from_ppd(
         && marked_code(ppd, "ColorModel", PPD_COLOR_CODE_KEYWORD, "COLOR", info->color,
             sizeof info->color, err, errlen)
         && marked_code(ppd, "MediaType", PPD_MEDIA_CODE_KEYWORD, "MEDIATYPE", info->mediatype,
-            sizeof info->mediatype, err, errlen);
+            sizeof info->mediatype, err, errlen)
+        && gpd_choices(ppd, info, err, errlen);
 }
 
 // Length of the character at s (n bytes left) when the document name may
@@ -239,7 +275,8 @@ size_t job_info_entries(
     } all[JOB_ENTRIES_MAX] = {{"PACKAGENAME", info->package}, {"MODEL", info->model},
         {"PAGESIZE", info->pagesize}, {"DPI", info->dpi}, {"DUPLEX", info->duplex},
         {"INPUTBIN", info->inputbin}, {"COLOR", info->color}, {"MEDIATYPE", info->mediatype},
-        {"COPIES", info->copies}, {"COLLATE", info->collate}, {"DOCNAME", info->docname}};
+        {"COPIES", info->copies}, {"COLLATE", info->collate}, {"DOCNAME", info->docname},
+        {"GPDOPTIONS", info->gpdoptions}};
     size_t n = 0;
     for (size_t i = 0; i < JOB_ENTRIES_MAX; i++) {
         // The first four always go; the others only when the job chose them.

@@ -21,6 +21,8 @@
 #define PPD_DRIVER_COPIES_KEYWORD "TessalDriverCopies"
 #define PPD_MAX_COPIES_KEYWORD "TessalMaxCopies"
 #define PPD_DRIVER_COLLATE_KEYWORD "TessalDriverCollate"
+// "*TessalGpd Option.Choice: "Feature=Option"": a GPD driver's own choice.
+#define PPD_GPD_KEYWORD "TessalGpd"
 
 // Where the driver's printable area lies on the sheet CUPS rendered, in
 // pixels at the page's resolution: the print tool puts the page's first
@@ -43,6 +45,7 @@ struct job_info {
     char copies[12]; // COPIES, set by job_info_set_copies
     char collate[2]; // COLLATE
     char docname[JOB_VALUE_MAX + 1]; // DOCNAME, set by job_info_set_title
+    char gpdoptions[JOB_VALUE_MAX + 1]; // GPDOPTIONS: "Feature=Option;..."
     char size_name[64]; // the PPD page size the code came from (for messages)
     bool has_area; // area holds the driver's page for this size and resolution
     page_area area;
@@ -79,6 +82,6 @@ bool job_paper_not_offered(ppd_file_t* ppd, const char* options, char* asked, si
 // The block's entries, "KEY=VALUE", written into storage; entries[] points
 // into it.  Returns the count.
 #define JOB_ENTRY_MAX 300
-#define JOB_ENTRIES_MAX 11
+#define JOB_ENTRIES_MAX 12
 size_t job_info_entries(
     const job_info* info, char storage[JOB_ENTRIES_MAX][JOB_ENTRY_MAX], const char* entries[]);

@@ -378,6 +378,7 @@ const char* ppd_from_listing(ppd_request* r, const caps_listing* l)
         r->driver_copies = l->copies > 9999 ? 9999 : l->copies;
         r->driver_collate = l->collate && (l->fields & CAPS_DM_COLLATE);
     }
+    ppd_gpd_from_listing(r, l);
     return nullptr;
 }
 
@@ -581,6 +582,7 @@ bool ppd_write(const ppd_request* r, FILE* f)
         write_choices(f, "InputSlot", "Media Source", "TessalBinCode", r->bins, r->num_bins);
     if (r->num_media)
         write_choices(f, "MediaType", "Media Type", "TessalMediaCode", r->media, r->num_media);
+    ppd_write_gpd(r, f);
     fprintf(f, "\n*DefaultFont: Courier\n*%% End of PPD\n");
     return fflush(f) == 0 && !ferror(f);
 }

@@ -41,6 +41,13 @@ struct ppd_choice {
     unsigned code;
 };
 
+// One of a GPD minidriver's own features (see ppd_gpd.cpp).
+#define PPD_MAX_GPD_FEATURES CAPS_MAX_FEATURES
+struct ppd_gpd_feature {
+    char keyword[PPD_KEYWORD_MAX + 1]; // the PPD option
+    const caps_feature* feature; // in the listing given to ppd_from_listing
+};
+
 enum ppd_color_mode { PPD_COLOR_RGB = 1, PPD_COLOR_GRAY = 2, PPD_COLOR_MONO = 4 };
 
 struct ppd_request {
@@ -62,6 +69,8 @@ struct ppd_request {
     int num_media;
     unsigned driver_copies; // most copies the driver makes itself (dmCopies); 0: none
     bool driver_collate; // and collates them (dmCollate)
+    ppd_gpd_feature gpd[PPD_MAX_GPD_FEATURES]; // a GPD driver's own features
+    int num_gpd;
 };
 
 // Text that goes between quotes in the PPD and into a Windows printer
@@ -85,12 +94,17 @@ const char* ppd_add_color_mode(ppd_request* r, const char* text);
 
 // Takes the printer, papers, resolutions and options from a driver's
 // listing; the package is set apart.  Papers the driver did not select at
-// any resolution are left out.
+// any resolution are left out.  The listing must outlive the request: a
+// GPD driver's features are written from it.
 const char* ppd_from_listing(ppd_request* r, const caps_listing* l);
 
 // Fills in defaults for what was not given (A4 and Letter, 300 dpi, all
 // colour modes) and checks the request is complete.
 const char* ppd_finish(ppd_request* r);
+
+// The driver's own GPD features of the listing, as options (ppd_gpd.cpp).
+void ppd_gpd_from_listing(ppd_request* r, const caps_listing* l);
+void ppd_write_gpd(const ppd_request* r, FILE* f);
 
 // Writes the PPD.  Returns false on a write error.
 bool ppd_write(const ppd_request* r, FILE* out);

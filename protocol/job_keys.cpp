@@ -143,6 +143,41 @@ static bool printer_ok(const char* s, size_t n)
     return true;
 }
 
+#define CHOICE_NAME_MAX 64
+
+// A GPD symbol of 1 to CHOICE_NAME_MAX characters at s, ending at stop (or
+// the end); *end is set past it.
+static bool choice_name(const char* s, size_t n, char stop, size_t* end)
+{
+    size_t i = 0;
+    for (; i < n && s[i] != stop; i++) {
+        char c = s[i];
+        bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
+            || c == '_' || c == '.' || c == '-';
+        if (!ok || i == CHOICE_NAME_MAX)
+            return false;
+    }
+    *end = i;
+    return i > 0;
+}
+
+// "Feature=Option;Feature=Option".
+static bool choices_ok(const char* s, size_t n)
+{
+    size_t at = 0, end;
+    while (true) {
+        if (!choice_name(s + at, n - at, '=', &end) || at + end == n)
+            return false;
+        at += end + 1;
+        if (!choice_name(s + at, n - at, ';', &end))
+            return false;
+        at += end;
+        if (at == n)
+            return true;
+        at++; // the ';'
+    }
+}
+
 static bool value_ok(job_rule rule, const char* v, size_t n)
 {
     size_t end = 0, end2 = 0;
@@ -174,6 +209,8 @@ static bool value_ok(job_rule rule, const char* v, size_t n)
         return number_in(v, n, 1, COUNT_MAX, &end) && end == n;
     case JOB_RULE_FLAG:
         return one_of(v, n, "01");
+    case JOB_RULE_CHOICES:
+        return choices_ok(v, n);
     case JOB_RULE_TITLE:
     case JOB_RULE_TEXT:
         return true;

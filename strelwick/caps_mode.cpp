@@ -291,6 +291,8 @@ static void AddGpdFeatures(CapsTarget* t, Listing* l)
         SafeName(field[1], 256, kMaxNameBytes, a);
         SafeName(field[2], 256, kMaxNameBytes, b);
         SafeName(field[3], 256, kMaxNameBytes, shown);
+        if (!shown[0]) // a listing's names are never empty: the symbol stands in
+            memcpy(shown, field[0][0] == L'F' ? a : b, kMaxNameBytes + 1);
         Add(l, "%s=%s,%s,%s\n", field[0][0] == L'F' ? "FEATURE" : "OPTION", a, b, shown);
     }
     free(text);

@@ -9,3 +9,11 @@ add_library(tessal-unidrvui SHARED
 target_link_libraries(tessal-unidrvui PRIVATE tessal_gpd_win winspool ole32 uuid)
 target_link_options(tessal-unidrvui PRIVATE -Wl,--kill-at)
 set_target_properties(tessal-unidrvui PROPERTIES PREFIX "")
+
+# A test tool that asks a printer's configuration DLL for device modes (tests/strelwick).
+if(TEST_TOOLS_DIR)
+  add_executable(gpdui-probe ${TEST_TOOLS_DIR}/gpdui_probe.cpp)
+  target_include_directories(gpdui-probe PRIVATE ${GPD_DIR}/samples/tessal-band)
+  target_link_libraries(gpdui-probe PRIVATE tessal_gpd_win winspool)
+  target_link_options(gpdui-probe PRIVATE -municode)
+endif()

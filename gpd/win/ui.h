@@ -39,8 +39,6 @@ void UiUnlock();
 // The driver of printer, read once and kept while the printer's data file
 // stays the same.  NULL with a message on stderr when it cannot be read.
 UiDriver* UiDriverOf(HANDLE printer);
-// Forgets the kept driver (and unloads its plug-ins).
-void UiDropDriver();
 
 // Loads the plug-ins named in the .ini among the dependent files
 // (multi-string of paths), in the .ini's order.  False with a message when

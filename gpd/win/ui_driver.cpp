@@ -148,8 +148,3 @@ UiDriver* UiDriverOf(HANDLE printer)
     free(info);
     return g_driver;
 }
-
-void UiDropDriver()
-{
-    Drop();
-}

@@ -9,12 +9,12 @@
 #include <stdlib.h>
 #include <string.h>
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved)
+// The kept driver's plug-ins stay loaded until the process ends: unloading
+// a DLL from DllMain, under the loader's lock, is not allowed.
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID)
 {
     if (reason == DLL_PROCESS_ATTACH)
         UiInitLock();
-    else if (reason == DLL_PROCESS_DETACH && !reserved)
-        UiDropDriver(); // FreeLibrary: unload the plug-ins too
     return TRUE;
 }
 

@@ -279,6 +279,89 @@ TEST(PpdGenerator, FailedRunLeavesNoFile)
     remove_dir(f.dir);
 }
 
+// A GPD driver's own features become options of the queue (a name CUPS
+// has a meaning for gets a prefix; the standard features and one without a
+// choice do not), and the filter hands the marked choices on as the GPD
+// names them; when they do not all fit the job key, those the job changed.
+TEST(PpdGenerator, GpdFeaturesBecomeOptionsTheFilterHandsOn)
+{
+    ppd_fixture f = make_fixture();
+    std::string ppd = generate(f, "unidrv", {"--package", "u", "--listing", fixture("unidrv.caps")});
+    ASSERT_FALSE(ppd.empty());
+    child_io io;
+    io.out = f.dir + "/cupstestppd.out";
+    EXPECT_EQ(run({"cupstestppd", "-R", f.root, ppd}, io, 30), 0) << read_text(io.out);
+    ppd_file_t* p = ppdOpenFile(ppd.c_str());
+    ASSERT_TRUE(p);
+    ppd_option_t* toner = ppdFindOption(p, "Toner");
+    ASSERT_TRUE(toner);
+    EXPECT_STREQ(toner->text, "Toner Saving");
+    EXPECT_STREQ(toner->defchoice, "Off");
+    ppd_option_t* collate = ppdFindOption(p, "GpdCollate");
+    ASSERT_TRUE(collate);
+    EXPECT_STREQ(collate->text, "Collate  by the printer");
+    for (const char* absent : {"PaperSize", "Halftone", "Stapler", "Collate"})
+        EXPECT_FALSE(ppdFindOption(p, absent)) << absent;
+    EXPECT_STREQ(ppdFindAttr(p, PPD_GPD_KEYWORD, "GpdCollate.ON")->value, "Collate=ON");
+    ppdMarkDefaults(p);
+    ppdMarkOption(p, "Toner", "On");
+    cups_page_header2_t h = page(595, 842, 600);
+    job_info info;
+    char err[200];
+    ASSERT_TRUE(job_info_from_ppd(p, &h, &info, err, sizeof err)) << err;
+    EXPECT_STREQ(info.gpdoptions, "Toner=On;Collate=OFF");
+    char storage[JOB_ENTRIES_MAX][JOB_ENTRY_MAX];
+    const char* entries[JOB_ENTRIES_MAX];
+    size_t n = job_info_entries(&info, storage, entries);
+    EXPECT_STREQ(entries[n - 1], "GPDOPTIONS=Toner=On;Collate=OFF");
+    ppdClose(p);
+
+    // Twelve features of long names: only the changed one goes.
+    std::string caps = read_text(fixture("laser.caps"));
+    for (int i = 0; i < 12; i++) {
+        std::string name = "AVeryLongFeatureName" + std::to_string(i);
+        caps += "FEATURE=" + name + ",Standard,F\nOPTION=" + name + ",Standard,S\nOPTION=" + name
+            + ",Other,O\n";
+    }
+    // A feature of more options than a listing keeps is not offered.
+    caps += "FEATURE=Big,O35,Big\n";
+    for (int i = 0; i < 40; i++)
+        caps += "OPTION=Big,O" + std::to_string(i) + ",O\n";
+    ASSERT_TRUE(write_text(f.dir + "/many.caps", caps));
+    ppd = generate(f, "many", {"--package", "m", "--listing", f.dir + "/many.caps"});
+    ASSERT_FALSE(ppd.empty());
+    p = ppdOpenFile(ppd.c_str());
+    ASSERT_TRUE(p);
+    ppdMarkDefaults(p);
+    EXPECT_FALSE(ppdFindOption(p, "Big"));
+    ppdMarkOption(p, "AVeryLongFeatureName7", "Other");
+    ASSERT_TRUE(job_info_from_ppd(p, &h, &info, err, sizeof err)) << err;
+    EXPECT_STREQ(info.gpdoptions, "AVeryLongFeatureName7=Other");
+    ppdClose(p);
+    remove_dir(f.dir);
+}
+
+// FEATURE and OPTION lines a listing must not hold.
+TEST(PpdGenerator, ListingFeaturesMustHoldTogether)
+{
+    const char* bad[] = {"OPTION=Toner,On,On\n", // no feature yet
+        "FEATURE=Toner,Off,T\nOPTION=Toner,On,On\n", // the default is no option
+        "FEATURE=Toner,Off,T\nOPTION=Other,Off,Off\n", // another feature's option
+        "FEATURE=Ton er,Off,T\nOPTION=Ton er,Off,Off\n", // not a symbol
+        "FEATURE=Toner,Off,T\nOPTION=Toner,Off,O\nFEATURE=Toner,Off,T\n", // twice
+        "FEATURE=Toner,Off,\nOPTION=Toner,Off,Off\n"}; // no display name
+    for (const char* lines : bad) {
+        SCOPED_TRACE(lines);
+        std::string text = std::string("PRINTER=P\nPAPER=9,2100,2970,A4\nRESOLUTION=300x300\n") + lines;
+        FILE* in = fmemopen((void*)text.data(), text.size(), "r");
+        ASSERT_NE(in, nullptr);
+        static caps_listing l;
+        char err[160];
+        EXPECT_NE(caps_read(in, &l, err, sizeof err), nullptr);
+        fclose(in);
+    }
+}
+
 } // namespace
 
 namespace {

@@ -26,7 +26,8 @@ TEST(JobOptions, ValuesMeetTheirKeysRules)
         {"MODEL=Office Jet (2nd floor)", "PAGESIZE=1", "PAGESIZE=32767", "DPI=50", "DPI=9600x600",
             "PACKAGENAME=zk-3000", "OPT_A=", "MODEL=a-e", "DUPLEX=3", "INPUTBIN=260", "COLOR=1",
             "COPIES=9999", "COLLATE=0", "DOCNAME=Caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x96\xa8",
-            "MODEL=HP #2 & Co. (R+D) @3_x", "DOCNAME=\xe2\x80\x8d\xef\xbf\xbd\xf0\xaf\xbf\xbd"})
+            "MODEL=HP #2 & Co. (R+D) @3_x", "DOCNAME=\xe2\x80\x8d\xef\xbf\xbd\xf0\xaf\xbf\xbd",
+            "GPDOPTIONS=Toner=On", "GPDOPTIONS=Finish=Gloss;Paper_Weight.x=120-g"})
         EXPECT_EQ(JOB_ENTRY_OK, job_entry_check(e, strlen(e))) << e;
     std::string long_model = "MODEL=" + std::string(201, 'm');
     for (const char* e : {"MODEL=", "MODEL=\\\\host\\share", "MODEL=a,b", "MODEL=tab\there",
@@ -34,6 +35,11 @@ TEST(JobOptions, ValuesMeetTheirKeysRules)
              "PAGESIZE= 9", "PAGESIZE=123456", "DPI=49", "DPI=9601", "DPI=300x", "DPI=x300",
              "DPI=300x300x300", "PACKAGENAME=..", "PACKAGENAME=a/b", "DUPLEX=0", "DUPLEX=12",
              "COLOR=3", "COPIES=0", "COPIES=10000", "COLLATE=2", "MEDIATYPE=32768",
+             // GPD choices: empty names, a lone name, a separator at either
+             // end, what a shell or the options text would read.
+             "GPDOPTIONS=", "GPDOPTIONS=Toner", "GPDOPTIONS==On", "GPDOPTIONS=Toner=",
+             "GPDOPTIONS=Toner=On;", "GPDOPTIONS=;Toner=On", "GPDOPTIONS=A=B=C",
+             "GPDOPTIONS=A=B;;C=D", "GPDOPTIONS=A=B C", "GPDOPTIONS=A=$(id)", "GPDOPTIONS=A=b\n",
              // Titles: overlong, surrogate, C1 control, cut sequence, control byte.
              "DOCNAME=\xc0\xaf", "DOCNAME=\xed\xa0\x80", "DOCNAME=\xc2\x85", "DOCNAME=\xe2\x82",
              "DOCNAME=a\x1b" "b", "DOCNAME=\x7f",

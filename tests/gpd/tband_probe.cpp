@@ -36,14 +36,16 @@ static HRESULT STDMETHODCALLTYPE DrvWriteSpoolBuf(
 static TessalOemDriverUniVtbl g_driverVtbl;
 static TessalOemDriverUni g_driver = {&g_driverVtbl};
 
-static IUnknown* Create(const std::wstring& path)
+static IUnknown* Create(const std::wstring& path, REFCLSID clsid)
 {
     HMODULE dll = LoadLibraryW(path.c_str());
     typedef HRESULT(WINAPI * GetClass)(REFCLSID, REFIID, void**);
     GetClass get = dll ? (GetClass)(void*)GetProcAddress(dll, "DllGetClassObject") : NULL;
     IClassFactory* factory = NULL;
     IUnknown* obj = NULL;
-    if (get && SUCCEEDED(get(GUID_NULL, IID_IClassFactory, (void**)&factory)))
+    if (get && get(GUID_NULL, IID_IClassFactory, (void**)&factory) != CLASS_E_CLASSNOTAVAILABLE)
+        fprintf(stderr, "%ls answers another class\n", path.c_str());
+    if (get && SUCCEEDED(get(clsid, IID_IClassFactory, (void**)&factory)))
         factory->CreateInstance(NULL, IID_IUnknown, (void**)&obj);
     if (!obj)
         fprintf(stderr, "cannot make an object of %ls\n", path.c_str());
@@ -127,8 +129,8 @@ int wmain(int argc, wchar_t** argv)
     if (argc != 2)
         return 2;
     std::wstring dir = argv[1];
-    IUnknown* ui = Create(dir + L"\\tbandui.dll");
-    IUnknown* rdr = Create(dir + L"\\TBANDRDR.DLL");
+    IUnknown* ui = Create(dir + L"\\tbandui.dll", CLSID_TessalOemUI);
+    IUnknown* rdr = Create(dir + L"\\TBANDRDR.DLL", CLSID_TessalOemRender);
     if (!ui || !rdr)
         return 1;
     void *u1 = NULL, *u2 = NULL, *u3 = NULL, *uiObj = NULL;

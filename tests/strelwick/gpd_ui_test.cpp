@@ -109,3 +109,56 @@ TEST(GpdConfigDll, UiPluginPartReachesTheRenderingPlugin)
     EXPECT_EQ(job.darkness, 7) << "tbandui.dll's default, through our device mode";
     EXPECT_EQ(job.finish, std::vector<long>{4});
 }
+
+TEST(GpdConfigDll, JobsOwnChoicesReachThePrinter)
+{
+    add_band_printer();
+    std::string page = bmp_string(make_test_picture(40, 30, 1 << 24), BmpFormat());
+    std::vector<std::string> env = {std::string("MODEL=") + kBandPrinter, "PAGESIZE=9",
+        "DPI=300x300", "GPDOPTIONS=Finish=Gloss"};
+    RunResult r = run_tool({"img"}, env, page);
+    ASSERT_EQ(r.exitCode, 1) << r.err;
+    tband_job job;
+    std::string why;
+    ASSERT_TRUE(tband_decode(r.out, 2380, 3387, &job, &why)) << why << r.err;
+    EXPECT_EQ(job.finish, std::vector<long>{5}); // Gloss's *CallbackID
+
+    // A choice the driver does not have prints nothing, and so does one for
+    // a printer that is not on our core.
+    env.back() = "GPDOPTIONS=Finish=Satin";
+    r = run_tool({"img"}, env, page);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("did not select Finish=Satin; nothing printed"), std::string::npos) << r.err;
+    r = run_tool({"img"}, {"MODEL=Tessal Driver", "GPDOPTIONS=Finish=Gloss"}, page);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out, "");
+    EXPECT_NE(r.err.find("is no GPD minidriver on our core"), std::string::npos) << r.err;
+}
+
+TEST(GpdConfigDll, DeviceModesKeepWhatTheDriverAndPluginAccept)
+{
+    // A plug-in part the plug-in refuses, or another plug-in's, leaves its
+    // defaults; the options text and the public fields merge; the
+    // conversion export gives the same and asks for its size.
+    add_band_printer();
+    RunResult r = run_win_program("gpdui-probe.exe", {kBandPrinter});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    const char* defaults = "PaperSize=A4;Resolution=Option1;ColorMode=Gray;Halftone="
+                           "HT_PATSIZE_AUTO;Finish=Matte";
+    EXPECT_EQ(r.out,
+        std::string("defaults paper=9 options=Orientation=PORTRAIT;") + defaults
+            + " darkness=7\n"
+              "merged paper=1 options=Orientation=PORTRAIT;PaperSize=LETTER;Resolution=Option1;"
+              "ColorMode=Gray;Halftone=HT_PATSIZE_AUTO;Finish=Gloss darkness=12\n"
+              "bad-part paper=1 options=Orientation=PORTRAIT;PaperSize=LETTER;Resolution=Option1;"
+              "ColorMode=Gray;Halftone=HT_PATSIZE_AUTO;Finish=Gloss darkness=7\n"
+              "foreign-part paper=1 options=Orientation=PORTRAIT;PaperSize=LETTER;"
+              "Resolution=Option1;ColorMode=Gray;Halftone=HT_PATSIZE_AUTO;Finish=Gloss darkness=7\n"
+              "convert-default paper=9 options=Orientation=PORTRAIT;"
+            + defaults
+            + " darkness=7\n"
+              "convert paper=1 options=Orientation=PORTRAIT;PaperSize=LETTER;Resolution=Option1;"
+              "ColorMode=Gray;Halftone=HT_PATSIZE_AUTO;Finish=Gloss darkness=12\n"
+              "short-buffer ok=0 error=122 needed=size\n");
+}

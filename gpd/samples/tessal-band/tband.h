@@ -43,8 +43,11 @@ DWORD TBandDarkness(const void* oemDm, DWORD fallback);
 // GetInfo for both plug-ins.
 HRESULT TBandGetInfo(DWORD mode, PVOID buffer, DWORD size, PDWORD needed);
 
-// The plug-in object a DLL makes; each DLL defines it.  NULL on no memory.
+// The plug-in object a DLL makes, and the class the core asks its
+// DllGetClassObject for (CLSID_TessalOemRender or CLSID_TessalOemUI); each
+// DLL defines them.  NULL on no memory.
 IUnknown* TBandNewObject();
+extern const GUID& kTBandClass;
 // Counts the objects alive, for DllCanUnloadNow.
 void TBandObjectMade();
 void TBandObjectGone();

@@ -116,11 +116,15 @@ struct TBandFactory : IClassFactory {
 
 static TBandFactory g_factory;
 
-// Each DLL has one class: whatever class the core names, it gets the
-// factory for the plug-in object.
+// Each DLL has one class, the one its kind of plug-in is asked for.
 extern "C" __declspec(dllexport) HRESULT WINAPI DllGetClassObject(
-    REFCLSID, REFIID riid, void** ppv)
+    REFCLSID clsid, REFIID riid, void** ppv)
 {
+    if (!ppv)
+        return E_POINTER;
+    *ppv = NULL;
+    if (!IsEqualGUID(clsid, kTBandClass))
+        return CLASS_E_CLASSNOTAVAILABLE;
     return g_factory.QueryInterface(riid, ppv);
 }
 

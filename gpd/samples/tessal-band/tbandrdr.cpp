@@ -390,6 +390,8 @@ const TessalOemUniVtbl kVtbl = {QueryInterface, AddRef, Release, GetInfo, DevMod
 
 } // namespace
 
+const GUID& kTBandClass = CLSID_TessalOemRender;
+
 IUnknown* TBandNewObject()
 {
     Plugin* self = (Plugin*)calloc(1, sizeof(Plugin));

@@ -136,6 +136,8 @@ const TessalOemUIVtbl kVtbl = {QueryInterface, AddRef, Release, GetInfo, DevMode
 
 } // namespace
 
+const GUID& kTBandClass = CLSID_TessalOemUI;
+
 IUnknown* TBandNewObject()
 {
     Plugin* self = (Plugin*)calloc(1, sizeof(Plugin));
