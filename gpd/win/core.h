@@ -67,7 +67,8 @@ struct CorePdev {
     bool capturing;
     std::string pageCopy; // the page's printer data while capturing
     // The surface: an engine bitmap of bandRows rows, drawn band by band.
-    int bpp; // 1, 4, 8 or 24
+    int bpp; // 1, 4 or 24
+    int dibBpp; // the colour mode's *DrvBPP: the bands ImageProcessing gets
     HPALETTE pal;
     HSURF hsurf;
     long bandRows, bandTop;
@@ -102,9 +103,13 @@ BOOL CoreFail(CorePdev* p, const std::string& why);
 bool CoreReadOptions(CorePdev* p, const DEVMODEW* dm, std::string* err);
 void CoreFillGdiInfo(CorePdev* p, GDIINFO* gdi, DEVINFO* di);
 HSURF CoreMakeSurface(CorePdev* p);
-// A row of the surface's format as the raster printer's row; *in_bpp set.
-const unsigned char* CoreRow(CorePdev* p, const unsigned char* row, int* in_bpp);
-int CoreInBpp(const CorePdev* p);
+// A row of bpp bits a pixel (the surface's or ImageProcessing's format)
+// as the raster printer takes it.
+const unsigned char* CoreRow(CorePdev* p, int bpp, const unsigned char* row);
+// The raster printer's bits a pixel for rows of bpp bits.
+int CoreInBpp(int bpp);
+// What the page's rows come as: the bands ImageProcessing returns, or the surface.
+int CorePageBpp(const CorePdev* p);
 
 // ---- core_job.cpp
 BOOL APIENTRY CoreStartDoc(SURFOBJ* so, LPWSTR name, DWORD jobId);

@@ -2,13 +2,16 @@
 // DEVINFO, the palette and halftone format of the surface, and the surface
 // itself, an engine bitmap drawn one band at a time.
 //
-// Surface formats, by the colour mode's *DrvBPP (or, without one, what the
-// device takes):
-//   1 bpp   index 1 is black (the engine halftones, CMY order): the raster
-//           printer's own 1-bit rows;
-//   4 bpp   index bits are cyan, magenta and yellow (engine halftone);
-//   8 bpp   a grey ramp, index = level;
-//   24 bpp  BGR; the raster printer dithers as the device needs.
+// Surface formats, by what the device takes:
+//   1 bpp   (1 bit, one plane) index 1 is black (the engine halftones, CMY
+//           order): the raster printer's own 1-bit rows;
+//   4 bpp   (1 bit, 3 or 4 planes) index bits are cyan, magenta and yellow
+//           (engine halftone);
+//   24 bpp  BGR, for everything else; the raster printer dithers as the
+//           device needs.
+// A colour mode's *DrvBPP, when given, picks the surface (1, 4, else 24)
+// and the format of the bands a plug-in's ImageProcessing gets (8 bits:
+// grey from the 24-bit surface).
 #include "core.h"
 
 #include "unidrv_map.h"
@@ -27,15 +30,17 @@ static long Pixels(long master, long dpi, long unitsPerInch)
     return unitsPerInch > 0 ? master * dpi / unitsPerInch : 0;
 }
 
-static int SurfaceBpp(const CorePdev* p)
+static void SurfaceFormat(CorePdev* p)
 {
     long drv = 0;
     const gpd_entry* e = gpd_option_attr(&p->doc, &p->config, "ColorMode", "DrvBPP");
     if (e && gpd_int(e->value, &drv) && (drv == 1 || drv == 4 || drv == 8 || drv == 24))
-        return (int)drv;
-    if (p->dev.bpp == 1)
-        return p->dev.planes == 1 ? 1 : 4;
-    return p->dev.bpp == 8 && p->dev.planes == 1 ? 8 : 24;
+        p->dibBpp = (int)drv;
+    else if (p->dev.bpp == 1)
+        p->dibBpp = p->dev.planes == 1 ? 1 : 4;
+    else
+        p->dibBpp = 24;
+    p->bpp = p->dibBpp == 8 ? 24 : p->dibBpp;
 }
 
 // Whether a command of the GPD tells the printer the number of copies
@@ -77,13 +82,13 @@ bool CoreReadOptions(CorePdev* p, const DEVMODEW* dm, std::string* err)
     if (dm && (dm->dmFields & DM_COPIES) && dm->dmCopies > 1)
         p->copies = dm->dmCopies > 999 ? 999 : dm->dmCopies;
     p->repeatPages = p->copies > 1 && !MakesCopies(p->doc.root);
-    p->bpp = SurfaceBpp(p);
+    SurfaceFormat(p);
     return true;
 }
 
 static HPALETTE MakePalette(int bpp)
 {
-    ULONG colors[256];
+    ULONG colors[16];
     if (bpp == 1) {
         colors[0] = 0xFFFFFF;
         colors[1] = 0;
@@ -94,12 +99,21 @@ static HPALETTE MakePalette(int bpp)
             colors[i] = (i & 1 ? 0 : 0xFF) | (i & 2 ? 0 : 0xFF00) | (i & 4 ? 0 : 0xFF0000);
         return EngCreatePalette(PAL_INDEXED, 16, colors, 0, 0, 0);
     }
-    if (bpp == 8) {
-        for (ULONG i = 0; i < 256; i++)
-            colors[i] = i * 0x010101;
-        return EngCreatePalette(PAL_INDEXED, 256, colors, 0, 0, 0);
-    }
     return EngCreatePalette(PAL_BGR, 0, NULL, 0, 0, 0);
+}
+
+// The engine's halftone pattern for the chosen Halftone option: its
+// standard names are the pattern sizes; others (and AUTO) get 8x8.
+static ULONG PatternSize(const CorePdev* p)
+{
+    static const char* const kNames[] = {"2x2", "2x2_M", "4x4", "4x4_M", "6x6", "6x6_M", "8x8",
+        "8x8_M", "10x10", "10x10_M", "12x12", "12x12_M", "14x14", "14x14_M", "16x16", "16x16_M",
+        "SUPERCELL", "SUPERCELL_M"};
+    std::string option = gpd_chosen(&p->doc, &p->config, "Halftone");
+    for (ULONG i = 0; i < sizeof(kNames) / sizeof(kNames[0]); i++)
+        if (gpd_same(option.c_str(), ("HT_PATSIZE_" + std::string(kNames[i])).c_str()))
+            return HT_PATSIZE_2x2 + i;
+    return HT_PATSIZE_8x8_M;
 }
 
 void CoreFillGdiInfo(CorePdev* p, GDIINFO* gdi, DEVINFO* di)
@@ -114,7 +128,7 @@ void CoreFillGdiInfo(CorePdev* p, GDIINFO* gdi, DEVINFO* di)
     gdi->ulVertRes = (ULONG)d.bitmap_h;
     gdi->cBitsPixel = (ULONG)p->bpp;
     gdi->cPlanes = 1;
-    gdi->ulNumColors = p->bpp <= 8 ? 1u << p->bpp : (ULONG)-1;
+    gdi->ulNumColors = p->bpp <= 4 ? 1u << p->bpp : (ULONG)-1;
     gdi->ulLogPixelsX = (ULONG)d.dpi_x;
     gdi->ulLogPixelsY = (ULONG)d.dpi_y;
     gdi->ulAspectX = (ULONG)d.dpi_y;
@@ -128,20 +142,16 @@ void CoreFillGdiInfo(CorePdev* p, GDIINFO* gdi, DEVINFO* di)
     gdi->ptlPhysOffset.y = Pixels(d.origin_y, d.dpi_y, d.master_y);
     gdi->ulDevicePelsDPI = (ULONG)d.dpi_x;
     gdi->ulPrimaryOrder = PRIMARY_ORDER_CBA;
-    gdi->ulHTPatternSize = HT_PATSIZE_8x8_M;
+    gdi->ulHTPatternSize = PatternSize(p);
     gdi->ulHTOutputFormat = p->bpp == 1 ? HT_FORMAT_1BPP
         : p->bpp == 4                   ? HT_FORMAT_4BPP
-        : p->bpp == 8                   ? HT_FORMAT_8BPP
                                         : HT_FORMAT_24BPP;
     // CMY: index bits are inks, so index 1 of a 1-bit surface is black, as
     // the raster printer takes it.
     gdi->flHTFlags = HT_FLAG_HAS_BLACK_DYE | (p->bpp <= 4 ? HT_FLAG_OUTPUT_CMY : 0);
     memset(di, 0, sizeof(*di));
     di->flGraphicsCaps = p->bpp <= 4 ? GCAPS_HALFTONE : 0;
-    di->iDitherFormat = p->bpp == 1 ? BMF_1BPP
-        : p->bpp == 4               ? BMF_4BPP
-        : p->bpp == 8               ? BMF_8BPP
-                                    : BMF_24BPP;
+    di->iDitherFormat = p->bpp == 1 ? BMF_1BPP : p->bpp == 4 ? BMF_4BPP : BMF_24BPP;
     di->cxDither = di->cyDither = 8;
     if (!p->pal)
         p->pal = MakePalette(p->bpp);
@@ -158,7 +168,7 @@ HSURF CoreMakeSurface(CorePdev* p)
     p->bandRows = rows;
     p->rowBuf.assign((size_t)p->dev.bitmap_w * 3 + 4, 0);
     SIZEL size = {p->dev.bitmap_w, rows};
-    ULONG fmt = p->bpp == 1 ? BMF_1BPP : p->bpp == 4 ? BMF_4BPP : p->bpp == 8 ? BMF_8BPP : BMF_24BPP;
+    ULONG fmt = p->bpp == 1 ? BMF_1BPP : p->bpp == 4 ? BMF_4BPP : BMF_24BPP;
     HSURF h = (HSURF)EngCreateBitmap(size, stride, fmt, BMF_TOPDOWN, NULL);
     if (!h) {
         CoreLog("DrvEnableSurface: no band of %ldx%ld pixels", p->dev.bitmap_w, rows);
@@ -173,19 +183,23 @@ HSURF CoreMakeSurface(CorePdev* p)
     return h;
 }
 
-int CoreInBpp(const CorePdev* p)
+int CoreInBpp(int bpp)
 {
-    return p->bpp == 1 ? 1 : p->bpp == 8 ? 8 : 24;
+    return bpp == 1 || bpp == 8 ? bpp : 24;
 }
 
-const unsigned char* CoreRow(CorePdev* p, const unsigned char* row, int* in_bpp)
+int CorePageBpp(const CorePdev* p)
 {
-    *in_bpp = CoreInBpp(p);
-    if (p->bpp == 1 || p->bpp == 8)
+    return CoreInBpp(p->ipPlugin >= 0 ? p->dibBpp : p->bpp);
+}
+
+const unsigned char* CoreRow(CorePdev* p, int bpp, const unsigned char* row)
+{
+    if (bpp == 1 || bpp == 8)
         return row;
     unsigned char* out = p->rowBuf.data();
     long w = p->dev.bitmap_w;
-    if (p->bpp == 24) {
+    if (bpp == 24) {
         for (long x = 0; x < w; x++) {
             out[3 * x] = row[3 * x + 2];
             out[3 * x + 1] = row[3 * x + 1];

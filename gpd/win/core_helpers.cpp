@@ -134,7 +134,7 @@ static HRESULT GiveBytes(const std::string& bytes, PVOID out, DWORD size, PDWORD
     if (needed)
         *needed = (DWORD)bytes.size();
     if (!out || size < bytes.size())
-        return E_OUTOFMEMORY;
+        return E_FAIL; // *needed says how much it takes
     memcpy(out, bytes.data(), bytes.size());
     return S_OK;
 }
@@ -157,7 +157,7 @@ static HRESULT DriverSetting(PVOID obj, PCSTR feature, PVOID out, DWORD size, PD
         return E_NOTIMPL;
     int f = gpd_find_feature(&p->doc, feature);
     if (f < 0)
-        return E_INVALIDARG;
+        return E_FAIL;
     std::string name = gpd_chosen(&p->doc, &p->config, feature);
     if (count)
         *count = 1;

@@ -77,7 +77,7 @@ BOOL APIENTRY CoreStartPage(SURFOBJ* so)
         p->pageCopy.clear();
         p->capturing = true;
     }
-    if (!gpd_page_start(&p->job, CoreInBpp(p), &err))
+    if (!gpd_page_start(&p->job, CorePageBpp(p), &err))
         return CoreFail(p, err);
     p->pageOn = true;
     p->bandTop = 0;

@@ -154,18 +154,28 @@ static bool TakeDevMode(CorePdev* p, int i, const std::string& name, std::string
         return false;
     }
     pl.dm.assign(size, 0);
-    DWORD have = 0;
-    const void* part = dm ? UnidrvDmPlugin(dm, (DWORD)i, &have) : NULL;
-    if (part && have == size) {
-        memcpy(pl.dm.data(), part, size);
-        return true;
-    }
     prm.pOEMDMOut = pl.dm.data();
     prm.cbBufSize = size;
     if (pl.uni->lpVtbl->DevMode(pl.uni, OEMDM_DEFAULT, &prm) != S_OK) {
         *err = "the plug-in " + name + " gives no default device mode part";
         return false;
     }
+    // The device mode's part goes over the defaults through the plug-in,
+    // which checks it (MERGE) or reads another version's (CONVERT); what it
+    // refuses leaves the defaults.
+    DWORD have = 0;
+    const void* part = dm ? UnidrvDmPlugin(dm, (DWORD)i, &have) : NULL;
+    if (!part)
+        return true;
+    std::vector<unsigned char> in((const unsigned char*)part, (const unsigned char*)part + have);
+    std::vector<unsigned char> out(pl.dm);
+    prm.pOEMDMIn = in.data();
+    prm.pOEMDMOut = out.data();
+    prm.cbBufSize = size;
+    if (pl.uni->lpVtbl->DevMode(pl.uni, have == size ? OEMDM_MERGE : OEMDM_CONVERT, &prm) == S_OK)
+        pl.dm = out;
+    else
+        CoreLog("the plug-in %s refused the device mode's part; its defaults are used", name.c_str());
     return true;
 }
 

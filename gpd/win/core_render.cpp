@@ -4,8 +4,8 @@
 // (ImageProcessing) when the colour mode names an *IPCallbackID.
 //
 // ImageProcessing gets each band as a bottom-up DIB (positive biHeight,
-// rows padded to 4 bytes) in the surface's format, the colour mode's
-// *DrvBPP, with its colour table.  A bitmap it returns is read in the same
+// rows padded to 4 bytes) in the colour mode's *DrvBPP, with its colour
+// table (8 bits: grey levels, made from the 24-bit surface).  A bitmap it returns is read in the same
 // layout and goes on through the raster printer; a returned TRUE (or no
 // bitmap) means it sent the band itself.
 #include "core.h"
@@ -88,15 +88,34 @@ void CoreInitRender(CorePdev* p)
 
 // ---- Bands -----------------------------------------------------------------------------
 
-static bool SendRows(CorePdev* p, const unsigned char* first, LONG_PTR step, long rows, std::string* err)
+// Rows of bpp bits a pixel, step bytes apart, into the raster printer.
+static bool SendRows(
+    CorePdev* p, int bpp, const unsigned char* first, LONG_PTR step, long rows, std::string* err)
 {
-    for (long r = 0; r < rows; r++) {
-        int in_bpp = 0;
-        const unsigned char* row = CoreRow(p, first + r * step, &in_bpp);
-        if (!gpd_page_row(&p->job, row, err))
+    for (long r = 0; r < rows; r++)
+        if (!gpd_page_row(&p->job, CoreRow(p, bpp, first + r * step), err))
             return false;
-    }
     return true;
+}
+
+// A surface row as a row of the ImageProcessing band (8 bits: grey of the
+// 24-bit surface); whether it is white.
+static bool DibRow(const CorePdev* p, const unsigned char* src, unsigned char* dst, size_t used)
+{
+    bool white = true;
+    if (p->dibBpp == 8) {
+        for (long x = 0; x < p->dev.bitmap_w; x++) {
+            const unsigned char* px = src + 3 * x; // blue, green, red
+            dst[x] = (unsigned char)((px[2] * 77 + px[1] * 151 + px[0] * 28) >> 8);
+            white = white && dst[x] == 0xFF;
+        }
+        return white;
+    }
+    memcpy(dst, src, used);
+    unsigned char blank = p->dibBpp == 24 ? 0xFF : 0x00;
+    for (size_t k = 0; white && k < used; k++)
+        white = dst[k] == blank;
+    return white;
 }
 
 // The colour table of the surface's format, as RGBQUADs.
@@ -125,15 +144,14 @@ static int ColorTable(int bpp, RGBQUAD* t)
 static bool Processed(CorePdev* p, SURFOBJ* so, long top, long rows, std::string* err)
 {
     long w = p->dev.bitmap_w;
-    size_t stride = ((size_t)w * p->bpp + 31) / 32 * 4, used = ((size_t)w * p->bpp + 7) / 8;
+    int bpp = p->dibBpp;
+    size_t stride = ((size_t)w * bpp + 31) / 32 * 4, used = ((size_t)w * bpp + 7) / 8;
     std::vector<unsigned char> dib(stride * rows);
-    unsigned char white = p->bpp == 1 || p->bpp == 4 ? 0x00 : 0xFF;
     BOOL blank = TRUE;
     for (long r = 0; r < rows; r++) {
         const unsigned char* src = (const unsigned char*)so->pvScan0 + (LONG_PTR)r * so->lDelta;
-        memcpy(&dib[stride * (rows - 1 - r)], src, used);
-        for (size_t k = 0; blank && k < used; k++)
-            blank = src[k] == white;
+        if (!DibRow(p, src, &dib[stride * (rows - 1 - r)], used))
+            blank = FALSE;
     }
     BITMAPINFOHEADER bih;
     memset(&bih, 0, sizeof(bih));
@@ -141,13 +159,13 @@ static bool Processed(CorePdev* p, SURFOBJ* so, long top, long rows, std::string
     bih.biWidth = w;
     bih.biHeight = rows;
     bih.biPlanes = 1;
-    bih.biBitCount = (WORD)p->bpp;
+    bih.biBitCount = (WORD)bpp;
     bih.biCompression = BI_RGB;
     bih.biSizeImage = (DWORD)dib.size();
     bih.biXPelsPerMeter = (LONG)(p->dev.dpi_x * 10000 / 254);
     bih.biYPelsPerMeter = (LONG)(p->dev.dpi_y * 10000 / 254);
     RGBQUAD table[256];
-    bih.biClrUsed = bih.biClrImportant = (DWORD)ColorTable(p->bpp, table);
+    bih.biClrUsed = bih.biClrImportant = (DWORD)ColorTable(bpp, table);
     char halftone[64] = "";
     lstrcpynA(halftone, gpd_chosen(&p->doc, &p->config, "Halftone").c_str(), sizeof(halftone));
     OEM_IPPARAMS ipp;
@@ -172,12 +190,12 @@ static bool Processed(CorePdev* p, SURFOBJ* so, long top, long rows, std::string
         p->job.row += rows;
         return true;
     }
-    return SendRows(p, result + stride * (rows - 1), -(LONG_PTR)stride, rows, err);
+    return SendRows(p, bpp, result + stride * (rows - 1), -(LONG_PTR)stride, rows, err);
 }
 
 bool CoreSendBand(CorePdev* p, SURFOBJ* so, long top, long rows, std::string* err)
 {
     if (p->ipPlugin >= 0)
         return Processed(p, so, top, rows, err);
-    return SendRows(p, (const unsigned char*)so->pvScan0, so->lDelta, rows, err);
+    return SendRows(p, p->bpp, (const unsigned char*)so->pvScan0, so->lDelta, rows, err);
 }

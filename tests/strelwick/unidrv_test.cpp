@@ -4,8 +4,6 @@
 // the plug-in.
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include "gpd_raster.h"
 #include "tband_decode.h"
 #include "tjet_decode.h"
@@ -13,23 +11,14 @@
 
 namespace {
 
-bool exists(const std::string& path)
-{
-    struct stat st;
-    return stat(path.c_str(), &st) == 0;
-}
-
 // Adds a printer on "|cat" whose driver is our core with this GPD and
 // dependent files (once per rig).
 void add_core_printer(const std::string& name, const std::string& gpd,
     const std::vector<std::string>& dependents)
 {
     std::string bin = windows_path(WIN_DIR);
-    // The configuration DLL only has to give a device mode; ours when built.
-    std::string ui = exists(std::string(WIN_DIR) + "/tessal-unidrvui.dll") ? "tessal-unidrvui.dll"
-                                                                            : "tdrvui.dll";
-    std::vector<std::string> args
-        = {name, windows_path(gpd), name, "|cat", bin + "\\tessal-unidrv.dll", bin + "\\" + ui};
+    std::vector<std::string> args = {name, windows_path(gpd), name, "|cat",
+        bin + "\\tessal-unidrv.dll", bin + "\\tessal-unidrvui.dll"};
     for (const std::string& d : dependents)
         args.push_back(windows_path(d));
     RunResult r = run_win_program("tessal-addprinter.exe", args);
@@ -97,6 +86,21 @@ std::string native_job(const TestImage& picture, const NativeJob& n, long* width
     if (!gpd_job_end(&j, err))
         return "";
     return out;
+}
+
+// A small GPD of one paper and resolution, with what else is given.
+std::string small_gpd(const std::string& more)
+{
+    return "*GPDSpecVersion: \"1.0\"\n*MasterUnits: PAIR(600, 600)\n*MaxCopies: 9\n"
+           "*Feature: PaperSize\n{\n*DefaultOption: A4\n*Option: A4\n{\n"
+           "*PrintableArea: PAIR(4760, 6815)\n*PrintableOrigin: PAIR(100, 100)\n}\n}\n"
+           "*Feature: Resolution\n{\n*DefaultOption: R150\n*Option: R150\n{\n"
+           "*DPI: PAIR(150, 150)\n}\n}\n"
+           "*Command: CmdStartJob\n{\n*Order: JOB_SETUP.1\n*Cmd: \"<1B>E\"\n}\n"
+           "*Command: CmdYMoveAbsolute: \"<1B>*p\" %d{DestY} \"Y\"\n"
+           "*Command: CmdSendBlockData: \"<1B>*b\" %d{NumOfDataBytes} \"W\"\n"
+           "*EjectPageWithFF?: TRUE\n*Command: CmdFF: \"<0C>\"\n"
+        + more;
 }
 
 } // namespace
@@ -171,6 +175,9 @@ TEST(UnidrvCore, AMinidriverWithARenderingPluginPrintsThroughIt)
     EXPECT_EQ(job.dpi_x, 300);
     EXPECT_EQ(job.paper_w, 4960);
     EXPECT_EQ(job.finish, std::vector<long>({4}));
+    // The UI plug-in's default for the private part (the rendering
+    // plug-in's own would be 1) came through the device mode.
+    EXPECT_EQ(job.darkness, 7);
     EXPECT_TRUE(job.ended);
     ASSERT_EQ(job.pages.size(), 2u);
     EXPECT_EQ(job.pages[0].bpp, 8);
@@ -248,16 +255,7 @@ TEST(UnidrvCore, APrinterWithoutACopiesCommandGetsEachPageAsOften)
     // The GPD allows copies, but no command of it tells the printer how many.
     std::string dir = rig_prefix() + "/unidrv-copies";
     ASSERT_EQ(run_command({"mkdir", "-p", dir}, {}, "", 10).exitCode, 0);
-    ASSERT_TRUE(write_file(dir + "/NOCOPIES.GPD",
-        "*GPDSpecVersion: \"1.0\"\n*MasterUnits: PAIR(600, 600)\n*MaxCopies: 9\n"
-        "*Feature: PaperSize\n{\n*DefaultOption: A4\n*Option: A4\n{\n"
-        "*PrintableArea: PAIR(4760, 6815)\n*PrintableOrigin: PAIR(100, 100)\n}\n}\n"
-        "*Feature: Resolution\n{\n*DefaultOption: R150\n*Option: R150\n{\n"
-        "*DPI: PAIR(150, 150)\n}\n}\n"
-        "*Command: CmdStartJob\n{\n*Order: JOB_SETUP.1\n*Cmd: \"<1B>E\"\n}\n"
-        "*Command: CmdYMoveAbsolute: \"<1B>*p\" %d{DestY} \"Y\"\n"
-        "*Command: CmdSendBlockData: \"<1B>*b\" %d{NumOfDataBytes} \"W\"\n"
-        "*EjectPageWithFF?: TRUE\n*Command: CmdFF: \"<0C>\"\n"));
+    ASSERT_TRUE(write_file(dir + "/NOCOPIES.GPD", small_gpd("")));
     add_core_printer("Tessal No Copies Core", dir + "/NOCOPIES.GPD", {});
     TestImage picture = make_test_picture(100, 80, 2);
     NativeJob n;
@@ -275,4 +273,35 @@ TEST(UnidrvCore, APrinterWithoutACopiesCommandGetsEachPageAsOften)
     ASSERT_EQ(r.exitCode, 1) << r.err;
     EXPECT_TRUE(r.out == want) << r.out.size() << " bytes, not the " << want.size()
                                << " of the page twice\n" << r.err;
+}
+
+TEST(UnidrvCore, BandsAPluginHandsBackGoOnThroughTheRasterPrinter)
+{
+    // A colour mode with *IPCallbackID: tprobe.dll gets each 1-bit band and
+    // returns it as it came.
+    std::string dir = rig_prefix() + "/unidrv-bands";
+    ASSERT_EQ(run_command({"mkdir", "-p", dir}, {}, "", 10).exitCode, 0);
+    std::string gpd = dir + "/IPROBE.GPD";
+    ASSERT_TRUE(write_file(gpd,
+        small_gpd("*Feature: ColorMode\n{\n*DefaultOption: Mono\n*Option: Mono\n{\n"
+                  "*DevNumOfPlanes: 1\n*DevBPP: 1\n*DrvBPP: 1\n*IPCallbackID: 7\n}\n}\n")));
+    ASSERT_TRUE(write_file(dir + "/tprobe.ini", "[OEMFiles]\r\nOEMDriverFile1=tprobe.dll\r\n"));
+    add_core_printer("Tessal Bands Core", gpd,
+        {dir + "/tprobe.ini", std::string(WIN_DIR) + "/tprobe.dll"});
+    TestImage picture = make_test_picture(160, 120, 2);
+    NativeJob n;
+    n.gpd = gpd.c_str();
+    long width = 0, height = 0;
+    std::string err;
+    std::string want = native_job(picture, n, &width, &height, &err);
+    ASSERT_FALSE(want.empty()) << err;
+    BmpFormat fmt;
+    fmt.bpp = 24;
+    // The plug-in asks for bands of 300 rows: the page is six of them.
+    RunResult r = run_tool({"img"}, {"MODEL=Tessal Bands Core"}, bmp_string(picture, fmt));
+    ASSERT_EQ(r.exitCode, 1) << r.err;
+    const std::string end = "probe: end\n";
+    size_t at = r.out.find(end);
+    ASSERT_NE(at, std::string::npos) << r.err;
+    EXPECT_TRUE(r.out.substr(at + end.size()) == want) << "the bands came back otherwise";
 }

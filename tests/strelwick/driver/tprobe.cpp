@@ -1,7 +1,9 @@
 // tprobe.dll: a rendering plug-in for testing our core (tessal-unidrv.dll)
 // with the sample printer's GPD.  It answers only the first plug-in
 // interface, keeps a private device mode part, hooks DrvStartDoc and hands
-// every raster block back unchanged (FilterGraphics).
+// every raster block (FilterGraphics) and band (ImageProcessing, when the
+// colour mode asks for it) back unchanged; it asks for small bands
+// (MemoryUsage).
 //
 // Its EnablePDEV writes "probe: enabled"; its hooked DrvStartDoc writes
 // what the core told it, one "probe: ..." line each, ending with
@@ -30,6 +32,7 @@ struct Pdev {
     DWORD magic;
     ULONG dpi; // from the GDIINFO EnablePDEV saw
     PFN_DrvStartDoc coreStartDoc;
+    LONG nextBand; // the row the next band of the page must start at
 };
 
 TessalOemDriverUni* g_helper;
@@ -181,7 +184,8 @@ HRESULT STDMETHODCALLTYPE PublishDriverInterface(TessalOemUni*, IUnknown* unknow
 HRESULT STDMETHODCALLTYPE GetImplementedMethod(TessalOemUni*, PSTR name)
 {
     static const char* const kImplemented[] = {"GetInfo", "DevMode", "EnableDriver",
-        "DisableDriver", "EnablePDEV", "DisablePDEV", "PublishDriverInterface", "FilterGraphics"};
+        "DisableDriver", "EnablePDEV", "DisablePDEV", "PublishDriverInterface", "FilterGraphics",
+        "ImageProcessing", "MemoryUsage"};
     for (const char* m : kImplemented)
         if (name && strcmp(name, m) == 0)
             return S_OK;
@@ -195,10 +199,22 @@ HRESULT STDMETHODCALLTYPE CommandCallback(TessalOemUni*, OEM_DEVOBJ*, DWORD, DWO
     return E_NOTIMPL;
 }
 
-HRESULT STDMETHODCALLTYPE ImageProcessing(TessalOemUni*, OEM_DEVOBJ*, PBYTE, BITMAPINFOHEADER*,
-    PBYTE, DWORD, OEM_IPPARAMS*, PBYTE*)
+// The bands of a colour mode with *IPCallbackID 7 go back as they came:
+// 1-bit bottom-up DIBs with their colour table, each below the last.
+HRESULT STDMETHODCALLTYPE ImageProcessing(TessalOemUni*, OEM_DEVOBJ* d, PBYTE bits,
+    BITMAPINFOHEADER* bih, PBYTE table, DWORD id, OEM_IPPARAMS* ip, PBYTE* result)
 {
-    return E_NOTIMPL;
+    Pdev* pd = (Pdev*)d->pdevOEM;
+    if (!pd || id != 7 || !bits || !bih || !table || !ip || !result || bih->biHeight <= 0
+        || bih->biBitCount != 1 || bih->biClrUsed != 2 || ip->ptOffset.x != 0)
+        return E_FAIL;
+    if (ip->ptOffset.y == 0)
+        pd->nextBand = 0;
+    if (ip->ptOffset.y != pd->nextBand)
+        return E_FAIL;
+    pd->nextBand += bih->biHeight;
+    *result = bits;
+    return S_OK;
 }
 
 // Each block back as it came, through the C helper table.
@@ -218,7 +234,15 @@ HRESULT STDMETHODCALLTYPE HalftonePattern(
     return E_NOTIMPL;
 }
 
-HRESULT STDMETHODCALLTYPE MemoryUsage(TessalOemUni*, OEM_DEVOBJ*, void*) { return E_NOTIMPL; }
+// Bands of 300 rows of the sample printer's 1-bit A4 page at 150 dpi
+// (152 bytes a row), so that a page takes several.
+HRESULT STDMETHODCALLTYPE MemoryUsage(TessalOemUni*, OEM_DEVOBJ*, void* usage)
+{
+    if (!usage)
+        return E_FAIL;
+    ((OEM_MEMORYUSAGE*)usage)->dwMaxBandSize = 300 * 152;
+    return S_OK;
+}
 
 const TessalOemUniVtbl kVtbl = {QueryInterface, AddRef, Release, GetInfo, DevMode, EnableDriver,
     DisableDriver, EnablePDEV, DisablePDEV, ResetPDEV, PublishDriverInterface, GetImplementedMethod,
