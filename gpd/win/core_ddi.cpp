@@ -7,6 +7,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <new>
+
 static TessalHostCalls g_host;
 static bool g_hasHost;
 
