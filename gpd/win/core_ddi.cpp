@@ -7,6 +7,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <new>
+
 static TessalHostCalls g_host;
 static bool g_hasHost;
 
@@ -70,9 +72,8 @@ static void FreePdev(CorePdev* p)
     delete p;
 }
 
-static DHPDEV APIENTRY CoreEnablePDEV(DEVMODEW* dm, LPWSTR, ULONG cPatterns, HSURF* patterns,
-    ULONG cjCaps, GDIINFO* gdi, ULONG cjDevInfo, DEVINFO* di, HDEV hdev, LPWSTR name,
-    HANDLE printer)
+static DHPDEV APIENTRY CoreEnablePDEV(DEVMODEW* dm, LPWSTR, ULONG, HSURF*, ULONG cjCaps,
+    GDIINFO* gdi, ULONG cjDevInfo, DEVINFO* di, HDEV hdev, LPWSTR name, HANDLE printer)
 {
     if (cjCaps < sizeof(GDIINFO) || cjDevInfo < sizeof(DEVINFO) || !gdi || !di) {
         CoreLog("DrvEnablePDEV: the engine's GDIINFO or DEVINFO is too small");
@@ -99,8 +100,6 @@ static DHPDEV APIENTRY CoreEnablePDEV(DEVMODEW* dm, LPWSTR, ULONG cPatterns, HSU
     bool ok = CoreDriverFiles(p, &err) && CoreReadOptions(p, own, &err) && CoreLoadPlugins(p, &err);
     if (ok) {
         CoreFillGdiInfo(p, gdi, di);
-        (void)cPatterns;
-        (void)patterns;
         ok = CoreEnablePluginPdevs(p, gdi, di, &err);
         CoreInitRender(p);
     }
