@@ -266,9 +266,9 @@ static const TessalOemDriverUniVtbl kHelperVtbl = {QueryInterface, AddRef, Relea
 
 // ---- DRVPROCS ------------------------------------------------------------------------
 
-static BOOL APIENTRY CWriteSpoolBuf(OEM_DEVOBJ* d, PVOID buf, DWORD size)
+static DWORD APIENTRY CWriteSpoolBuf(OEM_DEVOBJ* d, PVOID buf, DWORD size)
 {
-    return WriteSpool(d, buf, size) == size;
+    return WriteSpool(d, buf, size);
 }
 
 static INT APIENTRY CXMoveTo(OEM_DEVOBJ* d, INT x, DWORD fl)
@@ -300,9 +300,9 @@ static INT APIENTRY CTextOut(SURFOBJ*, STROBJ*, FONTOBJ*, CLIPOBJ*, RECTL*, RECT
     return 0;
 }
 
-static BOOL APIENTRY CWriteAbortBuf(OEM_DEVOBJ* d, PVOID buf, DWORD size, DWORD wait)
+static DWORD APIENTRY CWriteAbortBuf(OEM_DEVOBJ* d, PVOID buf, DWORD size, DWORD wait)
 {
-    return WriteAbort(d, buf, size, wait) == size;
+    return WriteAbort(d, buf, size, wait);
 }
 
 void CoreInitHelpers(CorePdev* p)

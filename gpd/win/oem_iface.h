@@ -43,7 +43,8 @@ static const GUID IID_TessalOemUI = {
 
 struct OEM_DEVOBJ;
 
-typedef BOOL(APIENTRY* PFN_OemDrvWriteSpoolBuf)(OEM_DEVOBJ* pdevobj, PVOID pBuffer, DWORD cbSize);
+// Both writers answer the number of bytes written.
+typedef DWORD(APIENTRY* PFN_OemDrvWriteSpoolBuf)(OEM_DEVOBJ* pdevobj, PVOID pBuffer, DWORD cbSize);
 typedef INT(APIENTRY* PFN_OemDrvXMoveTo)(OEM_DEVOBJ* pdevobj, INT x, DWORD dwFlags);
 typedef INT(APIENTRY* PFN_OemDrvYMoveTo)(OEM_DEVOBJ* pdevobj, INT y, DWORD dwFlags);
 typedef BOOL(APIENTRY* PFN_OemDrvGetDriverSetting)(PVOID pdriverobj, PCSTR Feature,
@@ -52,7 +53,7 @@ typedef BOOL(APIENTRY* PFN_OemDrvGetStandardVariable)(OEM_DEVOBJ* pdevobj, DWORD
     PVOID pBuffer, DWORD cbSize, PDWORD pcbNeeded);
 typedef INT(APIENTRY* PFN_OemDrvUnidriverTextOut)(SURFOBJ*, STROBJ*, FONTOBJ*, CLIPOBJ*, RECTL*,
     RECTL*, BRUSHOBJ*, BRUSHOBJ*, POINTL*, MIX);
-typedef BOOL(APIENTRY* PFN_OemDrvWriteAbortBuf)(OEM_DEVOBJ* pdevobj, PVOID pBuffer, DWORD cbSize,
+typedef DWORD(APIENTRY* PFN_OemDrvWriteAbortBuf)(OEM_DEVOBJ* pdevobj, PVOID pBuffer, DWORD cbSize,
     DWORD dwWait);
 
 // The helper table of the first plug-in interface version (DRVPROCS).

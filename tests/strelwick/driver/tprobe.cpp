@@ -153,7 +153,7 @@ HRESULT STDMETHODCALLTYPE EnablePDEV(TessalOemUni*, OEM_DEVOBJ* d, PWSTR, ULONG,
     // Written before any document exists: the core keeps it for the job.
     static char enabled[] = "probe: enabled\n";
     Pdev* pd = (Pdev*)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(Pdev));
-    if (!pd || !out || !core || !d->pDrvProcs->DrvWriteSpoolBuf(d, enabled, sizeof(enabled) - 1))
+    if (!pd || !out || !core || d->pDrvProcs->DrvWriteSpoolBuf(d, enabled, sizeof(enabled) - 1) != sizeof(enabled) - 1)
         return E_FAIL;
     pd->magic = kSignature;
     pd->dpi = gdi ? gdi->ulLogPixelsX : 0;
@@ -217,10 +217,11 @@ HRESULT STDMETHODCALLTYPE ImageProcessing(TessalOemUni*, OEM_DEVOBJ* d, PBYTE bi
     return S_OK;
 }
 
-// Each block back as it came, through the C helper table.
+// Each block back as it came, through the C helper table, which answers
+// the bytes written.
 HRESULT STDMETHODCALLTYPE FilterGraphics(TessalOemUni*, OEM_DEVOBJ* d, PBYTE buf, DWORD len)
 {
-    return d->pDrvProcs->DrvWriteSpoolBuf(d, buf, len) ? S_OK : E_FAIL;
+    return d->pDrvProcs->DrvWriteSpoolBuf(d, buf, len) == len ? S_OK : E_FAIL;
 }
 
 HRESULT STDMETHODCALLTYPE Compression(TessalOemUni*, OEM_DEVOBJ*, PBYTE, PBYTE, DWORD, DWORD, INT*)
