@@ -11,6 +11,6 @@ set(GPD_CORE_SOURCES
 add_library(tessal_gpd_win STATIC ${GPD_CORE_SOURCES})
 target_include_directories(tessal_gpd_win PUBLIC ${GPD_DIR} ${GPD_DIR}/win)
 
-include(${GPD_DIR}/win/core.cmake OPTIONAL)
-include(${GPD_DIR}/win/ui.cmake OPTIONAL)
-include(${GPD_DIR}/samples/tessal-band/plugins.cmake OPTIONAL)
+include(${GPD_DIR}/win/core.cmake)
+include(${GPD_DIR}/win/ui.cmake)
+include(${GPD_DIR}/samples/tessal-band/plugins.cmake)
