@@ -21,6 +21,11 @@ static long to_unit(long v, long master, long unit)
     return v >= 0 ? v / step * step : -((-v + step - 1) / step * step);
 }
 
+long gpd_to_unit(long v, long master, long unit)
+{
+    return to_unit(v, master, unit);
+}
+
 bool gpd_move_y(gpd_job* j, long y, std::string* err, bool* moved)
 {
     *moved = false;
@@ -306,6 +311,11 @@ bool send_segment(gpd_job* j, const std::vector<std::string>& planes, long r, se
 }
 
 } // namespace
+
+bool gpd_begin_raster(gpd_job* j, std::string* err)
+{
+    return begin_raster(j, err);
+}
 
 bool gpd_send_row(gpd_job* j, const std::vector<std::string>& planes, long r, std::string* err)
 {

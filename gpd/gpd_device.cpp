@@ -153,14 +153,33 @@ bool color_mode(const gpd_doc* doc, const gpd_config* c, gpd_device* d, std::str
     return true;
 }
 
+// The print head of a V_BYTE printer.  Its rows are whole bytes; one
+// plane of 1 bit is what such a head prints.
+bool print_head(const gpd_doc* doc, const gpd_config* c, gpd_device* d, const gpd_entry* format,
+    std::string* err)
+{
+    if (d->planes != 1 || d->bpp != 1)
+        return fail(err, format, "V_BYTE raster is one plane of 1 bit a pixel");
+    const gpd_entry* e = gpd_option_attr(doc, c, "Resolution", "PinsPerPhysPass");
+    if (!e || !gpd_int(e->value, &d->pins_phys) || d->pins_phys < 8 || d->pins_phys % 8
+        || d->pins_phys > 256)
+        return fail(err, e ? e : format, "V_BYTE needs *PinsPerPhysPass, a multiple of 8");
+    d->pins_log = d->pins_phys;
+    e = gpd_option_attr(doc, c, "Resolution", "PinsPerLogPass");
+    if (e && (!gpd_int(e->value, &d->pins_log) || d->pins_log < d->pins_phys
+        || d->pins_log % d->pins_phys || d->pins_log > 16 * d->pins_phys))
+        return fail(err, e, "PinsPerLogPass is a multiple of PinsPerPhysPass");
+    return root_bool(doc, c, "MirrorRasterByte?", &d->mirror_byte, err);
+}
+
 bool raster(const gpd_doc* doc, const gpd_config* c, gpd_device* d, std::string* err)
 {
     const gpd_entry* e = root(doc, c, "OutputDataFormat");
     if (e && e->value != "H_BYTE" && e->value != "V_BYTE")
         return fail(err, e, "OutputDataFormat is H_BYTE or V_BYTE");
     d->v_byte = e && e->value == "V_BYTE";
-    if (d->v_byte)
-        return fail(err, e, "V_BYTE raster (dot-matrix print heads) is not supported yet");
+    if (d->v_byte && !print_head(doc, c, d, e, err))
+        return false;
     e = root(doc, c, "StripBlanks");
     std::vector<std::string> items;
     if (e && gpd_list(e->value, &items))

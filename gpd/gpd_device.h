@@ -29,7 +29,13 @@ struct gpd_device {
     int bpp = 1; // *DevBPP
     std::vector<gpd_plane> plane_order; // one per plane
     // Raster emission.
-    bool v_byte = false; // *OutputDataFormat: V_BYTE (refused for now)
+    // *OutputDataFormat: V_BYTE: a dot-matrix head prints pins_phys rows a
+    // pass (*PinsPerPhysPass), each byte a column of 8 dots; pins_log rows
+    // (*PinsPerLogPass) are printed in pins_log / pins_phys interlaced
+    // passes, one row apart.  mirror_byte: the top dot in bit 0, not bit 7.
+    bool v_byte = false;
+    long pins_phys = 1, pins_log = 1;
+    bool mirror_byte = false;
     bool strip_leading = false, strip_enclosed = false, strip_trailing = false;
     bool optimize_left = false;
     long min_strip_pixels = 0;

@@ -14,3 +14,11 @@ bool gpd_can_move_y(const gpd_job* j, bool up);
 bool gpd_can_move_x(const gpd_job* j);
 // Sends the device rows of page row r (one string per plane).
 bool gpd_send_row(gpd_job* j, const std::vector<std::string>& planes, long r, std::string* err);
+// Rounds v down to the printer's move unit (per inch) on an axis.
+long gpd_to_unit(long v, long master, long unit);
+// Sends CmdBeginRaster once a page, before its first block.
+bool gpd_begin_raster(gpd_job* j, std::string* err);
+// V_BYTE (gpd_vbyte.cpp): whether the printer can place each pass, and
+// sends the gathered rows (j->band, padded with white) as passes.
+bool gpd_vbyte_check(const gpd_job* j, std::string* err);
+bool gpd_vbyte_band(gpd_job* j, std::string* err);

@@ -104,11 +104,6 @@ static bool check_entries(const std::vector<gpd_entry>& entries, std::string* wh
                 + " is made by the driver's rendering plug-in (CallbackID)";
             return false;
         }
-        if (e.key == "OutputDataFormat" && e.value == "V_BYTE") {
-            *why = e.file + ":" + std::to_string(e.line)
-                + ": V_BYTE raster (dot-matrix print heads) is not supported yet";
-            return false;
-        }
         if (!check_entries(e.kids, why))
             return false;
     }
@@ -151,6 +146,8 @@ bool gpd_job_start(gpd_job* j, const gpd_doc* doc, const gpd_config* config, lon
         *err = doc->path + ": the GPD has no CmdSendBlockData";
         return false;
     }
+    if (j->dev.v_byte && !gpd_vbyte_check(j, err))
+        return false;
     set_job_vars(j, copies);
     return send_section(j, "JOB_SETUP", err) && send_section(j, "DOC_SETUP", err) && flush(j, err);
 }
@@ -171,6 +168,7 @@ bool gpd_page_start(gpd_job* j, int in_bpp, std::string* err)
     j->mode = GC_COUNT;
     j->seed.assign(j->dev.planes, std::string());
     j->seed_row = -2;
+    j->band.clear();
     j->vars.v[GV_PageNumber]++;
     return send_section(j, "PAGE_SETUP", err);
 }
@@ -187,7 +185,11 @@ bool gpd_page_row(gpd_job* j, const unsigned char* row, std::string* err)
     }
     std::vector<std::string> planes;
     gpd_device_rows(&j->dev, row, j->in_bpp, j->dev.bitmap_w, j->row, &planes);
-    return gpd_send_row(j, planes, j->row++, err);
+    if (!j->dev.v_byte)
+        return gpd_send_row(j, planes, j->row++, err);
+    j->band.push_back(planes[0]);
+    j->row++;
+    return (long)j->band.size() < j->dev.pins_log || gpd_vbyte_band(j, err);
 }
 
 bool gpd_page_end(gpd_job* j, std::string* err)
@@ -201,6 +203,8 @@ bool gpd_page_end(gpd_job* j, std::string* err)
             if (!gpd_page_row(j, white.data(), err))
                 return false;
     }
+    if (!j->band.empty() && !gpd_vbyte_band(j, err))
+        return false;
     if (j->raster_on && !gpd_send(j, GCMD_END_RASTER, err))
         return false;
     j->raster_on = false;

@@ -10,7 +10,9 @@
 //
 // Rows go out as blocks (one per plane and stretch of ink), placed with the
 // cursor commands, blank parts left out as the GPD allows, each block in
-// the shortest of the compressions the GPD offers.
+// the shortest of the compressions the GPD offers.  For a dot-matrix head
+// (V_BYTE) rows are gathered into passes of the head's height and each
+// pass goes out as one block of column bytes (gpd_vbyte.cpp).
 #pragma once
 
 #include "gpd_command.h"
@@ -77,6 +79,7 @@ struct gpd_job {
     std::vector<std::string> seed; // per plane: the block last sent, for delta rows
     long seed_row = -2, seed_start = -1; // the page row and first byte it came from
     bool compressed_once = false; // a compression was turned on in this job
+    std::vector<std::string> band; // V_BYTE: the device rows of the pass being gathered
     // Counters for the benchmark and the tests.
     unsigned long long blocks = 0, bytes = 0, by_mode[GC_COUNT] = {};
 };
@@ -85,8 +88,8 @@ struct gpd_job {
 bool gpd_put(gpd_job* j, const char* data, size_t len, std::string* err);
 
 // Whether the native raster printer can print for this GPD at all: no
-// command it would send is made by a plug-in (*CallbackID), the raster is
-// row by row (H_BYTE).  False with the reason, naming file and line.
+// command it would send is made by a plug-in (*CallbackID).  False with
+// the reason, naming file and line.
 bool gpd_native_check(const gpd_doc* doc, std::string* why);
 
 bool gpd_job_start(gpd_job* j, const gpd_doc* doc, const gpd_config* config, long copies,

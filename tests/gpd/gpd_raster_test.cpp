@@ -35,7 +35,8 @@ struct variant {
 
 std::string g_dir;
 
-bool load_variant(const variant& v, gpd_doc* doc, std::string* err)
+// options: Resolution options put before the sample's second one.
+bool load_variant(const variant& v, gpd_doc* doc, std::string* err, const std::string& options = "")
 {
     std::string cmds = slurp(SAMPLE_DIR "/tjetcmds.gpd"), kept;
     std::istringstream in(cmds);
@@ -48,6 +49,7 @@ bool load_variant(const variant& v, gpd_doc* doc, std::string* err)
     }
     std::ofstream(g_dir + "/TJetCmds.GPD") << kept;
     std::string main = slurp(SAMPLE_DIR "/TJET.GPD") + v.extra;
+    main.insert(main.find("    *Option: Option2\n"), options);
     return gpd_load_text(main, "TJET.GPD", g_dir.c_str(), doc, err);
 }
 
@@ -100,7 +102,8 @@ struct printed {
 
 // Prints pages copies of the test page and decodes the result; checks
 // every row of every plane.
-void print_and_check(const gpd_doc& doc, const char* choices, int in_bpp, int pages, printed* p)
+void print_and_check(const gpd_doc& doc, const char* choices, int in_bpp, int pages, printed* p,
+    const tjet_head* head = nullptr)
 {
     gpd_config c;
     gpd_config_defaults(&doc, &c);
@@ -118,7 +121,8 @@ void print_and_check(const gpd_doc& doc, const char* choices, int in_bpp, int pa
     }
     ASSERT_TRUE(gpd_job_end(&p->job, &err)) << err;
     long width = gpd_row_bytes(&d, d.bitmap_w);
-    ASSERT_TRUE(tjet_decode(p->data, width, d.bitmap_h, d.bpp, gpd_white_byte(&d, 0), &p->decoded, &err))
+    ASSERT_TRUE(tjet_decode(p->data, width, d.bitmap_h, d.bpp, gpd_white_byte(&d, 0), &p->decoded, &err,
+                    head))
         << err;
     ASSERT_EQ((int)p->decoded.pages.size(), pages);
     for (const tjet_page& got : p->decoded.pages) {
@@ -235,6 +239,100 @@ TEST_F(GpdRaster, EachDeviceFormatDecodesToTheSameRows)
         print_and_check(doc, (std::string("Resolution=Option1;ColorMode=") + m).c_str(), 24, 1, &p);
         if (HasFatalFailure())
             return;
+    }
+}
+
+// A dot-matrix head (V_BYTE): an 8-pin head with its bytes mirrored, a
+// 24-pin head and an 8-pin head interlaced three times print exactly the
+// page's dots, leaving out blank passes and blank columns at either end.
+TEST_F(GpdRaster, PrintHeadPassesDecodeToTheSameRows)
+{
+    const char* heads = R"(
+    *Option: Pins8
+    {
+        *Name: "8 pins"
+        *DPI: PAIR(150, 150)
+        *TextDPI: PAIR(150, 150)
+        *PinsPerPhysPass: 8
+        *Command: CmdSelect { *Order: DOC_SETUP.10  *Cmd: "<1B>*t150R" }
+    }
+    *Option: Pins24
+    {
+        *Name: "24 pins"
+        *DPI: PAIR(300, 300)
+        *TextDPI: PAIR(300, 300)
+        *PinsPerPhysPass: 24
+        *Command: CmdSelect { *Order: DOC_SETUP.10  *Cmd: "<1B>*t300R" }
+    }
+    *Option: Pins8x3
+    {
+        *Name: "8 pins interlaced"
+        *DPI: PAIR(300, 300)
+        *TextDPI: PAIR(300, 300)
+        *PinsPerPhysPass: 8
+        *PinsPerLogPass: 24
+        *Command: CmdSelect { *Order: DOC_SETUP.10  *Cmd: "<1B>*t300R" }
+    }
+)";
+    std::string block = "*OutputDataFormat: V_BYTE\n*Command: CmdSendBlockData: \"<1B>*c\" "
+        "%d{RasterDataHeightInPixels} \"P<1B>*c\" %d{NumOfDataBytes} \"N<1B>*c\" "
+        "%d{RasterDataWidthInBytes} \"V\"\n";
+    struct head_case {
+        const char* resolution;
+        tjet_head head;
+        const char* extra;
+    } cases[] = {
+        {"Pins8", {1, true}, "*MirrorRasterByte?: TRUE\n"},
+        {"Pins24", {1, false}, ""},
+        {"Pins8x3", {3, false}, ""},
+    };
+    for (const head_case& c : cases) {
+        SCOPED_TRACE(c.resolution);
+        gpd_doc doc;
+        std::string err;
+        ASSERT_TRUE(load_variant({{"OutputDataFormat", "SendBlockData"}, block + c.extra}, &doc, &err,
+            heads)) << err;
+        printed p;
+        print_and_check(doc, (std::string("Resolution=") + c.resolution).c_str(), 8, 2, &p, &c.head);
+        if (HasFatalFailure())
+            return;
+        const gpd_device& d = p.job.dev;
+        long passes = (d.bitmap_h + d.pins_phys - 1) / d.pins_phys;
+        EXPECT_LT((long)p.job.blocks, passes * 2 * 9 / 10); // blank passes left out
+        EXPECT_LT((long)p.data.size(), passes * 2 * d.bitmap_w * d.pins_phys / 8 / 2); // and columns
+    }
+}
+
+// What a dot-matrix head cannot print with is refused before any byte.
+TEST_F(GpdRaster, PrintHeadsThatCannotPrintAreRefused)
+{
+    const char* head = "    *Option: Head8 { *DPI: PAIR(150, 150) *PinsPerPhysPass: 8 }\n"
+                       "    *Option: Head8x3 { *DPI: PAIR(150, 150) *PinsPerPhysPass: 8 "
+                       "*PinsPerLogPass: 20 }\n";
+    struct bad_case {
+        std::vector<std::string> drop;
+        const char* choices;
+        const char* message;
+    } cases[] = {
+        {{"OutputDataFormat"}, "Resolution=Option1", "V_BYTE needs *PinsPerPhysPass"},
+        {{"OutputDataFormat"}, "Resolution=Head8x3", "multiple of PinsPerPhysPass"},
+        {{"OutputDataFormat"}, "Resolution=Head8;ColorMode=Color", "one plane of 1 bit"},
+        {{"OutputDataFormat", "MoveAbsolute", "CursorYAfter"}, "Resolution=Head8",
+            "needs a command that moves the paper"},
+    };
+    for (const bad_case& b : cases) {
+        SCOPED_TRACE(b.message);
+        gpd_doc doc;
+        std::string err;
+        ASSERT_TRUE(load_variant({b.drop, "*OutputDataFormat: V_BYTE\n"}, &doc, &err, head)) << err;
+        gpd_config c;
+        gpd_config_defaults(&doc, &c);
+        ASSERT_TRUE(gpd_config_parse(&doc, b.choices, &c, &err)) << err;
+        gpd_job j;
+        std::string out;
+        EXPECT_FALSE(gpd_job_start(&j, &doc, &c, 1, to_string_sink, &out, &err));
+        EXPECT_NE(err.find(b.message), std::string::npos) << err;
+        EXPECT_TRUE(out.empty());
     }
 }
 

@@ -17,6 +17,8 @@ struct state {
     std::vector<std::string> seed;
     std::vector<std::string> pending_selects;
     tjet_page* page = nullptr;
+    tjet_head head;
+    long pins = 0, bytes = -1;
 };
 
 bool fail(state* s, const std::string& what)
@@ -120,6 +122,35 @@ bool block(state* s, long n, bool last)
     return true;
 }
 
+// A pass of the dot-matrix head: its dots set or cleared in the rows.
+bool columns(state* s, long cols)
+{
+    long per_col = s->pins / 8;
+    if (!s->page || s->bpp != 1 || per_col < 1 || cols < 0)
+        return fail(s, "column data without a page or a head");
+    if (cols * per_col != s->bytes)
+        return fail(s, "column data of another length than announced");
+    if (s->i + cols * per_col > s->d.size())
+        return fail(s, "column data past the end of the data");
+    long pitch = 600 / s->dpi, px = s->x / pitch, py = s->y / pitch;
+    for (long c = 0; c < cols; c++)
+        for (long pin = 0; pin < s->pins; pin++) {
+            unsigned char b = (unsigned char)s->d[s->i + c * per_col + pin / 8];
+            bool dot = b & (s->head.lsb_top ? 1 << (pin & 7) : 0x80 >> (pin & 7));
+            long y = py + pin * s->head.pin_rows, x = px + c;
+            if (y < 0 || x < 0 || x >= s->width * 8 || (y >= s->height && dot))
+                return fail(s, "a dot off the page");
+            if (y >= s->height)
+                continue;
+            char& at = s->page->rows[0][y][x >> 3];
+            at = (char)(dot ? at | (0x80 >> (x & 7)) : at & ~(0x80 >> (x & 7)));
+        }
+    s->i += cols * per_col;
+    s->page->modes.push_back('0');
+    s->y += s->pins * s->head.pin_rows * pitch;
+    return true;
+}
+
 // One escape sequence after ESC.
 bool escape(state* s)
 {
@@ -171,6 +202,12 @@ bool escape(state* s)
         s->mode = v;
     } else if (group == "*b" && (t == 'V' || t == 'W')) {
         return block(s, v, t == 'W');
+    } else if (group == "*c" && t == 'P') {
+        s->pins = v;
+    } else if (group == "*c" && t == 'N') {
+        s->bytes = v;
+    } else if (group == "*c" && t == 'V') {
+        return columns(s, v);
     } else if (group == "&l") {
         s->pending_selects.push_back(code);
     } else if (group == "&p" && t == 'P') {
@@ -184,15 +221,17 @@ bool escape(state* s)
 } // namespace
 
 bool tjet_decode(const std::string& data, long width_bytes, long height, int bpp,
-    unsigned char white, tjet_job* job, std::string* err)
+    unsigned char white, tjet_job* job, std::string* err, const tjet_head* head)
 {
-    state s{data, 0, 0, 0, 0, 0, nullptr, nullptr, 0, 0, 0, 0, 1, 0, {}, {}, nullptr};
+    state s{data, 0, 0, 0, 0, 0, nullptr, nullptr, 0, 0, 0, 0, 1, 0, {}, {}, nullptr, {}, 0, -1};
     s.bpp = bpp;
     s.width = width_bytes;
     s.height = height;
     s.white = white;
     s.job = job;
     s.err = err;
+    if (head)
+        s.head = *head;
     while (s.i < data.size()) {
         char c = data[s.i++];
         if (c == 0x1b) {

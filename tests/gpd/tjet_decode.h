@@ -21,8 +21,17 @@ struct tjet_job {
     bool ended = false; // the job's closing reset came
 };
 
+// The sample printer with a dot-matrix head: "ESC *c<pins>P" sets the
+// head's pins, "ESC *c<columns>V" prints columns of pins / 8 bytes, the
+// top dot in the high bit (the low bit when lsb_top), the pins pin_rows
+// rows apart, then feeds the paper by the head's height.
+struct tjet_head {
+    long pin_rows = 1;
+    bool lsb_top = false;
+};
+
 // Decodes data for pages of width_bytes x height device rows of bpp bits a
 // pixel; each row starts white (white).  False with *err on bytes the printer would
 // not understand, data outside the page or a block that does not decode.
 bool tjet_decode(const std::string& data, long width_bytes, long height, int bpp,
-    unsigned char white, tjet_job* job, std::string* err);
+    unsigned char white, tjet_job* job, std::string* err, const tjet_head* head = nullptr);
