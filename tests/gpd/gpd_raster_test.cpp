@@ -243,8 +243,9 @@ TEST_F(GpdRaster, EachDeviceFormatDecodesToTheSameRows)
 }
 
 // A dot-matrix head (V_BYTE): an 8-pin head with its bytes mirrored, a
-// 24-pin head and an 8-pin head interlaced three times print exactly the
-// page's dots, leaving out blank passes and blank columns at either end.
+// 24-pin head and an 8-pin head interlaced three times, with and without
+// the paper fed after each pass, print exactly the page's dots, leaving
+// out blank passes and blank columns at either end.
 TEST_F(GpdRaster, PrintHeadPassesDecodeToTheSameRows)
 {
     const char* heads = R"(
@@ -277,20 +278,23 @@ TEST_F(GpdRaster, PrintHeadPassesDecodeToTheSameRows)
     std::string block = "*OutputDataFormat: V_BYTE\n*Command: CmdSendBlockData: \"<1B>*c\" "
         "%d{RasterDataHeightInPixels} \"P<1B>*c\" %d{NumOfDataBytes} \"N<1B>*c\" "
         "%d{RasterDataWidthInBytes} \"V\"\n";
+    std::string no_feed = block;
+    no_feed.replace(no_feed.rfind('V'), 1, "U");
     struct head_case {
         const char* resolution;
         tjet_head head;
-        const char* extra;
+        std::string extra;
     } cases[] = {
-        {"Pins8", {1, true}, "*MirrorRasterByte?: TRUE\n"},
-        {"Pins24", {1, false}, ""},
-        {"Pins8x3", {3, false}, ""},
+        {"Pins8", {1, true}, block + "*MirrorRasterByte?: TRUE\n"},
+        {"Pins24", {1, false}, block},
+        {"Pins8x3", {3, false}, block},
+        {"Pins24", {1, false}, no_feed + "*CursorYAfterSendBlockData: NO_MOVE\n"},
     };
     for (const head_case& c : cases) {
         SCOPED_TRACE(c.resolution);
         gpd_doc doc;
         std::string err;
-        ASSERT_TRUE(load_variant({{"OutputDataFormat", "SendBlockData"}, block + c.extra}, &doc, &err,
+        ASSERT_TRUE(load_variant({{"OutputDataFormat", "SendBlockData"}, c.extra}, &doc, &err,
             heads)) << err;
         printed p;
         print_and_check(doc, (std::string("Resolution=") + c.resolution).c_str(), 8, 2, &p, &c.head);

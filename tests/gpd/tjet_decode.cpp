@@ -123,7 +123,7 @@ bool block(state* s, long n, bool last)
 }
 
 // A pass of the dot-matrix head: its dots set or cleared in the rows.
-bool columns(state* s, long cols)
+bool columns(state* s, long cols, bool feed)
 {
     long per_col = s->pins / 8;
     if (!s->page || s->bpp != 1 || per_col < 1 || cols < 0)
@@ -147,7 +147,8 @@ bool columns(state* s, long cols)
         }
     s->i += cols * per_col;
     s->page->modes.push_back('0');
-    s->y += s->pins * s->head.pin_rows * pitch;
+    if (feed)
+        s->y += s->pins * s->head.pin_rows * pitch;
     return true;
 }
 
@@ -206,8 +207,8 @@ bool escape(state* s)
         s->pins = v;
     } else if (group == "*c" && t == 'N') {
         s->bytes = v;
-    } else if (group == "*c" && t == 'V') {
-        return columns(s, v);
+    } else if (group == "*c" && (t == 'V' || t == 'U')) {
+        return columns(s, v, t == 'V');
     } else if (group == "&l") {
         s->pending_selects.push_back(code);
     } else if (group == "&p" && t == 'P') {
