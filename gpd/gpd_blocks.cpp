@@ -317,6 +317,11 @@ bool gpd_begin_raster(gpd_job* j, std::string* err)
     return begin_raster(j, err);
 }
 
+gpd_cmd_id gpd_plane_command(const gpd_job* j, int p)
+{
+    return plane_command(j, p);
+}
+
 bool gpd_send_row(gpd_job* j, const std::vector<std::string>& planes, long r, std::string* err)
 {
     std::vector<segment> segs;

@@ -153,13 +153,13 @@ bool color_mode(const gpd_doc* doc, const gpd_config* c, gpd_device* d, std::str
     return true;
 }
 
-// The print head of a V_BYTE printer.  Its rows are whole bytes; one
-// plane of 1 bit is what such a head prints.
+// The print head of a V_BYTE printer.  Its rows are whole bytes of 1-bit
+// pixels (one plane, or a plane a colour).
 bool print_head(const gpd_doc* doc, const gpd_config* c, gpd_device* d, const gpd_entry* format,
     std::string* err)
 {
-    if (d->planes != 1 || d->bpp != 1)
-        return fail(err, format, "V_BYTE raster is one plane of 1 bit a pixel");
+    if (d->bpp != 1 && d->planes != 0)
+        return fail(err, format, "V_BYTE raster is 1 bit a pixel");
     const gpd_entry* e = gpd_option_attr(doc, c, "Resolution", "PinsPerPhysPass");
     if (!e || !gpd_int(e->value, &d->pins_phys) || d->pins_phys < 8 || d->pins_phys % 8
         || d->pins_phys > 256)

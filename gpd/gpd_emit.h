@@ -16,6 +16,8 @@ bool gpd_can_move_x(const gpd_job* j);
 bool gpd_send_row(gpd_job* j, const std::vector<std::string>& planes, long r, std::string* err);
 // Rounds v down to the printer's move unit (per inch) on an axis.
 long gpd_to_unit(long v, long master, long unit);
+// The command that sends plane p's block (CmdSendBlockData with one plane).
+gpd_cmd_id gpd_plane_command(const gpd_job* j, int p);
 // Sends CmdBeginRaster once a page, before its first block.
 bool gpd_begin_raster(gpd_job* j, std::string* err);
 // V_BYTE (gpd_vbyte.cpp): whether the printer can place each pass, and

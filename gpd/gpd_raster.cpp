@@ -187,7 +187,7 @@ bool gpd_page_row(gpd_job* j, const unsigned char* row, std::string* err)
     gpd_device_rows(&j->dev, row, j->in_bpp, j->dev.bitmap_w, j->row, &planes);
     if (!j->dev.v_byte)
         return gpd_send_row(j, planes, j->row++, err);
-    j->band.push_back(planes[0]);
+    j->band.push_back(planes);
     j->row++;
     return (long)j->band.size() < j->dev.pins_log || gpd_vbyte_band(j, err);
 }

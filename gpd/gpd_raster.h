@@ -79,7 +79,8 @@ struct gpd_job {
     std::vector<std::string> seed; // per plane: the block last sent, for delta rows
     long seed_row = -2, seed_start = -1; // the page row and first byte it came from
     bool compressed_once = false; // a compression was turned on in this job
-    std::vector<std::string> band; // V_BYTE: the device rows of the pass being gathered
+    // V_BYTE: the rows of the pass being gathered, each its device rows by plane.
+    std::vector<std::vector<std::string>> band;
     // Counters for the benchmark and the tests.
     unsigned long long blocks = 0, bytes = 0, by_mode[GC_COUNT] = {};
 };

@@ -244,8 +244,9 @@ TEST_F(GpdRaster, EachDeviceFormatDecodesToTheSameRows)
 
 // A dot-matrix head (V_BYTE): an 8-pin head with its bytes mirrored, a
 // 24-pin head and an 8-pin head interlaced three times, with and without
-// the paper fed after each pass, print exactly the page's dots, leaving
-// out blank passes and blank columns at either end.
+// the paper fed after each pass, and a four-colour 24-pin head print
+// exactly the page's dots, leaving out blank passes and blank columns at
+// either end.
 TEST_F(GpdRaster, PrintHeadPassesDecodeToTheSameRows)
 {
     const char* heads = R"(
@@ -275,35 +276,42 @@ TEST_F(GpdRaster, PrintHeadPassesDecodeToTheSameRows)
         *Command: CmdSelect { *Order: DOC_SETUP.10  *Cmd: "<1B>*t300R" }
     }
 )";
-    std::string block = "*OutputDataFormat: V_BYTE\n*Command: CmdSendBlockData: \"<1B>*c\" "
-        "%d{RasterDataHeightInPixels} \"P<1B>*c\" %d{NumOfDataBytes} \"N<1B>*c\" "
-        "%d{RasterDataWidthInBytes} \"V\"\n";
-    std::string no_feed = block;
-    no_feed.replace(no_feed.rfind('V'), 1, "U");
+    // The printer feeds the paper after a block ending in V, not after U.
+    std::string pass = "\"<1B>*c\" %d{RasterDataHeightInPixels} \"P<1B>*c\" %d{NumOfDataBytes} "
+                       "\"N<1B>*c\" %d{RasterDataWidthInBytes} \"";
+    std::string format = "*OutputDataFormat: V_BYTE\n";
+    std::string block = format + "*Command: CmdSendBlockData: " + pass + "V\"\n";
+    std::string no_feed = format + "*Command: CmdSendBlockData: " + pass + "U\"\n";
+    std::string colour = format;
+    for (const char* c : {"Cyan", "Magenta", "Yellow"})
+        colour += std::string("*Command: CmdSend") + c + "Data: " + pass + "U\"\n";
+    colour += "*Command: CmdSendBlackData: " + pass + "V\"\n";
     struct head_case {
         const char* resolution;
         tjet_head head;
         std::string extra;
+        std::vector<std::string> drop = {"OutputDataFormat", "SendBlockData"};
     } cases[] = {
         {"Pins8", {1, true}, block + "*MirrorRasterByte?: TRUE\n"},
         {"Pins24", {1, false}, block},
         {"Pins8x3", {3, false}, block},
         {"Pins24", {1, false}, no_feed + "*CursorYAfterSendBlockData: NO_MOVE\n"},
+        {"Pins24;ColorMode=Color", {1, false}, colour, {"OutputDataFormat", "Send"}},
     };
     for (const head_case& c : cases) {
         SCOPED_TRACE(c.resolution);
         gpd_doc doc;
         std::string err;
-        ASSERT_TRUE(load_variant({{"OutputDataFormat", "SendBlockData"}, c.extra}, &doc, &err,
+        ASSERT_TRUE(load_variant({c.drop, c.extra}, &doc, &err,
             heads)) << err;
         printed p;
         print_and_check(doc, (std::string("Resolution=") + c.resolution).c_str(), 8, 2, &p, &c.head);
         if (HasFatalFailure())
             return;
         const gpd_device& d = p.job.dev;
-        long passes = (d.bitmap_h + d.pins_phys - 1) / d.pins_phys;
-        EXPECT_LT((long)p.job.blocks, passes * 2 * 9 / 10); // blank passes left out
-        EXPECT_LT((long)p.data.size(), passes * 2 * d.bitmap_w * d.pins_phys / 8 / 2); // and columns
+        long passes = (d.bitmap_h + d.pins_phys - 1) / d.pins_phys * 2 * d.planes; // blocks
+        EXPECT_LT((long)p.job.blocks, passes * 9 / 10); // blank passes left out
+        EXPECT_LT((long)p.data.size(), passes * d.bitmap_w * d.pins_phys / 8 / 2); // and columns
     }
 }
 
@@ -320,7 +328,6 @@ TEST_F(GpdRaster, PrintHeadsThatCannotPrintAreRefused)
     } cases[] = {
         {{"OutputDataFormat"}, "Resolution=Option1", "V_BYTE needs *PinsPerPhysPass"},
         {{"OutputDataFormat"}, "Resolution=Head8x3", "multiple of PinsPerPhysPass"},
-        {{"OutputDataFormat"}, "Resolution=Head8;ColorMode=Color", "one plane of 1 bit"},
         {{"OutputDataFormat", "MoveAbsolute", "CursorYAfter"}, "Resolution=Head8",
             "needs a command that moves the paper"},
     };

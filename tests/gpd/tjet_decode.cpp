@@ -126,7 +126,7 @@ bool block(state* s, long n, bool last)
 bool columns(state* s, long cols, bool feed)
 {
     long per_col = s->pins / 8;
-    if (!s->page || s->bpp != 1 || per_col < 1 || cols < 0)
+    if (!s->page || s->bpp != 1 || per_col < 1 || cols < 0 || s->plane >= s->planes)
         return fail(s, "column data without a page or a head");
     if (cols * per_col != s->bytes)
         return fail(s, "column data of another length than announced");
@@ -142,11 +142,12 @@ bool columns(state* s, long cols, bool feed)
                 return fail(s, "a dot off the page");
             if (y >= s->height)
                 continue;
-            char& at = s->page->rows[0][y][x >> 3];
+            char& at = s->page->rows[s->plane][y][x >> 3];
             at = (char)(dot ? at | (0x80 >> (x & 7)) : at & ~(0x80 >> (x & 7)));
         }
     s->i += cols * per_col;
     s->page->modes.push_back('0');
+    s->plane = feed ? 0 : (s->plane + 1) % s->planes;
     if (feed)
         s->y += s->pins * s->head.pin_rows * pitch;
     return true;

@@ -25,7 +25,7 @@ struct tjet_job {
 // head's pins, "ESC *c<columns>V" prints columns of pins / 8 bytes, the
 // top dot in the high bit (the low bit when lsb_top), the pins pin_rows
 // rows apart, then feeds the paper by the head's height ("ESC *c<columns>U":
-// the same without the feed).
+// the same without the feed, the next colour plane's columns to come).
 struct tjet_head {
     long pin_rows = 1;
     bool lsb_top = false;
