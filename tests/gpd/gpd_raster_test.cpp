@@ -242,6 +242,17 @@ TEST_F(GpdRaster, EachDeviceFormatDecodesToTheSameRows)
     }
 }
 
+// Print heads as Resolution options: 8 and 24 pins, 8 pins interlaced
+// three times, and one whose logical pass is no whole number of passes.
+const char* const g_heads =
+    "    *Option: Pins8 { *DPI: PAIR(150, 150) *PinsPerPhysPass: 8\n"
+    "        *Command: CmdSelect { *Order: DOC_SETUP.10 *Cmd: \"<1B>*t150R\" } }\n"
+    "    *Option: Pins24 { *DPI: PAIR(300, 300) *PinsPerPhysPass: 24\n"
+    "        *Command: CmdSelect { *Order: DOC_SETUP.10 *Cmd: \"<1B>*t300R\" } }\n"
+    "    *Option: Pins8x3 { *DPI: PAIR(300, 300) *PinsPerPhysPass: 8 *PinsPerLogPass: 24\n"
+    "        *Command: CmdSelect { *Order: DOC_SETUP.10 *Cmd: \"<1B>*t300R\" } }\n"
+    "    *Option: Pins8x2half { *DPI: PAIR(150, 150) *PinsPerPhysPass: 8 *PinsPerLogPass: 20 }\n";
+
 // A dot-matrix head (V_BYTE): an 8-pin head with its bytes mirrored, a
 // 24-pin head and an 8-pin head interlaced three times, with and without
 // the paper fed after each pass, and a four-colour 24-pin head print
@@ -249,33 +260,6 @@ TEST_F(GpdRaster, EachDeviceFormatDecodesToTheSameRows)
 // either end.
 TEST_F(GpdRaster, PrintHeadPassesDecodeToTheSameRows)
 {
-    const char* heads = R"(
-    *Option: Pins8
-    {
-        *Name: "8 pins"
-        *DPI: PAIR(150, 150)
-        *TextDPI: PAIR(150, 150)
-        *PinsPerPhysPass: 8
-        *Command: CmdSelect { *Order: DOC_SETUP.10  *Cmd: "<1B>*t150R" }
-    }
-    *Option: Pins24
-    {
-        *Name: "24 pins"
-        *DPI: PAIR(300, 300)
-        *TextDPI: PAIR(300, 300)
-        *PinsPerPhysPass: 24
-        *Command: CmdSelect { *Order: DOC_SETUP.10  *Cmd: "<1B>*t300R" }
-    }
-    *Option: Pins8x3
-    {
-        *Name: "8 pins interlaced"
-        *DPI: PAIR(300, 300)
-        *TextDPI: PAIR(300, 300)
-        *PinsPerPhysPass: 8
-        *PinsPerLogPass: 24
-        *Command: CmdSelect { *Order: DOC_SETUP.10  *Cmd: "<1B>*t300R" }
-    }
-)";
     // The printer feeds the paper after a block ending in V, not after U.
     std::string pass = "\"<1B>*c\" %d{RasterDataHeightInPixels} \"P<1B>*c\" %d{NumOfDataBytes} "
                        "\"N<1B>*c\" %d{RasterDataWidthInBytes} \"";
@@ -303,7 +287,7 @@ TEST_F(GpdRaster, PrintHeadPassesDecodeToTheSameRows)
         gpd_doc doc;
         std::string err;
         ASSERT_TRUE(load_variant({c.drop, c.extra}, &doc, &err,
-            heads)) << err;
+            g_heads)) << err;
         printed p;
         print_and_check(doc, (std::string("Resolution=") + c.resolution).c_str(), 8, 2, &p, &c.head);
         if (HasFatalFailure())
@@ -318,24 +302,22 @@ TEST_F(GpdRaster, PrintHeadPassesDecodeToTheSameRows)
 // What a dot-matrix head cannot print with is refused before any byte.
 TEST_F(GpdRaster, PrintHeadsThatCannotPrintAreRefused)
 {
-    const char* head = "    *Option: Head8 { *DPI: PAIR(150, 150) *PinsPerPhysPass: 8 }\n"
-                       "    *Option: Head8x3 { *DPI: PAIR(150, 150) *PinsPerPhysPass: 8 "
-                       "*PinsPerLogPass: 20 }\n";
     struct bad_case {
         std::vector<std::string> drop;
         const char* choices;
         const char* message;
     } cases[] = {
         {{"OutputDataFormat"}, "Resolution=Option1", "V_BYTE needs *PinsPerPhysPass"},
-        {{"OutputDataFormat"}, "Resolution=Head8x3", "multiple of PinsPerPhysPass"},
-        {{"OutputDataFormat", "MoveAbsolute", "CursorYAfter"}, "Resolution=Head8",
+        {{"OutputDataFormat"}, "Resolution=Pins8x2half", "multiple of PinsPerPhysPass"},
+        {{"OutputDataFormat", "MoveAbsolute", "CursorYAfter"}, "Resolution=Pins8",
             "needs a command that moves the paper"},
     };
     for (const bad_case& b : cases) {
         SCOPED_TRACE(b.message);
         gpd_doc doc;
         std::string err;
-        ASSERT_TRUE(load_variant({b.drop, "*OutputDataFormat: V_BYTE\n"}, &doc, &err, head)) << err;
+        ASSERT_TRUE(load_variant({b.drop, "*OutputDataFormat: V_BYTE\n"}, &doc, &err, g_heads))
+            << err;
         gpd_config c;
         gpd_config_defaults(&doc, &c);
         ASSERT_TRUE(gpd_config_parse(&doc, b.choices, &c, &err)) << err;
