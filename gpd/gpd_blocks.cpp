@@ -60,8 +60,9 @@ bool gpd_move_x(gpd_job* j, long x, std::string* err, bool* moved)
     else if (!j->has[GCMD_XMOVE_ABS])
         id = rel;
     if (!j->has[id]) {
-        // Back to the left edge with a carriage return, then right.
-        if (!j->has[GCMD_CR] || !j->has[GCMD_XMOVE_RIGHT])
+        // Back to the left edge with a carriage return, then right (a
+        // printer with no X moves at all still returns for each row).
+        if (!j->has[GCMD_CR] || (x != 0 && !j->has[GCMD_XMOVE_RIGHT]))
             return true;
         if (!gpd_send(j, GCMD_CR, err))
             return false;

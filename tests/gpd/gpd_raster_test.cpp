@@ -13,6 +13,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -493,4 +494,29 @@ TEST_F(GpdRaster, PluginMakesCommandsFiltersBlocksAndCompresses)
     ASSERT_TRUE(gpd_job_start(&failing, &doc, &c, 1, to_string_sink, &data, &err)) << err;
     EXPECT_FALSE(gpd_page_start(&failing, 8, &err));
     EXPECT_EQ(err, "the plug-in refused");
+}
+
+// A printer that leaves the cursor at the end of the data and has no X
+// moves but a carriage return: each row after the first goes back to the
+// left edge with CmdCR, or it would print where the last one ended.
+TEST_F(GpdRaster, OnlyACarriageReturnBringsEachRowBackToTheEdge)
+{
+    gpd_doc doc;
+    std::string err;
+    ASSERT_TRUE(load_variant({{"MoveAbsolute", "CursorXAfter", "TIFF4", "DRC", "FE_RLE"},
+                                 "*CursorXAfterSendBlockData: AT_GRXDATA_END\n"},
+        &doc, &err))
+        << err;
+    gpd_config c;
+    gpd_config_defaults(&doc, &c);
+    gpd_job j;
+    std::string data;
+    ASSERT_TRUE(gpd_job_start(&j, &doc, &c, 1, to_string_sink, &data, &err)) << err;
+    ASSERT_TRUE(gpd_page_start(&j, 1, &err)) << err;
+    // Raster bytes that are never a carriage return.
+    std::string row((size_t)(j.dev.bitmap_w + 7) / 8, (char)0xf0);
+    for (long y = 0; y < j.dev.bitmap_h; y++)
+        ASSERT_TRUE(gpd_page_row(&j, (const unsigned char*)row.data(), &err)) << err;
+    ASSERT_TRUE(gpd_page_end(&j, &err)) << err;
+    EXPECT_GE(std::count(data.begin(), data.end(), '\r'), j.dev.bitmap_h - 1);
 }
