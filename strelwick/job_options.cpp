@@ -3,7 +3,6 @@
 // back, so that a value the driver does not take is refused rather than
 // printed on its default. And the document's name.
 #include "strelwick.h"
-#include "unidrv_dm.h"
 
 #include <stddef.h>
 #include <stdio.h>
@@ -110,8 +109,7 @@ static int ParseNumber(const char* s, long lo, long hi, long* v)
     return n >= lo && n <= hi;
 }
 
-// A value as a message may show it: printable ASCII of at most 32 bytes.
-static const char* Shown(const char* v)
+const char* ShownValue(const char* v)
 {
     size_t n = 0;
     for (; v[n] && n <= 32; n++)
@@ -168,7 +166,7 @@ static void RefusePaper(const char* printer, const char* value, const char* why)
 {
     char name[72];
     PaperName(printer, (WORD)atoi(value), name, sizeof(name));
-    dbg_log("PAGESIZE=%s%s%s%s: the driver of %s %s; nothing printed\n", Shown(value),
+    dbg_log("PAGESIZE=%s%s%s%s: the driver of %s %s; nothing printed\n", ShownValue(value),
         name[0] ? " (" : "", name, name[0] ? ")" : "", printer, why);
 }
 
@@ -212,7 +210,7 @@ static int PutModeKeys(const char* printer, DWORD has, DevMode* mode, ModeReques
         if (!v)
             continue;
         if (!ParseNumber(v, k.lo, k.hi, &req->want[i])) {
-            dbg_log("%s=%s: not a valid %s; nothing printed\n", k.key, Shown(v), k.what);
+            dbg_log("%s=%s: not a valid %s; nothing printed\n", k.key, ShownValue(v), k.what);
             return 0;
         }
         if (!(has & k.field) || (k.field == DM_MEDIATYPE && !HasMediaType(mode))) {
@@ -266,97 +264,6 @@ static int KeptModeKeys(const char* printer, const char* pageSize, const DevMode
     return 1;
 }
 
-// GPDOPTIONS: a GPD minidriver's own choices ("Feature=Option;..."), for a
-// printer on our own core. They go into the options text of its private
-// part, where its configuration DLL takes them from.
-static UnidrvDmHeader* GpdPart(DEVMODEW* m)
-{
-    return (UnidrvDmHeader*)UnidrvDmFind(m);
-}
-
-static UnidrvDmHeader* GpdPart(DEVMODEA*)
-{
-    return NULL; // Wine's PostScript driver
-}
-
-// Calls fn for each "Feature=Option" item of text (between ';'), with its
-// length; stops when fn returns 0.
-template <class Fn> static int EachItem(const char* text, Fn fn)
-{
-    for (const char* p = text; *p;) {
-        const char* end = strchr(p, ';');
-        size_t n = end ? (size_t)(end - p) : strlen(p);
-        if (n && !fn(p, n))
-            return 0;
-        p += n + (end ? 1 : 0);
-    }
-    return 1;
-}
-
-// Whether text holds an item that starts with prefix (len bytes).
-static int HasItem(const char* text, const char* prefix, size_t len, int whole)
-{
-    return !EachItem(text, [&](const char* p, size_t n) {
-        return !((whole ? n == len : n >= len) && memcmp(p, prefix, len) == 0);
-    });
-}
-
-// The text with the job's item in place of each item of the same feature,
-// the job's others appended; 0 when the result does not fit.
-static int MergeGpdText(const char* text, const char* job, char* out, size_t size)
-{
-    size_t used = 0;
-    auto add = [&](const char* p, size_t n) {
-        if (used + n + 2 > size)
-            return 0;
-        if (used)
-            out[used++] = ';';
-        memcpy(out + used, p, n);
-        used += n;
-        return 1;
-    };
-    int ok = EachItem(text, [&](const char* p, size_t n) {
-        const char* eq = (const char*)memchr(p, '=', n);
-        size_t feature = eq ? (size_t)(eq - p) + 1 : n; // with its '='
-        return HasItem(job, p, feature, 0) ? 1 : add(p, n);
-    });
-    ok = ok && EachItem(job, add);
-    out[used] = 0;
-    return ok;
-}
-
-template <class DevMode> static int PutGpdOptions(const char* printer, DevMode* mode, const char* job)
-{
-    UnidrvDmHeader* part = GpdPart(mode);
-    if (!part) {
-        dbg_log("GPDOPTIONS=%s: the driver of %s is no GPD minidriver on our core; nothing "
-                "printed\n",
-            Shown(job), printer);
-        return 0;
-    }
-    char text[UNIDRV_DM_OPTIONS];
-    if (!MergeGpdText(part->options, job, text, sizeof text)) {
-        dbg_log("GPDOPTIONS=%s: too many choices for the device mode of %s; nothing printed\n",
-            Shown(job), printer);
-        return 0;
-    }
-    memcpy(part->options, text, strlen(text) + 1);
-    return 1;
-}
-
-// Whether the driver kept every choice of the job's GPDOPTIONS.
-template <class DevMode> static int KeptGpdOptions(const char* printer, DevMode* out, const char* job)
-{
-    UnidrvDmHeader* part = GpdPart(out);
-    return EachItem(job, [&](const char* p, size_t n) {
-        if (part && HasItem(part->options, p, n, 1))
-            return 1;
-        dbg_log("GPDOPTIONS: the driver of %s did not select %.*s; nothing printed\n", printer,
-            (int)n, p);
-        return 0;
-    });
-}
-
 // Puts the job's options into the driver's device mode `mode` (`size` bytes),
 // each only where the driver has the field; then, when `merge`, lets the
 // driver take them (DocumentProperties) and checks that each one stuck.
@@ -372,7 +279,7 @@ static int ApplyJobOptionsTo(
     const char* gpd = getenv("GPDOPTIONS");
     if (gpd && !*gpd)
         gpd = NULL;
-    if (gpd && !PutGpdOptions(printer, mode, gpd))
+    if (gpd && !PutGpdChoices(printer, mode, gpd))
         return 0;
     const char* pageSize = getenv("PAGESIZE");
     if (pageSize && merge && !(has & DM_PAPERSIZE)) {
@@ -394,7 +301,7 @@ static int ApplyJobOptionsTo(
         dbg_log("the driver of %s refused the job's device mode: error %d; nothing printed\n",
             printer, LastError());
     ok = ok && KeptModeKeys(printer, pageSize, mode, out, &req)
-        && (!gpd || KeptGpdOptions(printer, out, gpd));
+        && (!gpd || KeptGpdChoices(printer, out, gpd));
     if (ok)
         memcpy(mode, out, (size_t)size);
     free(out);

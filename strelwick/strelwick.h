@@ -34,6 +34,16 @@ void DumpPrinterCaps(DWORD flags);
 int ApplyJobOptions(HANDLE h, LPSTR name, DEVMODEA* mode, LONG size, int merge);
 int ApplyJobOptionsW(
     HANDLE h, const char* printer, LPWSTR name, DEVMODEW* mode, LONG size, int merge);
+// A value as a message may show it: printable ASCII of at most 32 bytes.
+const char* ShownValue(const char* v);
+// GPDOPTIONS (gpd_choices.cpp): the job's choices for a GPD minidriver on
+// our own core into the options text of `mode`'s private part, and whether
+// the driver kept each one in `out`. 0 after one line saying why not (a
+// printer not on our core has no such part).
+int PutGpdChoices(const char* printer, DEVMODEW* mode, const char* job);
+int PutGpdChoices(const char* printer, DEVMODEA* mode, const char* job);
+int KeptGpdChoices(const char* printer, DEVMODEW* out, const char* job);
+int KeptGpdChoices(const char* printer, DEVMODEA* out, const char* job);
 // DocumentProperties(DM_IN_BUFFER | DM_OUT_BUFFER) from `in` into `out`,
 // both `size` bytes.
 LONG MergeDevModeW(HANDLE h, LPWSTR name, DEVMODEW* out, DEVMODEW* in, LONG size);
