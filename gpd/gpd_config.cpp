@@ -29,19 +29,27 @@ bool gpd_config_set(
     return true;
 }
 
-bool gpd_config_parse(const gpd_doc* doc, const char* text, gpd_config* c, std::string* err)
+// The non-empty items of "F=O;F=O".
+static std::vector<std::string> choice_items(const char* text)
 {
-    gpd_config next = *c;
-    std::string s = text;
+    std::vector<std::string> items;
+    std::string s = text ? text : "";
     size_t start = 0;
     while (start < s.size()) {
         size_t end = s.find(';', start);
         if (end == std::string::npos)
             end = s.size();
-        std::string item = s.substr(start, end - start);
+        if (end > start)
+            items.push_back(s.substr(start, end - start));
         start = end + 1;
-        if (item.empty())
-            continue;
+    }
+    return items;
+}
+
+bool gpd_config_parse(const gpd_doc* doc, const char* text, gpd_config* c, std::string* err)
+{
+    gpd_config next = *c;
+    for (const std::string& item : choice_items(text)) {
         size_t eq = item.find('=');
         if (eq == std::string::npos) {
             *err = "a choice is Feature=Option: " + item;
@@ -52,6 +60,16 @@ bool gpd_config_parse(const gpd_doc* doc, const char* text, gpd_config* c, std::
     }
     *c = next;
     return true;
+}
+
+void gpd_config_apply(const gpd_doc* doc, const char* text, gpd_config* c)
+{
+    std::string err;
+    for (const std::string& item : choice_items(text)) {
+        size_t eq = item.find('=');
+        if (eq != std::string::npos)
+            gpd_config_set(doc, c, item.substr(0, eq).c_str(), item.substr(eq + 1).c_str(), &err);
+    }
 }
 
 std::string gpd_config_text(const gpd_doc* doc, const gpd_config* c)

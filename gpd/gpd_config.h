@@ -29,6 +29,9 @@ bool gpd_config_set(
 
 // "F=O;F=O": sets each.  Unknown names are reported, nothing is set then.
 bool gpd_config_parse(const gpd_doc* doc, const char* text, gpd_config* c, std::string* err);
+// The same, leniently: each item this GPD has is set, the others skipped
+// (what a stored device mode may hold after the driver changed).
+void gpd_config_apply(const gpd_doc* doc, const char* text, gpd_config* c);
 std::string gpd_config_text(const gpd_doc* doc, const gpd_config* c);
 
 // Whether the current choices break a constraint or invalid combination.

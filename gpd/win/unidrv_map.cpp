@@ -139,24 +139,6 @@ void choose_color(const gpd_doc* doc, gpd_config* c, bool color)
     }
 }
 
-// "F=O;F=O" item by item, skipping what this GPD does not have.
-void apply_text(const gpd_doc* doc, const char* text, gpd_config* c)
-{
-    std::string s = text ? text : "";
-    size_t start = 0;
-    while (start < s.size()) {
-        size_t end = s.find(';', start);
-        if (end == std::string::npos)
-            end = s.size();
-        std::string item = s.substr(start, end - start);
-        start = end + 1;
-        size_t eq = item.find('=');
-        std::string err;
-        if (eq != std::string::npos)
-            gpd_config_set(doc, c, item.substr(0, eq).c_str(), item.substr(eq + 1).c_str(), &err);
-    }
-}
-
 } // namespace
 
 unsigned long unidrv_option_code(const gpd_doc* doc, int fi, int oi)
@@ -251,7 +233,7 @@ bool unidrv_config_from(const gpd_doc* doc, const char* options, const unidrv_pu
     gpd_config* c, std::string* err)
 {
     gpd_config_defaults(doc, c);
-    apply_text(doc, options, c);
+    gpd_config_apply(doc, options, c);
     if (pub)
         unidrv_apply_public(doc, pub, c);
     if (gpd_config_resolve(doc, c))
